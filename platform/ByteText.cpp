@@ -1,0 +1,200 @@
+#include "ByteText.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace platform {
+
+QChar ByteGlyphs::DisplayChar(std::uint8_t byte)
+{
+    if (byte == 0x7F)
+        return QChar(0x2421);
+    if (byte < 0x20 && byte != '\t')
+        return QChar(0x2400 + byte);
+    return QChar(byte); // ASCII and Latin-1 share their code points
+}
+
+QString ByteGlyphs::DisplayText(QByteArrayView bytes, bool afterCarriageReturn)
+{
+    QString text;
+    text.reserve(bytes.size());
+    bool afterCr = afterCarriageReturn;
+    for (char c : bytes) {
+        const auto b = std::uint8_t(c);
+        if (b == '\n' && afterCr) {
+            afterCr = false;
+            continue;
+        }
+        afterCr = b == '\r';
+        text.append(IsLineBreak(b) ? QChar('\n') : DisplayChar(b));
+    }
+    return text;
+}
+
+void ByteStore::Append(QByteArrayView data)
+{
+    const char *p = data.data();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const qsizetype in = size_ % kChunkBytes;
+        if (in == 0)
+            chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkBytes));
+        const qsizetype n = std::min(left, kChunkBytes - in);
+        std::memcpy(chunks_.back().get() + in, p, std::size_t(n));
+        p += n;
+        left -= n;
+        size_ += n;
+    }
+}
+
+void ByteStore::Clear()
+{
+    chunks_.clear();
+    size_ = 0;
+}
+
+QByteArray ByteStore::Mid(qsizetype offset, qsizetype length) const
+{
+    offset = std::clamp<qsizetype>(offset, 0, size_);
+    length = std::clamp<qsizetype>(length, 0, size_ - offset);
+    QByteArray out;
+    out.reserve(length);
+    ForEachPiece(offset, length, [&](const char *p, qsizetype n) { out.append(p, n); });
+    return out;
+}
+
+void LineIndex::Clear()
+{
+    blocks_.clear();
+    highSteps_.clear();
+    count_ = 0;
+}
+
+qsizetype LineIndex::Start(qsizetype line) const
+{
+    const auto high = std::upper_bound(highSteps_.begin(), highSteps_.end(), line) - highSteps_.begin();
+    const std::uint32_t low = blocks_[std::size_t(line / kBlockLines)][line % kBlockLines];
+    return (qsizetype(high) << 32) | qsizetype(low);
+}
+
+void LineIndex::Push(qsizetype start)
+{
+    const qsizetype high = start >> 32;
+    while (qsizetype(highSteps_.size()) < high)
+        highSteps_.push_back(count_);
+    if (count_ % kBlockLines == 0)
+        blocks_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kBlockLines));
+    blocks_.back()[count_ % kBlockLines] = std::uint32_t(start);
+    ++count_;
+}
+
+void LineIndex::ReplaceLast(qsizetype start)
+{
+    --count_;
+    while (!highSteps_.empty() && highSteps_.back() >= count_)
+        highSteps_.pop_back();
+    if (count_ % kBlockLines == 0)
+        blocks_.pop_back();
+    Push(start);
+}
+
+qsizetype LineIndex::LineOf(qsizetype offset) const
+{
+    // Binary search over line starts; lines are in offset order.
+    qsizetype lo = 0;
+    qsizetype hi = count_ - 1;
+    while (lo < hi) {
+        const qsizetype mid = lo + (hi - lo + 1) / 2;
+        if (Start(mid) <= offset)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return lo;
+}
+
+ByteText::ByteText()
+{
+    lines_.Push(0);
+}
+
+void ByteText::Clear()
+{
+    store_.Clear();
+    lines_.Clear();
+    lines_.Push(0);
+    x_ = 0;
+    afterCr_ = false;
+}
+
+void ByteText::Append(QByteArrayView data)
+{
+    const qsizetype offset = store_.Size();
+    store_.Append(data);
+    LayOut(data.data(), data.size(), offset);
+}
+
+void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width)
+{
+    if (width == width_ && metrics.advance == metrics_.advance && metrics.tabStop == metrics_.tabStop)
+        return;
+    metrics_ = metrics;
+    width_ = width;
+    lines_.Clear();
+    lines_.Push(0);
+    x_ = 0;
+    afterCr_ = false;
+    store_.ForEachPiece(0, store_.Size(), [this, offset = qsizetype(0)](const char *p, qsizetype n) mutable {
+        LayOut(p, n, offset);
+        offset += n;
+    });
+}
+
+void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
+{
+    std::int32_t x = x_;
+    bool afterCr = afterCr_;
+    const std::int32_t width = width_;
+    for (qsizetype i = 0; i < length; ++i) {
+        const auto b = std::uint8_t(data[i]);
+        if (b == '\n' || b == '\r') {
+            if (b == '\n' && afterCr) {
+                // CR LF is one break: the line after it starts past the LF.
+                lines_.ReplaceLast(offset + i + 1);
+                afterCr = false;
+                continue;
+            }
+            lines_.Push(offset + i + 1);
+            x = 0;
+            afterCr = b == '\r';
+            continue;
+        }
+        afterCr = false;
+        const std::int32_t advance = metrics_.AdvanceAt(b, x);
+        if (x > 0 && x + advance > width) {
+            lines_.Push(offset + i);
+            x = 0;
+            x += metrics_.AdvanceAt(b, 0);
+        } else {
+            x += advance;
+        }
+    }
+    x_ = x;
+    afterCr_ = afterCr;
+}
+
+qsizetype ByteText::LineEnd(qsizetype line) const
+{
+    if (line + 1 >= lines_.Count())
+        return store_.Size();
+    qsizetype end = lines_.Start(line + 1);
+    // Leave out the break that ended the line, if it did not wrap.
+    if (end > 0 && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
+        --end;
+        if (store_.At(end) == '\n' && end > 0 && store_.At(end - 1) == '\r')
+            --end;
+    }
+    return end;
+}
+
+} // namespace platform

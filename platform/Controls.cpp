@@ -1,0 +1,259 @@
+#include "Controls.h"
+#include "ControlProperties.h"
+
+#include <QFontDatabase>
+
+namespace platform {
+
+namespace {
+
+
+constexpr PropertyDecl kPushButtonProperties[] = {
+    VISUAL_CONTROL_PROPERTIES,
+    {"Caption", T::String}, {"Default", T::Boolean}, {"Cancel", T::Boolean}, {"ButtonStyle", T::Integer},
+};
+
+constexpr PropertyDecl kLabelProperties[] = {
+    VISUAL_CONTROL_PROPERTIES,
+    {"Text", T::String}, {"Multiline", T::Boolean}, {"Selectable", T::Boolean},
+    {"TextAlign", T::Integer}, {"TextColor", T::Color},
+};
+
+constexpr PropertyDecl kPopupMenuProperties[] = {
+    VISUAL_CONTROL_PROPERTIES,
+    {"InitialValue", T::String}, {"ListIndex", T::Integer},
+};
+
+constexpr PropertyDecl kTimerProperties[] = {
+    {"Mode", T::Integer}, {"Period", T::Integer},
+};
+
+// The framework's name for the platform's default user-interface font.
+constexpr QByteArrayView kSystemFontName = "System";
+
+Qt::Alignment LabelAlignment(qlonglong code)
+{
+    switch (code) {
+    case 1: return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 2: return Qt::AlignRight | Qt::AlignVCenter;
+    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    }
+}
+
+} // namespace
+
+bool RectControl::ApplyRectSetting(QByteArrayView name, const QVariant &value)
+{
+    QWidget &w = self_;
+    if (name == "Name") {
+        w.setObjectName(QString::fromLatin1(value.toByteArray()));
+    } else if (name == "Left") {
+        w.move(value.toInt(), w.y());
+    } else if (name == "Top") {
+        w.move(w.x(), value.toInt());
+    } else if (name == "Width") {
+        w.resize(value.toInt(), w.height());
+    } else if (name == "Height") {
+        w.resize(w.width(), value.toInt());
+    } else if (name == "TabIndex") {
+        tabIndex_ = value.toInt();
+    } else if (name == "TabStop") {
+        if (!value.toBool())
+            w.setFocusPolicy(Qt::NoFocus);
+    } else if (name == "Visible") {
+        SetVisible(value.toBool());
+    } else if (name == "Enabled") {
+        SetEnabled(value.toBool());
+    } else if (name == "HelpTag") {
+        w.setToolTip(QString::fromUtf8(value.toByteArray()));
+    } else if (name == "TextFont") {
+        const QByteArray family = value.toByteArray();
+        QFont font = w.font();
+        if (family != kSystemFontName) {
+            font.setFamilies({QString::fromUtf8(family)});
+            // Where the named face is missing, fall back to one of its kind.
+            font.setStyleHint(QFont::Monospace);
+        }
+        w.setFont(font);
+    } else if (name == "TextSize") {
+        const float size = value.toFloat();
+        if (size > 0) {
+            QFont font = w.font();
+            font.setPointSizeF(size);
+            w.setFont(font);
+        }
+    } else if (name == "Bold" || name == "Italic" || name == "Underline") {
+        QFont font = w.font();
+        if (name == "Bold")
+            font.setBold(value.toBool());
+        else if (name == "Italic")
+            font.setItalic(value.toBool());
+        else
+            font.setUnderline(value.toBool());
+        w.setFont(font);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void KeepAsProperty(QObject &object, QByteArrayView name, const QVariant &value)
+{
+    object.setProperty(name.toByteArray().constData(), value);
+}
+
+PushButton::PushButton(QWidget *parent) : QPushButton(parent), RectControl(static_cast<QWidget &>(*this))
+{
+    connect(this, &QPushButton::clicked, this, [this] { emit Action(this); });
+}
+
+PropertyTable PushButton::Properties() const { return kPushButtonProperties; }
+
+void PushButton::ApplySetting(QByteArrayView name, const QVariant &value)
+{
+    if (ApplyRectSetting(name, value))
+        return;
+    if (name == "Caption")
+        SetCaption(QString::fromUtf8(value.toByteArray()));
+    else if (name == "Default")
+        setDefault(value.toBool());
+    else
+        KeepAsProperty(*this, name, value);
+}
+
+Label::Label(QWidget *parent) : QLabel(parent), RectControl(static_cast<QWidget &>(*this))
+{
+    setTextFormat(Qt::PlainText);
+}
+
+PropertyTable Label::Properties() const { return kLabelProperties; }
+
+void Label::ApplySetting(QByteArrayView name, const QVariant &value)
+{
+    if (ApplyRectSetting(name, value)) {
+        FitText();
+        return;
+    }
+    if (name == "Text") {
+        setText(QString::fromUtf8(value.toByteArray()));
+        FitText();
+    } else if (name == "Multiline") {
+        setWordWrap(value.toBool());
+    } else if (name == "Selectable") {
+        setTextInteractionFlags(value.toBool() ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
+    } else if (name == "TextAlign") {
+        setAlignment(LabelAlignment(value.toLongLong()));
+    } else if (name == "TextColor") {
+        QPalette p = palette();
+        p.setColor(QPalette::WindowText, value.value<QColor>());
+        setPalette(p);
+    } else {
+        KeepAsProperty(*this, name, value);
+    }
+}
+
+void Label::FitText()
+{
+    // Widths were chosen for another platform's font; where this one's is
+    // wider, grow rather than cut the text off.
+    if (wordWrap() || text().isEmpty())
+        return;
+    const int needed = fontMetrics().horizontalAdvance(text()) + 2 * margin() + 2;
+    if (width() < needed)
+        resize(needed, height());
+}
+
+PopupMenu::PopupMenu(QWidget *parent) : QComboBox(parent), RectControl(static_cast<QWidget &>(*this))
+{
+    // A user's pick; programmatic changes report themselves in SetListIndex.
+    connect(this, &QComboBox::currentIndexChanged, this, [this] { emit Change(this); });
+}
+
+void PopupMenu::SetListIndex(int index)
+{
+    {
+        const QSignalBlocker quiet(this);
+        setCurrentIndex(index >= 0 && index < count() ? index : -1);
+    }
+    emit Change(this);
+}
+
+void PopupMenu::AddRow(const QString &text)
+{
+    const QSignalBlocker quiet(this);
+    const int selected = currentIndex();
+    addItem(text);
+    // Adding to an empty combo box selects the row; a menu does not.
+    setCurrentIndex(selected);
+}
+
+void PopupMenu::DeleteAllRows()
+{
+    const QSignalBlocker quiet(this);
+    clear();
+}
+
+PropertyTable PopupMenu::Properties() const { return kPopupMenuProperties; }
+
+void PopupMenu::ApplySetting(QByteArrayView name, const QVariant &value)
+{
+    if (ApplyRectSetting(name, value))
+        return;
+    if (name == "InitialValue") {
+        const QString rows = QString::fromUtf8(value.toByteArray());
+        if (!rows.isEmpty()) {
+            for (const QString &row : rows.split(QLatin1Char('\r')))
+                AddRow(row);
+        }
+    } else if (name == "ListIndex") {
+        // Quiet at creation: handlers are attached after the settings.
+        const QSignalBlocker quiet(this);
+        const qlonglong index = value.toLongLong();
+        setCurrentIndex(index >= 0 && index < count() ? int(index) : -1);
+    } else {
+        KeepAsProperty(*this, name, value);
+    }
+}
+
+Timer::Timer(QObject *parent) : QObject(parent)
+{
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        if (mode_ == kModeSingle)
+            mode_ = kModeOff;
+        emit Action(this);
+    });
+}
+
+void Timer::SetMode(int mode)
+{
+    mode_ = mode;
+    Restart();
+}
+
+void Timer::SetPeriod(int periodMs)
+{
+    timer_.setInterval(periodMs);
+    Restart();
+}
+
+void Timer::Restart()
+{
+    if (mode_ == kModeOff) {
+        timer_.stop();
+        return;
+    }
+    timer_.setSingleShot(mode_ == kModeSingle);
+    timer_.start();
+}
+
+PropertyTable Timer::Properties() const { return kTimerProperties; }
+
+void Timer::ApplySetting(QByteArrayView name, const QVariant &value)
+{
+    if (name == "Mode")
+        SetMode(value.toInt());
+    else if (name == "Period")
+        SetPeriod(value.toInt());
+}
+
+} // namespace platform

@@ -1,0 +1,106 @@
+#pragma once
+// The controls the window's handlers work with: push buttons, labels,
+// popup menus and timers, each with the properties and events the
+// handlers rely on, and each configurable from a settings record.
+
+#include "SettingsRecord.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+namespace platform {
+
+// Properties every visible control shares.
+class RectControl {
+public:
+    explicit RectControl(QWidget &self) : self_(self) {}
+    bool Enabled() const { return self_.isEnabled(); }
+    void SetEnabled(bool on) { self_.setEnabled(on); }
+    // Whether the control itself is shown; true even while its window is.
+    bool Visible() const { return !self_.isHidden(); }
+    void SetVisible(bool on) { self_.setHidden(!on); }
+    int TabIndex() const { return tabIndex_; }
+
+protected:
+    // Applies a property every control has; false for any other name.
+    bool ApplyRectSetting(QByteArrayView name, const QVariant &value);
+
+private:
+    QWidget &self_;
+    int tabIndex_ = -1;
+};
+
+class PushButton : public QPushButton, public RectControl, public Settable {
+    Q_OBJECT
+public:
+    explicit PushButton(QWidget *parent);
+    QString Caption() const { return text(); }
+    void SetCaption(const QString &caption) { setText(caption); }
+
+    PropertyTable Properties() const override;
+    void ApplySetting(QByteArrayView name, const QVariant &value) override;
+
+signals:
+    void Action(platform::PushButton *button);
+};
+
+class Label : public QLabel, public RectControl, public Settable {
+    Q_OBJECT
+public:
+    explicit Label(QWidget *parent);
+    PropertyTable Properties() const override;
+    void ApplySetting(QByteArrayView name, const QVariant &value) override;
+
+private:
+    void FitText();
+};
+
+class PopupMenu : public QComboBox, public RectControl, public Settable {
+    Q_OBJECT
+public:
+    explicit PopupMenu(QWidget *parent);
+    int ListCount() const { return count(); }
+    int ListIndex() const { return currentIndex(); }
+    // Selects the row and reports it like a user's pick. An index that
+    // names no row leaves no row selected.
+    void SetListIndex(int index);
+    void AddRow(const QString &text);
+    // Quiet: the passing empty state is not reported as a change.
+    void DeleteAllRows();
+    QString RowText(int row) const { return itemText(row); }
+
+    PropertyTable Properties() const override;
+    void ApplySetting(QByteArrayView name, const QVariant &value) override;
+
+signals:
+    void Change(platform::PopupMenu *menu);
+};
+
+class Timer : public QObject, public Settable {
+    Q_OBJECT
+public:
+    static constexpr int kModeOff = 0;
+    static constexpr int kModeSingle = 1;
+    static constexpr int kModeMultiple = 2;
+
+    explicit Timer(QObject *parent);
+    int Mode() const { return mode_; }
+    void SetMode(int mode);
+    int Period() const { return timer_.interval(); }
+    void SetPeriod(int periodMs);
+
+    PropertyTable Properties() const override;
+    void ApplySetting(QByteArrayView name, const QVariant &value) override;
+
+signals:
+    void Action(platform::Timer *timer);
+
+private:
+    void Restart();
+    QTimer timer_;
+    int mode_ = kModeOff;
+};
+
+} // namespace platform

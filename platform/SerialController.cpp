@@ -1,0 +1,190 @@
+#include "SerialController.h"
+
+#include <QCoreApplication>
+
+namespace platform {
+
+namespace {
+
+using T = SettingType;
+constexpr PropertyDecl kSerialProperties[] = {
+    {"Baud", T::Integer}, {"Bits", T::Integer}, {"Parity", T::Integer}, {"Stop", T::Integer},
+    {"XON", T::Boolean},  {"CTS", T::Boolean},  {"DTR", T::Boolean},
+};
+
+// The framework's line-setting codes.
+constexpr qint32 kBaudRates[] = {300,   600,   1200,  1800,  2400,  3600,   4800,   7200,
+                                 9600,  14400, 19200, 28800, 38400, 57600, 115200, 230400};
+constexpr QSerialPort::DataBits kDataBits[] = {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7,
+                                               QSerialPort::Data8};
+constexpr QSerialPort::Parity kParities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                             QSerialPort::EvenParity, QSerialPort::MarkParity,
+                                             QSerialPort::SpaceParity};
+constexpr QSerialPort::StopBits kStopBits[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
+                                               QSerialPort::TwoStop};
+
+template <typename V, std::size_t N>
+V Code(const V (&table)[N], const QVariant &code, const char *what)
+{
+    const qlonglong c = code.toLongLong();
+    if (c < 0 || std::size_t(c) >= N)
+        throw SettingsError(std::string("unknown ") + what + " code " + std::to_string(c));
+    return table[c];
+}
+
+QString OpenFailureReason(QSerialPort::SerialPortError error, const QString &path, const QString &qtText)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return QCoreApplication::translate("SerialController", "%1 is not present (it may have been unplugged).").arg(path);
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_LINUX
+        return QCoreApplication::translate("SerialController",
+                   "%1 is in use by another program, or you may not use it. On Linux, serial ports belong to "
+                   "the dialout group: add yourself with \"sudo usermod -aG dialout $USER\", then log in again.")
+            .arg(path);
+#else
+        return QCoreApplication::translate("SerialController", "%1 is in use by another program, or you may not use it.").arg(path);
+#endif
+    default:
+        return QStringLiteral("%1: %2").arg(path, qtText);
+    }
+}
+
+} // namespace
+
+SerialController::SerialController(QObject *parent) : QObject(parent)
+{
+    connect(&serial_, &QSerialPort::readyRead, this, [this] { emit DataAvailable(this); });
+    connect(&serial_, &QSerialPort::errorOccurred, this, &SerialController::OnSerialError);
+}
+
+void SerialController::SetSerialPort(const std::optional<SerialPortInfo> &port)
+{
+    port_ = port;
+    if (port_ && !serial_.isOpen())
+        serial_.setPortName(port_->Path);
+}
+
+bool SerialController::Open()
+{
+    if (!port_) {
+        errorText_ = tr("No serial port is selected, or it is no longer present.");
+        return false;
+    }
+    if (serial_.isOpen()) {
+        errorText_ = tr("%1 is already open.").arg(port_->Path);
+        return false;
+    }
+    serial_.setPortName(port_->Path);
+    opening_ = true;
+    const bool ok = serial_.open(QIODevice::ReadWrite);
+    opening_ = false;
+    if (!ok) {
+        errorText_ = OpenFailureReason(serial_.error(), port_->Path, serial_.errorString());
+        serial_.clearError();
+        return false;
+    }
+    errorText_.clear();
+    held_ = true;
+    failing_ = false;
+    return true;
+}
+
+void SerialController::Close()
+{
+    held_ = false;
+    if (serial_.isOpen())
+        serial_.close();
+    serial_.clearError();
+}
+
+QByteArray SerialController::ReadAll()
+{
+    return serial_.readAll();
+}
+
+void SerialController::Write(QByteArrayView data)
+{
+    if (!serial_.isOpen() || data.isEmpty())
+        return;
+    serial_.write(data.data(), data.size());
+    // Hand the bytes to the driver now instead of a loop pass later.
+    serial_.flush();
+}
+
+void SerialController::SetRequestToSend(bool on)
+{
+    if (serial_.isOpen())
+        serial_.setRequestToSend(on);
+}
+
+void SerialController::SetDataTerminalReady(bool on)
+{
+    if (serial_.isOpen())
+        serial_.setDataTerminalReady(on);
+}
+
+void SerialController::Reset()
+{
+    // Clears the error state only: discarding buffers would lose bytes.
+    serial_.clearError();
+}
+
+void SerialController::OnSerialError(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::NoError:
+    case QSerialPort::UnsupportedOperationError: // no modem lines, e.g. a pty
+    case QSerialPort::TimeoutError:
+    case QSerialPort::NotOpenError:
+        return;
+    default:
+        break;
+    }
+    if (opening_ || failing_ || !serial_.isOpen())
+        return;
+    // A hang-up makes Qt report the same error on every loop pass while the
+    // port stays open; stop watching it and tell the handlers once.
+    failing_ = true;
+    errorText_ = QStringLiteral("%1: %2").arg(serial_.portName(), serial_.errorString());
+    QMetaObject::invokeMethod(this, &SerialController::FailAfterError, Qt::QueuedConnection);
+}
+
+void SerialController::FailAfterError()
+{
+    if (!failing_)
+        return; // closed by the user in the meantime
+    // Bytes that arrived before the failure still go to the handlers.
+    if (serial_.bytesAvailable() > 0)
+        emit DataAvailable(this);
+    if (serial_.isOpen())
+        serial_.close();
+    serial_.clearError();
+    failing_ = false;
+    emit Error(this);
+}
+
+PropertyTable SerialController::Properties() const { return kSerialProperties; }
+
+void SerialController::ApplySetting(QByteArrayView name, const QVariant &value)
+{
+    if (name == "Baud")
+        serial_.setBaudRate(Code(kBaudRates, value, "baud rate"));
+    else if (name == "Bits")
+        serial_.setDataBits(Code(kDataBits, value, "data bits"));
+    else if (name == "Parity")
+        serial_.setParity(Code(kParities, value, "parity"));
+    else if (name == "Stop")
+        serial_.setStopBits(Code(kStopBits, value, "stop bits"));
+    else if (name == "XON" && value.toBool())
+        serial_.setFlowControl(QSerialPort::SoftwareControl);
+    else if (name == "CTS" && value.toBool())
+        serial_.setFlowControl(QSerialPort::HardwareControl);
+    else if (name == "XON" || name == "CTS")
+        return; // off: leave the other flow-control setting as it is
+    else if (name == "DTR")
+        setProperty("DTR", value); // the line is raised at connect, not here
+}
+
+} // namespace platform

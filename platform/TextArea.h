@@ -1,0 +1,73 @@
+#pragma once
+// A read-only view of received bytes that stays fast however much arrives:
+// bytes are stored as bytes, lines are indexed as they come, and only the
+// visible lines are painted.
+
+#include "ByteText.h"
+#include "Controls.h"
+
+#include <QAbstractScrollArea>
+
+namespace platform {
+
+class TextArea : public QAbstractScrollArea, public RectControl, public Settable {
+    Q_OBJECT
+public:
+    explicit TextArea(QWidget *parent);
+
+    // Exactly the bytes received, one character per byte.
+    QByteArray Text() const { return text_.Bytes(); }
+    void SetText(QByteArrayView bytes);
+    void AppendText(QByteArrayView bytes);
+    qsizetype Size() const { return text_.Size(); }
+
+    // Selection as byte offsets [start, end).
+    void SetSelection(qsizetype anchor, qsizetype cursor);
+    void SelectAll();
+    qsizetype SelectionStart() const { return std::min(anchor_, cursor_); }
+    qsizetype SelectionEnd() const { return std::max(anchor_, cursor_); }
+    QString SelectedText() const;
+    void Copy() const;
+
+    bool AtBottom() const;
+    // Scrolling in lines.
+    qsizetype FirstVisibleLine() const;
+    void ScrollToLine(qsizetype line);
+    qsizetype VisibleLines() const;
+    const ByteText &Content() const { return text_; }
+    // Offset of the byte under a viewport point.
+    qsizetype OffsetAt(QPoint viewportPos) const;
+
+    PropertyTable Properties() const override;
+    void ApplySetting(QByteArrayView name, const QVariant &value) override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    void UpdateLayout();
+    void UpdateScrollRange(bool followBottom);
+    void MoveCursor(qsizetype offset, bool extend);
+    void EnsureCursorVisible();
+    int LineHeight() const;
+    // Pixel x, in 1/64 px, where `offset` begins within its line.
+    std::int32_t XOf(qsizetype offset) const;
+    qsizetype OffsetAtX(qsizetype line, std::int32_t x64) const;
+
+    ByteText text_;
+    qsizetype anchor_ = 0;
+    qsizetype cursor_ = 0;
+    QFont boxFont_;
+    std::array<QString, 256> glyphs_;
+};
+
+} // namespace platform

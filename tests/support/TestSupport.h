@@ -1,0 +1,163 @@
+#pragma once
+// Shared test rig: real pseudo-terminals as serial ports, an injected port
+// list, and alerts that are recorded instead of shown.
+
+#include "platform/Alerts.h"
+#include "platform/PortEnumerator.h"
+#include "ui/MainWindow.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QList>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace testing {
+
+// One pseudo-terminal: the test holds the master end, the window opens the
+// slave end by path like any serial device.
+class Pty {
+public:
+    Pty()
+    {
+        termios raw {};
+        cfmakeraw(&raw);
+        char name[256] = {};
+        int slave = -1;
+        if (::openpty(&master_, &slave, name, &raw, nullptr) != 0)
+            qFatal("openpty failed: %s", strerror(errno));
+        ::close(slave);
+        path_ = QString::fromLocal8Bit(name);
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty() { Hangup(); }
+    Pty(const Pty &) = delete;
+    Pty &operator=(const Pty &) = delete;
+
+    const QString &Path() const { return path_; }
+    int Master() const { return master_; }
+    platform::SerialPortInfo Info(const QString &name = {}) const
+    {
+        return {name.isEmpty() ? path_.section(QLatin1Char('/'), -1) : name, path_};
+    }
+    // Closing the master is what unplugging does to the slave side.
+    void Hangup()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+
+    // Writes everything, pumping the event loop while the pty is full.
+    void Send(QByteArrayView data, int timeoutMs = 10000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        qsizetype done = 0;
+        while (done < data.size() && !deadline.hasExpired()) {
+            const ssize_t n = ::write(master_, data.data() + done, size_t(data.size() - done));
+            if (n > 0)
+                done += n;
+            else
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        QVERIFY2(done == data.size(), "pty did not take all bytes in time");
+    }
+
+    // What has come out so far, without waiting.
+    QByteArray Drain()
+    {
+        QByteArray out;
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n <= 0)
+                break;
+            out.append(buf, n);
+        }
+        return out;
+    }
+
+    // Collects at least `n` bytes, pumping the event loop meanwhile.
+    QByteArray Receive(qsizetype n, int timeoutMs = 5000)
+    {
+        QByteArray out;
+        QDeadlineTimer deadline(timeoutMs);
+        while (out.size() < n && !deadline.hasExpired()) {
+            out += Drain();
+            if (out.size() < n)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        }
+        return out;
+    }
+
+private:
+    int master_ = -1;
+    QString path_;
+};
+
+// Pumps the event loop for a while, collecting what comes out of ptys.
+inline void Settle(int ms = 50)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+struct RecordedMessage {
+    QString text;
+    QString detail;
+};
+
+class RecordingAlerts : public platform::Alerts {
+public:
+    void Beep() override { ++beeps; }
+    void MsgBox(const QString &text, const QString &detail = {}) override { messages.append({text, detail}); }
+    int beeps = 0;
+    QList<RecordedMessage> messages;
+};
+
+// The window with an injected port list and recorded alerts.
+struct Rig {
+    explicit Rig(QList<platform::SerialPortInfo> list = {}) : ports(std::move(list))
+    {
+        window = std::make_unique<ui::MainWindow>(ui::MainWindow::Services{&ports, &alerts});
+    }
+    ui::MainWindow &w() { return *window; }
+    // A tick of a channel's refresh timer, as the timer would raise it.
+    void Tick(int channel)
+    {
+        platform::Timer &t = channel == 1 ? w().PortListUpdater1() : w().PortListUpdater2();
+        emit t.Action(&t);
+    }
+    void TickBoth()
+    {
+        Tick(1);
+        Tick(2);
+    }
+    void Press(platform::PushButton &button) { QTest::mouseClick(&button, Qt::LeftButton); }
+    // A press as the handler sees it, also where the button is disabled.
+    void Connect(int channel)
+    {
+        platform::PushButton &b = channel == 1 ? w().ConnectSerial1() : w().ConnectSerial2();
+        emit b.Action(&b);
+    }
+    void Pick(int channel, int row)
+    {
+        (channel == 1 ? w().SerialPortsPopupMenu1() : w().SerialPortsPopupMenu2()).setCurrentIndex(row);
+    }
+
+    platform::ListPortEnumerator ports;
+    RecordingAlerts alerts;
+    std::unique_ptr<ui::MainWindow> window;
+};
+
+} // namespace testing

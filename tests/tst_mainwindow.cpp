@@ -1,0 +1,166 @@
+// The window right after construction, and its lifetime.
+
+#include "support/TestSupport.h"
+
+#include "app/App.h"
+#include "platform/Pictures.h"
+
+#include <QtTest>
+
+using namespace platform;
+using testing::Rig;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void initialStateWithNoPorts()
+    {
+        Rig rig;
+        auto &w = rig.w();
+        QCOMPARE(w.windowTitle(), QStringLiteral("VardeloLink"));
+        QCOMPARE(w.size(), QSize(480, 452));
+        QCOMPARE(w.minimumSize(), QSize(480, 452)); // fixed
+        QCOMPARE(w.maximumSize(), QSize(480, 452));
+        QVERIFY(w.isVisible());
+        const Qt::WindowFlags f = w.windowFlags();
+        QVERIFY(f & Qt::WindowCloseButtonHint);
+        QVERIFY(!(f & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(f & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(f & Qt::WindowFullscreenButtonHint));
+
+        for (PushButton *b : {&w.ConnectSerial1(), &w.ConnectSerial2()}) {
+            QCOMPARE(b->Caption(), QStringLiteral("Connect"));
+            QVERIFY(b->Enabled());
+            QVERIFY(b->Visible());
+        }
+        QCOMPARE(w.LinkBtn().Caption(), QStringLiteral("Link"));
+        QVERIFY(!w.LinkBtn().Enabled());
+        QVERIFY(!w.LinkBtn().Visible());
+        QVERIFY(!w.LinkedTxt().Visible());
+        QVERIFY(!w.LoopbackTxt().Visible());
+        QCOMPARE(w.LinkedTxt().text(), QStringLiteral("<- Linked ->"));
+        QCOMPARE(w.LoopbackTxt().text(), QStringLiteral("Loopback mode"));
+        QCOMPARE(w.Label2().text(), QStringLiteral("Vardelo 2 Serial Port"));
+        QCOMPARE(w.Label3().text(), QStringLiteral("Vardelo 1 Serial Port"));
+        for (PopupMenu *m : {&w.SerialPortsPopupMenu1(), &w.SerialPortsPopupMenu2()}) {
+            QCOMPARE(m->ListCount(), 0);
+            QCOMPARE(m->ListIndex(), -1);
+            QVERIFY(m->Enabled());
+        }
+        QVERIFY(w.Serialcomms1().Text().isEmpty());
+        QVERIFY(w.Serialcomms2().Text().isEmpty());
+        QVERIFY(!w.SerialController1().IsOpen());
+        QVERIFY(!w.SerialController2().IsOpen());
+        for (Timer *t : {&w.PortListUpdater1(), &w.PortListUpdater2()}) {
+            QCOMPARE(t->Mode(), 2);
+            QCOMPARE(t->Period(), 500);
+        }
+        QCOMPARE(w.Loopback(), false);
+        QVERIFY(rig.alerts.messages.isEmpty());
+
+        // The first ticks with no port present change nothing but Loopback.
+        QSignalSpy ticks(&w.PortListUpdater1(), &Timer::Action);
+        QVERIFY(ticks.wait(2000));
+        QCOMPARE(w.SerialPortsPopupMenu1().ListCount(), 0);
+        QVERIFY(w.ConnectSerial1().Enabled());
+        QCOMPARE(w.Loopback(), true);
+    }
+
+    void controlsStandWhereTheTableSays()
+    {
+        Rig rig;
+        auto &w = rig.w();
+        const QList<QPair<QWidget *, QRect>> places = {
+            {&w.SerialPortsPopupMenu2(), {300, 203, 160, 20}}, {&w.ConnectSerial2(), {300, 235, 69, 20}},
+            {&w.Label2(), {300, 171, 129, 20}},                {&w.Serialcomms2(), {300, 292, 160, 123}},
+            {&w.SerialPortsPopupMenu1(), {20, 203, 160, 20}},  {&w.Label3(), {20, 171, 107, 20}},
+            {&w.ConnectSerial1(), {20, 235, 69, 20}},          {&w.LinkBtn(), {205, 383, 70, 22}},
+            {&w.Serialcomms1(), {20, 292, 160, 123}},          {&w.LoopbackTxt(), {187, 342, 105, 20}},
+            {&w.LinkedTxt(), {187, 319, 105, 20}},
+        };
+        for (const auto &[widget, rect] : places) {
+            if (auto *label = qobject_cast<QLabel *>(widget)) {
+                // Labels keep their place and grow only to show all their text.
+                QCOMPARE(widget->pos(), rect.topLeft());
+                QCOMPARE(widget->height(), rect.height());
+                QVERIFY(widget->width() >= rect.width());
+                QVERIFY(widget->width() >= label->fontMetrics().horizontalAdvance(label->text()));
+                QVERIFY(widget->width() == rect.width() || widget->width() <= 160);
+            } else {
+                QCOMPARE(widget->geometry(), rect);
+            }
+            QCOMPARE(widget->parentWidget(), &w);
+            QVERIFY(w.findChild<QWidget *>(widget->objectName()) == widget);
+        }
+        // The two status labels are centred on the window and never overlap.
+        QVERIFY(w.LinkedTxt().alignment() & Qt::AlignHCenter);
+        QVERIFY(!w.LinkedTxt().geometry().intersects(w.LoopbackTxt().geometry()));
+        QVERIFY(w.LinkBtn().font().family() != w.ConnectSerial1().font().family() ||
+                w.LinkBtn().font().families().contains(QStringLiteral("Consolas")));
+    }
+
+    void tabOrderRunsChannelTwoFirst()
+    {
+        Rig rig;
+        auto &w = rig.w();
+        const QStringList expected = {"SerialPortsPopupMenu2", "ConnectSerial2", "Label2", "Serialcomms2",
+                                      "SerialPortsPopupMenu1", "Label3", "ConnectSerial1", "LinkBtn",
+                                      "Serialcomms1", "LoopbackTxt", "LinkedTxt"};
+        QStringList chain;
+        QWidget *at = &w.SerialPortsPopupMenu2();
+        while (chain.size() < expected.size()) {
+            if (!at->objectName().isEmpty() && at->parentWidget() == &w)
+                chain.append(at->objectName());
+            at = at->nextInFocusChain();
+        }
+        QCOMPARE(chain, expected);
+    }
+
+    void channelsStartWithIdenticalLineSettings()
+    {
+        Rig rig;
+        for (SerialController *c : {&rig.w().SerialController1(), &rig.w().SerialController2()}) {
+            const QSerialPort &port = c->Serial();
+            QCOMPARE(port.baudRate(), 9600);
+            QCOMPARE(port.dataBits(), QSerialPort::Data8);
+            QCOMPARE(port.parity(), QSerialPort::NoParity);
+            QCOMPARE(port.stopBits(), QSerialPort::OneStop);
+            QCOMPARE(port.flowControl(), QSerialPort::NoFlowControl);
+        }
+    }
+
+    void textAreasAreReadOnly()
+    {
+        Rig rig;
+        auto &area = rig.w().Serialcomms1();
+        area.setFocus();
+        QTest::keyClicks(&area, "typed");
+        QVERIFY(area.Text().isEmpty());
+    }
+
+    void backdropIsShippedBesideTheProgram()
+    {
+        Rig rig;
+        QVERIFY(!rig.w().Backdrop().isNull());
+        QCOMPARE(rig.w().Backdrop().size(), QSize(480, 452));
+        // A missing picture gives none, not a failure.
+        QVERIFY(OpenShippedPicture({QStringLiteral("no-such-picture.png")}).isNull());
+    }
+
+    void closingTheWindowEndsTheEventLoop()
+    {
+        auto *window = ui::MainWindow::ImplicitInstance();
+        QCOMPARE(ui::MainWindow::ImplicitInstance(), window); // one instance
+        QPointer<ui::MainWindow> guard(window);
+        QTimer::singleShot(50, window, &QWidget::close);
+        QElapsedTimer t;
+        t.start();
+        const int code = QApplication::exec();
+        QCOMPARE(code, 0);
+        QVERIFY(t.elapsed() < 5000);
+        QTRY_VERIFY(guard.isNull()); // nobody holds the window after close
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

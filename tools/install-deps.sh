@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that are missing, and nothing else.
+# Usage: tools/install-deps.sh app|test
+set -euo pipefail
+
+build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
+# Tests: resource compiler, virtual ports, desktop-file and metainfo checks, packaging.
+test=(binutils-mingw-w64-x86-64 socat desktop-file-utils appstream dpkg-dev file)
+
+want=("${build[@]}")
+[ "${1:-app}" = test ] && want+=("${test[@]}")
+
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

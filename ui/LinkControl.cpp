@@ -1,0 +1,22 @@
+// The Link button: turns the forward route between two open ports on and off.
+
+#include "MainWindow.h"
+#include "Texts.h"
+
+namespace ui {
+
+using namespace platform;
+
+void MainWindow::LinkBtn_Action(PushButton *button)
+{
+    if (button->Caption() == texts::kLink) {
+        button->SetCaption(texts::kUnlink);
+        LinkedTxt().SetVisible(true);
+    } else {
+        button->SetCaption(texts::kLink);
+        LinkedTxt().SetVisible(false);
+        LoopbackTxt().SetVisible(false);
+    }
+}
+
+} // namespace ui

@@ -1,0 +1,119 @@
+#include "MainWindow.h"
+
+#include "InitialSettings.h"
+
+#include "platform/Pictures.h"
+
+namespace ui {
+
+using namespace platform;
+
+namespace {
+
+constexpr char kBackdropFile[] = "VardeloLinkcopy.png";
+
+// Loaded on first use and kept for the life of the program.
+const QPixmap &BackdropPicture()
+{
+    static const QPixmap picture = OpenShippedPicture({QString::fromLatin1(kBackdropFile)});
+    return picture;
+}
+
+} // namespace
+
+MainWindow::Services MainWindow::SystemServices()
+{
+    static SystemPortEnumerator ports;
+    static SystemAlerts alerts;
+    return {&ports, &alerts};
+}
+
+MainWindow::MainWindow(Services services) : services_(services)
+{
+    setObjectName(QStringLiteral("MainWindow"));
+    RegisterImplicit(QString::fromLatin1(kImplicitClassName));
+    CreateControls();
+    LayOut();
+}
+
+MainWindow *MainWindow::ImplicitInstance()
+{
+    if (auto *open = qobject_cast<MainWindow *>(FindImplicit(QString::fromLatin1(kImplicitClassName))))
+        return open;
+    auto *window = new MainWindow();
+    // Nobody holds the window; it goes when it is closed.
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    return window;
+}
+
+template <typename C>
+C &MainWindow::Create(const char *name, const QByteArray &record)
+{
+    auto *control = new C(this);
+    RegisterControl(QString::fromLatin1(name), control);
+    ApplySettings(Control<C>(QString::fromLatin1(name)), record);
+    return *control;
+}
+
+void MainWindow::CreateControls()
+{
+    using settings::ControlRecord;
+    // In creation order; each control's handlers are attached right after
+    // its settings, a serial controller's error handler first.
+    auto &updater1 = Create<Timer>("PortListUpdater1", settings::TimerRecord());
+    connect(&updater1, &Timer::Action, this, &MainWindow::PortListUpdater1_Action);
+
+    auto &menu2 = Create<PopupMenu>("SerialPortsPopupMenu2", ControlRecord("SerialPortsPopupMenu2"));
+    connect(&menu2, &PopupMenu::Change, this, &MainWindow::SerialPortsPopupMenu2_Change);
+
+    auto &connect2 = Create<PushButton>("ConnectSerial2", ControlRecord("ConnectSerial2"));
+    connect(&connect2, &PushButton::Action, this, &MainWindow::ConnectSerial2_Action);
+
+    Create<Label>("Label2", ControlRecord("Label2"));
+
+    auto &controller1 = Create<SerialController>("SerialController1", settings::SerialRecord());
+    connect(&controller1, &SerialController::Error, this, &MainWindow::SerialController1_Error);
+    connect(&controller1, &SerialController::DataAvailable, this, &MainWindow::SerialController1_DataAvailable);
+
+    Create<TextArea>("Serialcomms2", ControlRecord("Serialcomms2"));
+
+    auto &menu1 = Create<PopupMenu>("SerialPortsPopupMenu1", ControlRecord("SerialPortsPopupMenu1"));
+    connect(&menu1, &PopupMenu::Change, this, &MainWindow::SerialPortsPopupMenu1_Change);
+
+    Create<Label>("Label3", ControlRecord("Label3"));
+
+    auto &connect1 = Create<PushButton>("ConnectSerial1", ControlRecord("ConnectSerial1"));
+    connect(&connect1, &PushButton::Action, this, &MainWindow::ConnectSerial1_Action);
+
+    auto &link = Create<PushButton>("LinkBtn", ControlRecord("LinkBtn"));
+    connect(&link, &PushButton::Action, this, &MainWindow::LinkBtn_Action);
+
+    Create<TextArea>("Serialcomms1", ControlRecord("Serialcomms1"));
+
+    auto &updater2 = Create<Timer>("PortListUpdater2", settings::TimerRecord());
+    connect(&updater2, &Timer::Action, this, &MainWindow::PortListUpdater2_Action);
+
+    auto &controller2 = Create<SerialController>("SerialController2", settings::SerialRecord());
+    connect(&controller2, &SerialController::Error, this, &MainWindow::SerialController2_Error);
+    connect(&controller2, &SerialController::DataAvailable, this, &MainWindow::SerialController2_DataAvailable);
+
+    Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
+    Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
+
+    ApplyTabOrder();
+}
+
+void MainWindow::LayOut()
+{
+    SetBackdrop(BackdropPicture());
+    ApplySettings(*this, settings::WindowRecord());
+}
+
+MainWindow::Channel MainWindow::Own(int channel) const
+{
+    if (channel == 1)
+        return {SerialController1(), SerialPortsPopupMenu1(), ConnectSerial1(), Serialcomms1(), PortListUpdater1()};
+    return {SerialController2(), SerialPortsPopupMenu2(), ConnectSerial2(), Serialcomms2(), PortListUpdater2()};
+}
+
+} // namespace ui

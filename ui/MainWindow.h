@@ -1,0 +1,100 @@
+#pragma once
+// The one window: two channels of a menu, a Connect button and a text area
+// each, and the link controls between them. All state lives in the
+// controls; the handlers below are the only code that changes it.
+
+#include "platform/Alerts.h"
+#include "platform/Controls.h"
+#include "platform/PortEnumerator.h"
+#include "platform/SerialController.h"
+#include "platform/TextArea.h"
+#include "platform/Window.h"
+
+namespace ui {
+
+class MainWindow : public platform::Window {
+    Q_OBJECT
+    Q_PROPERTY(bool Loopback READ Loopback WRITE SetLoopback)
+public:
+    static constexpr char kImplicitClassName[] = "MainWindow.MainWindow";
+
+    struct Services {
+        platform::PortEnumerator *ports;
+        platform::Alerts *alerts;
+    };
+    // The system's port list and real alerts, made on first use.
+    static Services SystemServices();
+
+    explicit MainWindow(Services services = SystemServices());
+
+    // The open window, or a new one, created and shown.
+    static MainWindow *ImplicitInstance();
+
+    bool Loopback() const { return loopback_; }
+    void SetLoopback(bool on) { loopback_ = on; }
+
+    // Controls, looked up by name.
+    platform::Timer &PortListUpdater1() const { return Control<platform::Timer>(QStringLiteral("PortListUpdater1")); }
+    platform::Timer &PortListUpdater2() const { return Control<platform::Timer>(QStringLiteral("PortListUpdater2")); }
+    platform::PopupMenu &SerialPortsPopupMenu1() const { return Control<platform::PopupMenu>(QStringLiteral("SerialPortsPopupMenu1")); }
+    platform::PopupMenu &SerialPortsPopupMenu2() const { return Control<platform::PopupMenu>(QStringLiteral("SerialPortsPopupMenu2")); }
+    platform::PushButton &ConnectSerial1() const { return Control<platform::PushButton>(QStringLiteral("ConnectSerial1")); }
+    platform::PushButton &ConnectSerial2() const { return Control<platform::PushButton>(QStringLiteral("ConnectSerial2")); }
+    platform::SerialController &SerialController1() const { return Control<platform::SerialController>(QStringLiteral("SerialController1")); }
+    platform::SerialController &SerialController2() const { return Control<platform::SerialController>(QStringLiteral("SerialController2")); }
+    platform::TextArea &Serialcomms1() const { return Control<platform::TextArea>(QStringLiteral("Serialcomms1")); }
+    platform::TextArea &Serialcomms2() const { return Control<platform::TextArea>(QStringLiteral("Serialcomms2")); }
+    platform::Label &Label2() const { return Control<platform::Label>(QStringLiteral("Label2")); }
+    platform::Label &Label3() const { return Control<platform::Label>(QStringLiteral("Label3")); }
+    platform::PushButton &LinkBtn() const { return Control<platform::PushButton>(QStringLiteral("LinkBtn")); }
+    platform::Label &LoopbackTxt() const { return Control<platform::Label>(QStringLiteral("LoopbackTxt")); }
+    platform::Label &LinkedTxt() const { return Control<platform::Label>(QStringLiteral("LinkedTxt")); }
+
+    // Port discovery.
+    void PortListUpdater1_Action(platform::Timer *timer);
+    void PortListUpdater2_Action(platform::Timer *timer);
+    void SerialPortsPopupMenu1_Change(platform::PopupMenu *menu);
+    void SerialPortsPopupMenu2_Change(platform::PopupMenu *menu);
+    // Channel connection.
+    void ConnectSerial1_Action(platform::PushButton *button);
+    void ConnectSerial2_Action(platform::PushButton *button);
+    void SerialController1_Error(platform::SerialController *controller);
+    void SerialController2_Error(platform::SerialController *controller);
+    // Data relay.
+    void SerialController1_DataAvailable(platform::SerialController *controller);
+    void SerialController2_DataAvailable(platform::SerialController *controller);
+    // Link control.
+    void LinkBtn_Action(platform::PushButton *button);
+
+private:
+    // One side of the window; "own" is the side that raised the event.
+    struct Channel {
+        platform::SerialController &controller;
+        platform::PopupMenu &menu;
+        platform::PushButton &connect;
+        platform::TextArea &text;
+        platform::Timer &timer;
+    };
+    Channel Own(int channel) const;
+    Channel Other(int channel) const { return Own(3 - channel); }
+
+    template <typename C>
+    C &Create(const char *name, const QByteArray &record);
+    void CreateControls();
+    void LayOut();
+
+    void RefreshPortList(int channel);
+    void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<platform::PushButton *> buttons);
+    void ConnectPressed(int channel, platform::PushButton &button);
+    void ConnectSteps(int channel, platform::PushButton &button);
+    void DisconnectSteps(int channel, platform::PushButton &button);
+    void CloseChannel(Channel channel, platform::PushButton &button, bool resetLink);
+    bool SharesOtherPort(int channel) const;
+    void ReportSerialError(platform::SerialController &controller);
+    void RelayArrival(int channel, platform::SerialController &controller);
+
+    Services services_;
+    bool loopback_ = false;
+};
+
+} // namespace ui

@@ -1,0 +1,58 @@
+// Keeping each channel's port menu in step with the ports present, and the
+// Connect buttons with the menus' selections.
+
+#include "MainWindow.h"
+
+namespace ui {
+
+using namespace platform;
+
+void MainWindow::PortListUpdater1_Action(Timer *) { RefreshPortList(1); }
+void MainWindow::PortListUpdater2_Action(Timer *) { RefreshPortList(2); }
+
+void MainWindow::RefreshPortList(int channel)
+{
+    PopupMenu &menu = Own(channel).menu;
+    PortEnumerator &ports = *services_.ports;
+
+    const int oldRowCount = menu.ListCount();
+    // Only a change in the number of ports rebuilds the menu.
+    if (ports.SerialPortCount() != oldRowCount) {
+        menu.DeleteAllRows();
+        // The count is read before every row, so a list that changes
+        // during the rebuild is followed.
+        for (int i = 0; i <= ports.SerialPortCount() - 1; ++i) {
+            const std::optional<SerialPortInfo> port = ports.SerialPort(i);
+            if (!port)
+                break; // gone since the count was read: one row per port present
+            menu.AddRow(port->Name);
+        }
+        if (ports.SerialPortCount() < oldRowCount)
+            menu.SetListIndex(0);
+        else
+            menu.SetListIndex(ports.SerialPortCount() - 1);
+    }
+    const int index1 = SerialPortsPopupMenu1().ListIndex();
+    const int index2 = SerialPortsPopupMenu2().ListIndex();
+    SetLoopback(index1 == index2);
+}
+
+void MainWindow::SerialPortsPopupMenu1_Change(PopupMenu *menu)
+{
+    EnableConnectButtons(*menu, {&ConnectSerial1()});
+}
+
+void MainWindow::SerialPortsPopupMenu2_Change(PopupMenu *menu)
+{
+    // Channel 2's menu governs both buttons, channel 1's first.
+    EnableConnectButtons(*menu, {&ConnectSerial1(), &ConnectSerial2()});
+}
+
+void MainWindow::EnableConnectButtons(PopupMenu &changed, std::initializer_list<PushButton *> buttons)
+{
+    const bool chosen = changed.ListIndex() != -1;
+    for (PushButton *button : buttons)
+        button->SetEnabled(chosen);
+}
+
+} // namespace ui
