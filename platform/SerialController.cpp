@@ -1,6 +1,8 @@
 #include "SerialController.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QSet>
 
 namespace platform {
 
@@ -51,7 +53,26 @@ QString OpenFailureReason(QSerialPort::SerialPortError error, const QString &pat
     }
 }
 
+// Devices held open by controllers of this process. Root may open a port
+// twice despite the exclusive flag; two readers would split its bytes.
+QSet<QString> &HeldDevices()
+{
+    static QSet<QString> held;
+    return held;
+}
+
+QString DeviceKey(const QString &path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
 } // namespace
+
+SerialController::~SerialController()
+{
+    Close();
+}
 
 SerialController::SerialController(QObject *parent) : QObject(parent)
 {
@@ -76,6 +97,11 @@ bool SerialController::Open()
         errorText_ = tr("%1 is already open.").arg(port_->Path);
         return false;
     }
+    const QString device = DeviceKey(port_->Path);
+    if (HeldDevices().contains(device)) {
+        errorText_ = tr("%1 is already open in this window.").arg(port_->Path);
+        return false;
+    }
     serial_.setPortName(port_->Path);
     opening_ = true;
     const bool ok = serial_.open(QIODevice::ReadWrite);
@@ -86,6 +112,8 @@ bool SerialController::Open()
         return false;
     }
     errorText_.clear();
+    device_ = device;
+    HeldDevices().insert(device_);
     held_ = true;
     failing_ = false;
     return true;
@@ -94,9 +122,17 @@ bool SerialController::Open()
 void SerialController::Close()
 {
     held_ = false;
+    ReleaseDevice();
     if (serial_.isOpen())
         serial_.close();
     serial_.clearError();
+}
+
+void SerialController::ReleaseDevice()
+{
+    if (!device_.isEmpty())
+        HeldDevices().remove(device_);
+    device_.clear();
 }
 
 QByteArray SerialController::ReadAll()
@@ -158,6 +194,7 @@ void SerialController::FailAfterError()
     // Bytes that arrived before the failure still go to the handlers.
     if (serial_.bytesAvailable() > 0)
         emit DataAvailable(this);
+    ReleaseDevice();
     if (serial_.isOpen())
         serial_.close();
     serial_.clearError();

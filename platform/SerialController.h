@@ -17,6 +17,7 @@ class SerialController : public QObject, public Settable {
     Q_OBJECT
 public:
     explicit SerialController(QObject *parent);
+    ~SerialController() override;
 
     void SetSerialPort(const std::optional<SerialPortInfo> &port);
     std::optional<SerialPortInfo> Port() const { return port_; }
@@ -53,10 +54,12 @@ signals:
 private:
     void OnSerialError(QSerialPort::SerialPortError error);
     void FailAfterError();
+    void ReleaseDevice();
 
     QSerialPort serial_;
     std::optional<SerialPortInfo> port_;
     QString errorText_;
+    QString device_; // canonical path while held open
     bool held_ = false;
     bool opening_ = false;
     bool failing_ = false;

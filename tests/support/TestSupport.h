@@ -66,7 +66,7 @@ public:
             if (n > 0)
                 done += n;
             else
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+                QTest::qWait(1);
         }
         QVERIFY2(done == data.size(), "pty did not take all bytes in time");
     }
@@ -93,7 +93,7 @@ public:
         while (out.size() < n && !deadline.hasExpired()) {
             out += Drain();
             if (out.size() < n)
-                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+                QTest::qWait(1);
         }
         return out;
     }
@@ -103,13 +103,10 @@ private:
     QString path_;
 };
 
-// Pumps the event loop for a while, collecting what comes out of ptys.
+// Runs the event loop for a while without spinning.
 inline void Settle(int ms = 50)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QTest::qWait(ms);
 }
 
 struct RecordedMessage {

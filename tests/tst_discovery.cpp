@@ -1,0 +1,192 @@
+// Port menus following the port list, Loopback, and the Connect buttons.
+
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+
+using namespace platform;
+using testing::Pty;
+using testing::Rig;
+
+namespace {
+
+QList<SerialPortInfo> Ports(std::initializer_list<const char *> names)
+{
+    QList<SerialPortInfo> list;
+    for (const char *n : names)
+        list.append({QString::fromLatin1(n), QStringLiteral("/dev/") + QString::fromLatin1(n)});
+    return list;
+}
+
+QStringList Rows(const PopupMenu &menu)
+{
+    QStringList rows;
+    for (int i = 0; i < menu.ListCount(); ++i)
+        rows.append(menu.RowText(i));
+    return rows;
+}
+
+} // namespace
+
+class TestDiscovery : public QObject {
+    Q_OBJECT
+private slots:
+    void ticksRebuildOnlyWhenTheCountChanges()
+    {
+        Rig rig(Ports({"ttyA"}));
+        auto &menu = rig.w().SerialPortsPopupMenu1();
+        rig.Tick(1);
+        QCOMPARE(Rows(menu), QStringList{"ttyA"});
+        QCOMPARE(menu.ListIndex(), 0); // one port: the last row is row 0
+
+        // n to n+1: rebuilt in list order, the last row selected even
+        // though the user had chosen another.
+        rig.ports.SetPorts(Ports({"ttyA", "ttyB", "ttyC"}));
+        rig.Tick(1);
+        rig.Pick(1, 0);
+        rig.ports.SetPorts(Ports({"ttyA", "ttyB", "ttyC", "ttyD"}));
+        rig.Tick(1);
+        QCOMPARE(Rows(menu), (QStringList{"ttyA", "ttyB", "ttyC", "ttyD"}));
+        QCOMPARE(menu.ListIndex(), 3);
+
+        // n to n-1: row 0.
+        rig.ports.SetPorts(Ports({"ttyB", "ttyC", "ttyD"}));
+        rig.Tick(1);
+        QCOMPARE(Rows(menu), (QStringList{"ttyB", "ttyC", "ttyD"}));
+        QCOMPARE(menu.ListIndex(), 0);
+
+        // Same count, other names: not rebuilt, selection kept.
+        rig.Pick(1, 2);
+        rig.ports.SetPorts(Ports({"ttyX", "ttyY", "ttyZ"}));
+        rig.Tick(1);
+        QCOMPARE(Rows(menu), (QStringList{"ttyB", "ttyC", "ttyD"}));
+        QCOMPARE(menu.ListIndex(), 2);
+
+        // Only the ticking channel's menu is touched.
+        QCOMPARE(rig.w().SerialPortsPopupMenu2().ListCount(), 0);
+    }
+
+    void lastPortGoneLeavesNoSelection()
+    {
+        Rig rig(Ports({"ttyA", "ttyB"}));
+        rig.TickBoth();
+        QVERIFY(rig.w().ConnectSerial1().Enabled());
+        rig.ports.SetPorts({});
+        rig.Tick(1);
+        QCOMPARE(rig.w().SerialPortsPopupMenu1().ListCount(), 0);
+        QCOMPARE(rig.w().SerialPortsPopupMenu1().ListIndex(), -1);
+        QVERIFY(!rig.w().ConnectSerial1().Enabled());
+        QVERIFY(rig.w().ConnectSerial2().Enabled()); // menu 1 governs only button 1
+        rig.Tick(2);
+        QVERIFY(!rig.w().ConnectSerial2().Enabled());
+        QCOMPARE(rig.w().Loopback(), true); // both -1
+    }
+
+    void loopbackChangesOnlyAtATick()
+    {
+        Rig rig(Ports({"ttyA", "ttyB"}));
+        rig.TickBoth();
+        QCOMPARE(rig.w().Loopback(), true); // both on the last row
+        rig.Pick(1, 0);
+        QCOMPARE(rig.w().Loopback(), true);
+        rig.Tick(2);
+        QCOMPARE(rig.w().Loopback(), false);
+        rig.Pick(2, 0);
+        QCOMPARE(rig.w().Loopback(), false);
+        rig.Tick(1);
+        QCOMPARE(rig.w().Loopback(), true);
+    }
+
+    void channelTwosMenuGovernsBothButtons()
+    {
+        Rig rig(Ports({"ttyA", "ttyB"}));
+        auto &w = rig.w();
+        rig.TickBoth();
+        // Menu 1 changing to no selection disables only button 1.
+        w.SerialPortsPopupMenu1().SetListIndex(-1);
+        QVERIFY(!w.ConnectSerial1().Enabled());
+        QVERIFY(w.ConnectSerial2().Enabled());
+        // A row chosen in menu 2 enables button 1 as well, although menu 1
+        // still has none.
+        w.SerialPortsPopupMenu2().SetListIndex(0);
+        QVERIFY(w.ConnectSerial1().Enabled());
+        // Menu 1's pick enables only its own button.
+        w.SerialPortsPopupMenu2().SetListIndex(-1);
+        QVERIFY(!w.ConnectSerial1().Enabled() && !w.ConnectSerial2().Enabled());
+        rig.Pick(1, 1);
+        QVERIFY(w.ConnectSerial1().Enabled());
+        QVERIFY(!w.ConnectSerial2().Enabled());
+    }
+
+    void connectedChannelsMenuStaysFrozen()
+    {
+        Pty a, b;
+        Rig rig({a.Info(), b.Info()});
+        auto &w = rig.w();
+        rig.TickBoth();
+        rig.Connect(1);
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QCOMPARE(w.PortListUpdater1().Mode(), 0);
+        const QStringList frozen = Rows(w.SerialPortsPopupMenu1());
+        rig.ports.SetPorts({a.Info(), b.Info(), a.Info(QStringLiteral("extra"))});
+        rig.Tick(2);
+        QCOMPARE(Rows(w.SerialPortsPopupMenu1()), frozen);
+        QCOMPARE(w.SerialPortsPopupMenu2().ListCount(), 3);
+        // Both on their last row, but the frozen menu's last is row 1.
+        QCOMPARE(w.Loopback(), false);
+        // Channel 2's menu losing its selection disables channel 1's
+        // Disconnect button too.
+        rig.ports.SetPorts({});
+        rig.Tick(2);
+        QVERIFY(!w.ConnectSerial1().Enabled());
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+    }
+
+    void ptyLinksAreTheOnlyVirtualPorts()
+    {
+        Pty pty;
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        QVERIFY(QFile::link(pty.Path(), d + "/ttyV0"));
+        QFile regular(d + "/plain");
+        QVERIFY(regular.open(QIODevice::WriteOnly));
+        regular.close();
+        QVERIFY(QFile::link(d + "/plain", d + "/ttyFile"));
+        QVERIFY(QFile::link(d + "/missing", d + "/ttyDangling"));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), d + "/ttyNull"));
+        QVERIFY(QFile::link(pty.Path(), d + "/ttyA with space"));
+
+        const QList<SerialPortInfo> found = ScanPtyLinks(d);
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(found[0].Name, QStringLiteral("ttyA with space")); // sorted by name
+        QCOMPARE(found[1].Name, QStringLiteral("ttyV0"));
+        QCOMPARE(found[1].Path, d + "/ttyV0");
+    }
+
+    void systemListIsRescannedOnlyWhenTheFolderChanges()
+    {
+        Pty pty;
+        QTemporaryDir dir;
+        SystemPortEnumerator ports(dir.path());
+        const int base = ports.SerialPortCount();
+        QCOMPARE(ports.ScanCount(), 1);
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(ports.SerialPortCount(), base);
+        QCOMPARE(ports.ScanCount(), 1);
+
+        QVERIFY(QFile::link(pty.Path(), dir.path() + "/ttyV9"));
+        QCOMPARE(ports.SerialPortCount(), base + 1);
+        QCOMPARE(ports.ScanCount(), 2);
+        QCOMPARE(ports.SerialPort(base)->Name, QStringLiteral("ttyV9"));
+        QVERIFY(!ports.SerialPort(base + 1));
+        QVERIFY(!ports.SerialPort(-1));
+
+        QVERIFY(QFile::remove(dir.path() + "/ttyV9"));
+        QCOMPARE(ports.SerialPortCount(), base);
+    }
+};
+
+QTEST_MAIN(TestDiscovery)
+#include "tst_discovery.moc"
