@@ -1,0 +1,221 @@
+// The byte view: what it shows for each byte, how it wraps, and that it
+// keeps every byte and behaves like a read-only text area.
+
+#include "platform/TextArea.h"
+
+#include <QClipboard>
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QtTest>
+
+using namespace platform;
+
+namespace {
+
+ByteMetrics Uniform(int px)
+{
+    ByteMetrics m;
+    m.advance.fill(px * 64);
+    m.advance['\r'] = m.advance['\n'] = 0;
+    m.tabStop = 8 * px * 64;
+    return m;
+}
+
+QByteArray RandomBytes(qsizetype n, quint32 seed)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    QRandomGenerator gen(seed);
+    for (qsizetype i = 0; i < n; ++i)
+        b[i] = char(gen.generate() & 0xFF);
+    return b;
+}
+
+QList<QByteArray> Lines(const ByteText &t)
+{
+    QList<QByteArray> out;
+    for (qsizetype i = 0; i < t.LineCount(); ++i)
+        out.append(t.Store().Mid(t.LineStart(i), t.LineEnd(i) - t.LineStart(i)));
+    return out;
+}
+
+} // namespace
+
+class TestTextArea : public QObject {
+    Q_OBJECT
+private slots:
+    void everyByteHasAVisibleForm()
+    {
+        QCOMPARE(ByteGlyphs::DisplayChar(0x00), QChar(0x2400));
+        QCOMPARE(ByteGlyphs::DisplayChar(0x1B), QChar(0x241B));
+        QCOMPARE(ByteGlyphs::DisplayChar(0x7F), QChar(0x2421));
+        QCOMPARE(ByteGlyphs::DisplayChar('A'), QChar('A'));
+        QCOMPARE(ByteGlyphs::DisplayChar(0xE9), QChar(0xE9)); // é
+        QCOMPARE(ByteGlyphs::DisplayChar('\t'), QChar('\t'));
+        QVERIFY(ByteGlyphs::IsBoxed(0x85) && !ByteGlyphs::IsBoxed(0xA0));
+        QCOMPARE(ByteGlyphs::DisplayText("a\r\nb\rc\nd\n\re"), QStringLiteral("a\nb\nc\nd\n\ne"));
+        QCOMPARE(ByteGlyphs::DisplayText("\nx", true), QStringLiteral("x")); // LF finishing an earlier CR
+        QCOMPARE(ByteGlyphs::DisplayText(QByteArray("\0\t", 2)), QString(QChar(0x2400)) + QChar('\t'));
+    }
+
+    void linesBreakAtEachLineEndingAndWrapAtTheWidth()
+    {
+        ByteText t;
+        t.SetLayout(Uniform(1), 10 * 64);
+        t.Append("0123456789AB\r\nxy\rz\n\n");
+        QCOMPARE(Lines(t), (QList<QByteArray>{"0123456789", "AB", "xy", "z", "", ""}));
+        // CR at the end of one arrival and LF at the start of the next are one break.
+        ByteText split;
+        split.SetLayout(Uniform(1), 10 * 64);
+        split.Append("ab\r");
+        split.Append("\ncd");
+        QCOMPARE(Lines(split), (QList<QByteArray>{"ab", "cd"}));
+        // A tab goes to the next stop of 8 characters.
+        ByteText tabs;
+        tabs.SetLayout(Uniform(1), 10 * 64);
+        tabs.Append("a\tbcd");
+        QCOMPARE(Lines(tabs), (QList<QByteArray>{"a\tbc", "d"}));
+        // A new width lays everything out again, same bytes.
+        t.SetLayout(Uniform(1), 4 * 64);
+        QCOMPARE(Lines(t), (QList<QByteArray>{"0123", "4567", "89AB", "xy", "z", "", ""}));
+        QCOMPARE(t.Bytes(), QByteArray("0123456789AB\r\nxy\rz\n\n"));
+        QCOMPARE(t.LineOf(0), 0);
+        QCOMPARE(t.LineOf(9), 2);
+        QCOMPARE(t.LineOf(t.Size()), t.LineCount() - 1);
+    }
+
+    void lineIndexHoldsOffsetsPastFourGibibytes()
+    {
+        LineIndex index;
+        const qsizetype g4 = qsizetype(1) << 32;
+        const QList<qsizetype> starts = {0, 5, g4 - 1, g4 + 3, g4 + 10, 2 * g4, 3 * g4 + 7};
+        for (qsizetype s : starts)
+            index.Push(s);
+        for (int i = 0; i < starts.size(); ++i)
+            QCOMPARE(index.Start(i), starts[i]);
+        QCOMPARE(index.LineOf(g4 + 5), 3);
+        index.ReplaceLast(3 * g4 + 8);
+        QCOMPARE(index.Start(6), 3 * g4 + 8);
+        index.ReplaceLast(2 * g4 + 1); // back below a boundary
+        QCOMPARE(index.Start(6), 2 * g4 + 1);
+        QCOMPARE(index.Start(5), 2 * g4);
+        for (qsizetype i = 0; i < 40000; ++i) // across index blocks
+            index.Push(3 * g4 + i);
+        QCOMPARE(index.Start(index.Count() - 1), 3 * g4 + 39999);
+    }
+
+    void textKeepsEveryByteAcrossChunks()
+    {
+        QWidget parent;
+        TextArea area(&parent);
+        area.resize(160, 123);
+        const QByteArray data = RandomBytes(10 << 20, 7);
+        qsizetype at = 0;
+        int piece = 1;
+        while (at < data.size()) {
+            const qsizetype n = std::min<qsizetype>(piece, data.size() - at);
+            area.AppendText(QByteArrayView(data.constData() + at, n));
+            at += n;
+            piece = piece * 7 % 65537 + 1; // odd sizes that straddle chunk ends
+        }
+        QCOMPARE(area.Size(), data.size());
+        for (qsizetype off : {qsizetype(0), ByteStore::kChunkBytes - 1, ByteStore::kChunkBytes,
+                              5 * ByteStore::kChunkBytes + 17, data.size() - 1})
+            QCOMPARE(area.Content().Store().At(off), quint8(data[off]));
+        const QByteArray text = area.Text();
+        QCOMPARE(QCryptographicHash::hash(text, QCryptographicHash::Sha256),
+                 QCryptographicHash::hash(data, QCryptographicHash::Sha256));
+        // Every visual line fits the width.
+        const ByteText &t = area.Content();
+        for (qsizetype line = 0; line < std::min<qsizetype>(t.LineCount(), 5000); ++line) {
+            std::int32_t x = 0;
+            for (qsizetype i = t.LineStart(line); i < t.LineEnd(line); ++i)
+                x += t.Metrics().AdvanceAt(t.Store().At(i), x);
+            QVERIFY(x <= t.Width() || t.LineEnd(line) - t.LineStart(line) == 1);
+        }
+        area.SetText("new");
+        QCOMPARE(area.Text(), QByteArray("new"));
+    }
+
+    void selectionAndCopyAcrossAChunkBoundary()
+    {
+        QWidget parent;
+        TextArea area(&parent);
+        area.resize(160, 123);
+        QByteArray data(ByteStore::kChunkBytes - 2, 'a');
+        data += QByteArray("\x01\r\n\xe9\x00z", 6);
+        area.AppendText(data);
+        area.SetSelection(ByteStore::kChunkBytes - 3, ByteStore::kChunkBytes + 4);
+        const QString expected = QStringLiteral("a") + QChar(0x2401) + "\n" + QChar(0xE9) + QChar(0x2400) + "z";
+        QCOMPARE(area.SelectedText(), expected);
+        area.Copy();
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+    }
+
+    void mouseAndKeyboardSelect()
+    {
+        QWidget parent;
+        parent.resize(200, 200);
+        TextArea area(&parent);
+        area.resize(160, 123);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        area.AppendText("hello world\nsecond line");
+        area.setFocus();
+        QTest::keyClick(&area, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(area.SelectionStart(), 0);
+        QCOMPARE(area.SelectionEnd(), area.Size());
+        QTest::keyClick(&area, Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(&area, Qt::Key_Right, Qt::ShiftModifier);
+        QTest::keyClick(&area, Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(area.SelectedText(), QStringLiteral("he"));
+        QTest::keyClick(&area, Qt::Key_End, Qt::ShiftModifier);
+        QCOMPARE(area.SelectedText(), QStringLiteral("hello world"));
+        QTest::keyClick(&area, Qt::Key_Down, Qt::ShiftModifier);
+        QVERIFY(area.SelectedText().startsWith(QStringLiteral("hello world\nsecond")));
+
+        // Drag from the first character to the middle of the first line.
+        QWidget *vp = area.viewport();
+        const QPoint start(4, 6);
+        QTest::mousePress(vp, Qt::LeftButton, {}, start);
+        QMouseEvent move(QEvent::MouseMove, QPointF(40, 6), vp->mapToGlobal(QPointF(40, 6)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(vp, &move);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(40, 6));
+        QCOMPARE(area.SelectionStart(), 0);
+        QVERIFY(area.SelectionEnd() > 0 && area.SelectionEnd() < 11);
+        QVERIFY(QString("hello world").startsWith(area.SelectedText()));
+    }
+
+    void followsTheBottomUnlessScrolledUp()
+    {
+        QWidget parent;
+        parent.resize(200, 200);
+        TextArea area(&parent);
+        area.resize(160, 123);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        for (int i = 0; i < 200; ++i)
+            area.AppendText(QByteArray::number(i) + "\n");
+        QVERIFY(area.AtBottom());
+        QVERIFY(area.FirstVisibleLine() > 150);
+        area.ScrollToLine(10);
+        for (int i = 0; i < 50; ++i)
+            area.AppendText("more\n");
+        QCOMPARE(area.FirstVisibleLine(), 10);
+        area.ScrollToLine(1 << 30);
+        area.AppendText("and more\n");
+        QVERIFY(area.AtBottom());
+        QVERIFY(area.FirstVisibleLine() > 200);
+        // Page Up leaves the bottom, so arrivals no longer move the view.
+        area.setFocus();
+        QTest::keyClick(&area, Qt::Key_PageUp);
+        const qsizetype first = area.FirstVisibleLine();
+        QVERIFY(!area.AtBottom());
+        area.AppendText("x\n");
+        QCOMPARE(area.FirstVisibleLine(), first);
+        QVERIFY(!area.grab().isNull()); // paints without trouble
+    }
+};
+
+QTEST_MAIN(TestTextArea)
+#include "tst_textarea.moc"
