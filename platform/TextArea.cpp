@@ -30,6 +30,7 @@ constexpr int kMarginPx = 3;         // text inset from the frame
 constexpr int kSubpixel = 64;        // layout units per pixel
 constexpr int kBoxPaddingPx = 3;     // room around a boxed hex pair
 constexpr qreal kBoxFontScale = 0.7; // boxed hex digits, relative to the text
+constexpr int kFrameMs = 16;         // at most one repaint per frame during a flood
 
 QString HexPair(std::uint8_t b)
 {
@@ -50,6 +51,9 @@ TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(s
     p.setColor(QPalette::Base, Qt::white);
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
+    frame_.setSingleShot(true);
+    frame_.setInterval(kFrameMs);
+    connect(&frame_, &QTimer::timeout, this, &TextArea::Flush);
     UpdateLayout();
 }
 
@@ -59,11 +63,16 @@ void TextArea::UpdateLayout()
     boxFont_ = font();
     boxFont_.setPointSizeF(std::max(4.0, font().pointSizeF() * kBoxFontScale));
     const QFontMetricsF boxFm(boxFont_);
+    // Few fonts carry the control pictures; without them a control byte
+    // is drawn boxed like the Latin-1 controls rather than as a blank box.
+    const bool pictures = fm.inFontUcs4(0x2400) && fm.inFontUcs4(0x2421);
     ByteMetrics metrics;
     for (int b = 0; b < 256; ++b) {
         const auto byte = std::uint8_t(b);
+        const bool control = (byte < 0x20 || byte == 0x7F) && byte != '\t' && !ByteGlyphs::IsLineBreak(byte);
+        boxed_[b] = ByteGlyphs::IsBoxed(byte) || (control && !pictures);
         qreal advance = 0;
-        if (ByteGlyphs::IsBoxed(byte)) {
+        if (boxed_[b]) {
             glyphs_[b] = HexPair(byte);
             advance = boxFm.horizontalAdvance(glyphs_[b]) + 2 * kBoxPaddingPx;
         } else if (!ByteGlyphs::IsLineBreak(byte) && byte != '\t') {
@@ -103,6 +112,8 @@ bool TextArea::AtBottom() const
 
 void TextArea::ScrollToLine(qsizetype line)
 {
+    if (frame_.isActive())
+        Flush();
     verticalScrollBar()->setValue(int(std::clamp<qsizetype>(line, 0, verticalScrollBar()->maximum())));
 }
 
@@ -120,6 +131,7 @@ void TextArea::UpdateScrollRange(bool followBottom)
 
 void TextArea::SetText(QByteArrayView bytes)
 {
+    frame_.stop();
     text_.Clear();
     anchor_ = cursor_ = 0;
     text_.Append(bytes);
@@ -131,10 +143,18 @@ void TextArea::AppendText(QByteArrayView bytes)
 {
     if (bytes.isEmpty())
         return;
-    const bool follow = AtBottom();
     text_.Append(bytes);
-    UpdateScrollRange(follow);
-    viewport()->update(); // coalesced by Qt into one paint per frame
+    if (!frame_.isActive())
+        frame_.start();
+}
+
+void TextArea::Flush()
+{
+    frame_.stop();
+    // The range has not moved since the last flush, so this is where the
+    // user left the view: at the bottom, the view follows the new lines.
+    UpdateScrollRange(AtBottom());
+    viewport()->update();
 }
 
 void TextArea::SetSelection(qsizetype anchor, qsizetype cursor)
@@ -194,6 +214,8 @@ qsizetype TextArea::OffsetAt(QPoint pos) const
 
 void TextArea::MoveCursor(qsizetype offset, bool extend)
 {
+    if (frame_.isActive())
+        Flush();
     cursor_ = std::clamp<qsizetype>(offset, 0, text_.Size());
     if (!extend)
         anchor_ = cursor_;
@@ -242,7 +264,7 @@ void TextArea::paintEvent(QPaintEvent *)
             if (selected)
                 painter.fillRect(cell, highlight);
             painter.setPen(selected ? selectedText : textColor);
-            if (ByteGlyphs::IsBoxed(b)) {
+            if (boxed_[b]) {
                 painter.setFont(boxFont_);
                 const QRectF box = cell.adjusted(1, 2, -1, -2);
                 painter.drawRect(box);

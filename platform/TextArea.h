@@ -7,6 +7,7 @@
 #include "Controls.h"
 
 #include <QAbstractScrollArea>
+#include <QTimer>
 
 namespace platform {
 
@@ -18,7 +19,11 @@ public:
     // Exactly the bytes received, one character per byte.
     QByteArray Text() const { return text_.Bytes(); }
     void SetText(QByteArrayView bytes);
+    // Stores the bytes now; the scroll range and the paint follow within
+    // one frame, so a flood of arrivals costs one paint per frame.
     void AppendText(QByteArrayView bytes);
+    // Brings the scroll range and the picture up to date at once.
+    void Flush();
     qsizetype Size() const { return text_.Size(); }
 
     // Selection as byte offsets [start, end).
@@ -68,6 +73,8 @@ private:
     qsizetype cursor_ = 0;
     QFont boxFont_;
     std::array<QString, 256> glyphs_;
+    std::array<bool, 256> boxed_{}; // drawn as a boxed hex pair
+    QTimer frame_;                  // pending scroll range and paint
 };
 
 } // namespace platform
