@@ -21,7 +21,21 @@ QString Describe(std::exception_ptr error)
 
 } // namespace
 
-Application::Application(int &argc, char **argv) : QApplication(argc, argv) {}
+namespace {
+
+int &ChooseEventLoop(int &argc)
+{
+    // A relayed byte waits for the event loop to notice its port; Qt's own
+    // Unix dispatcher notices sooner than the GLib one. Set before the
+    // application object makes its dispatcher.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
+    return argc;
+}
+
+} // namespace
+
+Application::Application(int &argc, char **argv) : QApplication(ChooseEventLoop(argc), argv) {}
 
 void Application::SetVersionData(const VersionData &data)
 {

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <poll.h>
+
 namespace platform {
 
 namespace {
@@ -144,9 +146,13 @@ void SerialController::Write(QByteArrayView data)
 {
     if (!serial_.isOpen() || data.isEmpty())
         return;
+    const bool idle = serial_.bytesToWrite() == 0;
     serial_.write(data.data(), data.size());
-    // Hand the bytes to the driver now instead of a loop pass later.
-    serial_.flush();
+    // With nothing queued before, hand the bytes to the driver now rather
+    // than a loop pass later; otherwise Qt sends them as the port drains.
+    // A full driver buffer here is a passing error (see DeviceLost).
+    if (idle)
+        serial_.flush();
 }
 
 void SerialController::SetRequestToSend(bool on)
@@ -187,10 +193,25 @@ void SerialController::OnSerialError(QSerialPort::SerialPortError error)
     QMetaObject::invokeMethod(this, &SerialController::FailAfterError, Qt::QueuedConnection);
 }
 
+// Whether the device is gone, as opposed to a passing condition such as
+// a full buffer, which Qt reports with the same error codes.
+bool SerialController::DeviceLost() const
+{
+    if (!serial_.isOpen())
+        return true;
+    pollfd p {int(serial_.handle()), POLLIN, 0};
+    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
 void SerialController::FailAfterError()
 {
     if (!failing_)
         return; // closed by the user in the meantime
+    if (!DeviceLost()) {
+        serial_.clearError();
+        failing_ = false;
+        return;
+    }
     // Bytes that arrived before the failure still go to the handlers.
     if (serial_.bytesAvailable() > 0)
         emit DataAvailable(this);

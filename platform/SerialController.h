@@ -55,6 +55,7 @@ private:
     void OnSerialError(QSerialPort::SerialPortError error);
     void FailAfterError();
     void ReleaseDevice();
+    bool DeviceLost() const;
 
     QSerialPort serial_;
     std::optional<SerialPortInfo> port_;

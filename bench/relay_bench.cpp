@@ -1,0 +1,359 @@
+// The relay against socat, on pseudo-terminals: single-byte latency,
+// throughput both ways at once, loopback echo latency, and idle cost.
+// The window runs in a child process, as the app would, with an injected
+// port list; this process plays the two devices.
+//
+// relay_bench [--smoke]   (--smoke: 1 MiB and a few hundred samples)
+
+#include "platform/Alerts.h"
+#include "platform/Application.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Pty {
+    int master = -1;
+    QString path;
+};
+
+Pty OpenPty()
+{
+    termios raw {};
+    cfmakeraw(&raw);
+    char name[256] = {};
+    int slave = -1;
+    Pty p;
+    if (::openpty(&p.master, &slave, name, &raw, nullptr) != 0) {
+        std::perror("openpty");
+        std::exit(2);
+    }
+    ::close(slave);
+    ::fcntl(p.master, F_SETFL, ::fcntl(p.master, F_GETFL) | O_NONBLOCK);
+    p.path = QString::fromLocal8Bit(name);
+    return p;
+}
+
+class QuietAlerts : public platform::Alerts {
+public:
+    void Beep() override {}
+    void MsgBox(const QString &text, const QString &detail) override
+    {
+        std::fprintf(stderr, "window: %s %s\n", qPrintable(text), qPrintable(detail));
+    }
+};
+
+enum class WindowMode { Linked, Loopback, Idle };
+
+// Child: the window, set up as a user would, running its event loop.
+[[noreturn]] void RunWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, WindowMode mode,
+                            int readyFd)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::Application app(argc, argv);
+    QuietAlerts alerts;
+    platform::ListPortEnumerator list(ports);
+    const auto services = mode == WindowMode::Idle ? ui::MainWindow::SystemServices()
+                                                   : ui::MainWindow::Services{&list, &alerts};
+    ui::MainWindow w(services);
+    if (mode != WindowMode::Idle) {
+        w.PortListUpdater1_Action(nullptr);
+        w.PortListUpdater2_Action(nullptr);
+        if (mode == WindowMode::Linked) {
+            w.SerialPortsPopupMenu1().setCurrentIndex(0);
+            w.PortListUpdater2_Action(nullptr);
+        }
+        w.ConnectSerial1_Action(&w.ConnectSerial1());
+        w.ConnectSerial2_Action(&w.ConnectSerial2());
+        if (mode == WindowMode::Linked)
+            w.LinkBtn_Action(&w.LinkBtn());
+    }
+    const char ok = w.LinkedTxt().Visible() || mode == WindowMode::Idle ? 'y' : 'n';
+    if (::write(readyFd, &ok, 1) != 1)
+        std::_Exit(3);
+    ::close(readyFd);
+    std::_Exit(QApplication::exec());
+}
+
+struct Child {
+    pid_t pid = -1;
+    void Stop()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+};
+
+Child StartWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, WindowMode mode,
+                  const std::vector<int> &closeInChild)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::exit(2);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        for (int fd : closeInChild)
+            ::close(fd);
+        RunWindow(argc, argv, ports, mode, fds[1]);
+    }
+    ::close(fds[1]);
+    char ok = 'n';
+    if (::read(fds[0], &ok, 1) != 1 || ok != 'y') {
+        std::fprintf(stderr, "the window did not reach its state\n");
+        std::exit(2);
+    }
+    ::close(fds[0]);
+    return {pid};
+}
+
+Child StartSocat(const Pty &a, const Pty &b)
+{
+    const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
+    if (socat.isEmpty())
+        return {};
+    const QByteArray exe = socat.toLocal8Bit();
+    const QByteArray left = (a.path + QStringLiteral(",raw,echo=0")).toLocal8Bit();
+    const QByteArray right = (b.path + QStringLiteral(",raw,echo=0")).toLocal8Bit();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(exe.constData(), "socat", "-b", "65536", left.constData(), right.constData(), (char *)nullptr);
+        std::_Exit(127);
+    }
+    return {pid};
+}
+
+bool WaitReadable(int fd, int ms)
+{
+    pollfd p {fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1 && (p.revents & POLLIN);
+}
+
+void DrainAll(int fd)
+{
+    char buf[65536];
+    while (WaitReadable(fd, 50))
+        if (::read(fd, buf, sizeof buf) <= 0)
+            break;
+}
+
+// Waits until a probe byte makes it through, so the relay is known up.
+bool Probe(int in, int out)
+{
+    for (int i = 0; i < 100; ++i) {
+        const char c = 'p';
+        if (::write(in, &c, 1) != 1) {
+            ::usleep(20 * 1000); // the far side has not opened its end yet
+            continue;
+        }
+        if (WaitReadable(out, 100)) {
+            DrainAll(out);
+            return true;
+        }
+        // A master whose slave nobody has opened yet polls as hung up.
+        ::usleep(20 * 1000);
+    }
+    return false;
+}
+
+struct Latency {
+    double median = 0;
+    double p99 = 0;
+    long lost = 0;
+};
+
+Latency MeasureLatency(int in, int out, int samples)
+{
+    std::vector<double> us;
+    Latency l;
+    for (int i = 0; i < samples; ++i) {
+        const char sent = char(i & 0xFF);
+        const auto t0 = Clock::now();
+        if (::write(in, &sent, 1) != 1) {
+            ++l.lost;
+            continue;
+        }
+        char got = 0;
+        if (!WaitReadable(out, 2000) || ::read(out, &got, 1) != 1 || got != sent) {
+            ++l.lost;
+            continue;
+        }
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    std::sort(us.begin(), us.end());
+    if (!us.empty()) {
+        l.median = us[us.size() / 2];
+        l.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    }
+    return l;
+}
+
+struct Throughput {
+    double mbPerS = 0;
+    long lost = 0;
+};
+
+// `size` random bytes into each end at once; each must come out of the other.
+Throughput MeasureThroughput(int a, int b, qsizetype size)
+{
+    QByteArray toB(size, Qt::Uninitialized), toA(size, Qt::Uninitialized);
+    QRandomGenerator gen(7);
+    gen.fillRange(reinterpret_cast<quint32 *>(toB.data()), size / 4);
+    gen.fillRange(reinterpret_cast<quint32 *>(toA.data()), size / 4);
+    QByteArray gotA, gotB;
+    gotA.reserve(size);
+    gotB.reserve(size);
+    qsizetype sentB = 0, sentA = 0;
+    const auto t0 = Clock::now();
+    const auto deadline = t0 + std::chrono::seconds(300);
+    char buf[65536];
+    while ((gotA.size() < size || gotB.size() < size) && Clock::now() < deadline) {
+        pollfd p[2] = {{a, short(POLLIN | (sentB < size ? POLLOUT : 0)), 0},
+                       {b, short(POLLIN | (sentA < size ? POLLOUT : 0)), 0}};
+        if (::poll(p, 2, 1000) <= 0)
+            continue;
+        if ((p[0].revents & POLLOUT) && sentB < size) {
+            const ssize_t n = ::write(a, toB.constData() + sentB, size_t(std::min<qsizetype>(65536, size - sentB)));
+            if (n > 0)
+                sentB += n;
+        }
+        if ((p[1].revents & POLLOUT) && sentA < size) {
+            const ssize_t n = ::write(b, toA.constData() + sentA, size_t(std::min<qsizetype>(65536, size - sentA)));
+            if (n > 0)
+                sentA += n;
+        }
+        if (p[0].revents & POLLIN) {
+            const ssize_t n = ::read(a, buf, sizeof buf);
+            if (n > 0)
+                gotA.append(buf, n);
+        }
+        if (p[1].revents & POLLIN) {
+            const ssize_t n = ::read(b, buf, sizeof buf);
+            if (n > 0)
+                gotB.append(buf, n);
+        }
+    }
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    auto lost = [](const QByteArray &want, const QByteArray &got) -> long {
+        if (want == got)
+            return 0;
+        qsizetype same = 0;
+        while (same < got.size() && same < want.size() && got[same] == want[same])
+            ++same;
+        return long(std::max<qsizetype>(1, want.size() - same));
+    };
+    return {double(gotA.size() + gotB.size()) / 1e6 / s, lost(toB, gotB) + lost(toA, gotA)};
+}
+
+double CpuSecondsOf(pid_t pid)
+{
+    FILE *f = std::fopen(QStringLiteral("/proc/%1/stat").arg(pid).toLocal8Bit().constData(), "r");
+    if (!f)
+        return 0;
+    char line[4096] = {};
+    const size_t n = std::fread(line, 1, sizeof line - 1, f);
+    std::fclose(f);
+    line[n] = 0;
+    const char *p = std::strrchr(line, ')');
+    unsigned long utime = 0, stime = 0;
+    // Fields after the command name: state, then 10 more before utime.
+    if (p && std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) == 2)
+        return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool smoke = false;
+    for (int i = 1; i < argc; ++i)
+        smoke = smoke || std::strcmp(argv[i], "--smoke") == 0;
+    const int samples = smoke ? 300 : 2000;
+    const qsizetype bytes = smoke ? (1 << 20) : (64 << 20);
+    const int idleSeconds = smoke ? 1 : 10;
+    std::signal(SIGPIPE, SIG_IGN);
+
+    long lost = 0;
+    // Ours: two ptys, linked through the window.
+    const Pty a = OpenPty(), b = OpenPty();
+    Child window = StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, WindowMode::Linked, {a.master, b.master});
+    if (!Probe(a.master, b.master)) {
+        std::fprintf(stderr, "the window relays nothing\n");
+        window.Stop();
+        return 1;
+    }
+    const Latency ours = MeasureLatency(a.master, b.master, samples);
+    const Throughput oursT = MeasureThroughput(a.master, b.master, bytes);
+    window.Stop();
+    lost += ours.lost + oursT.lost;
+    std::printf("ours:  latency median %.0f us, p99 %.0f us; throughput %.1f MB/s, lost %ld\n", ours.median, ours.p99,
+                oursT.mbPerS, ours.lost + oursT.lost);
+
+    // Loopback mode: one pty, echoed by the window.
+    const Pty e = OpenPty();
+    Child echo = StartWindow(argc, argv, {{"e", e.path}}, WindowMode::Loopback, {a.master, b.master, e.master});
+    Probe(e.master, e.master);
+    const Latency loop = MeasureLatency(e.master, e.master, samples);
+    echo.Stop();
+    lost += loop.lost;
+    std::printf("loopback: echo latency median %.0f us, p99 %.0f us, lost %ld\n", loop.median, loop.p99, loop.lost);
+
+    // Idle: the window with the system's port list, nothing connected.
+    Child idle = StartWindow(argc, argv, {}, WindowMode::Idle, {a.master, b.master, e.master});
+    ::usleep(500 * 1000);
+    const double cpu0 = CpuSecondsOf(idle.pid);
+    ::sleep(unsigned(idleSeconds));
+    const double idlePercent = (CpuSecondsOf(idle.pid) - cpu0) / idleSeconds * 100;
+    idle.Stop();
+    std::printf("idle: %.2f%% of one core over %d s\n", idlePercent, idleSeconds);
+
+    // socat relaying two other ptys.
+    const Pty c = OpenPty(), d = OpenPty();
+    Child socat = StartSocat(c, d);
+    std::optional<Latency> theirs;
+    std::optional<Throughput> theirsT;
+    const bool socatUp = socat.pid > 0 && Probe(c.master, d.master);
+    if (socatUp) {
+        theirs = MeasureLatency(c.master, d.master, samples);
+        theirsT = MeasureThroughput(c.master, d.master, bytes);
+        std::printf("socat: latency median %.0f us, p99 %.0f us; throughput %.1f MB/s, lost %ld\n", theirs->median,
+                    theirs->p99, theirsT->mbPerS, theirs->lost + theirsT->lost);
+    } else {
+        std::printf("socat: not available\n");
+    }
+    socat.Stop();
+
+    if (theirs) {
+        std::printf("relay: lost %ld, latency median %.0f us (socat %.0f us, ratio %.2f), throughput %.1f MB/s "
+                    "(socat %.1f MB/s, ratio %.2f), idle %.2f%%\n",
+                    lost, ours.median, theirs->median, ours.median / theirs->median, oursT.mbPerS, theirsT->mbPerS,
+                    oursT.mbPerS / theirsT->mbPerS, idlePercent);
+    } else {
+        std::printf("relay: lost %ld, latency median %.0f us, throughput %.1f MB/s, idle %.2f%%\n", lost, ours.median,
+                    oursT.mbPerS, idlePercent);
+    }
+    return lost == 0 ? 0 : 1;
+}

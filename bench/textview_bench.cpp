@@ -1,0 +1,140 @@
+// Appends 256 MiB in 1 KiB arrivals to the byte view, pumping the event
+// loop after each as the app does, and the same arrivals into
+// QPlainTextEdit for comparison (stopped after 30 s of its own time).
+
+#include "platform/TextArea.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QScrollBar>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype kArrival = 1024;
+constexpr qsizetype kMiB = 1 << 20;
+
+qint64 ResidentBytes()
+{
+    FILE *f = std::fopen("/proc/self/statm", "r");
+    long pages = 0, resident = 0;
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return qint64(resident) * sysconf(_SC_PAGESIZE);
+}
+
+QByteArray Source(bool binary)
+{
+    QByteArray b(4 * kMiB, Qt::Uninitialized);
+    if (binary) {
+        QRandomGenerator gen(42);
+        gen.fillRange(reinterpret_cast<quint32 *>(b.data()), b.size() / 4);
+        // Random binary with no line breaks.
+        for (char &c : b)
+            if (c == '\n' || c == '\r')
+                c = 'x';
+    } else {
+        for (qsizetype i = 0; i < b.size(); ++i)
+            b[i] = (i % 41 == 40) ? '\n' : char('a' + (i * 7 % 26));
+    }
+    return b;
+}
+
+struct Figures {
+    double firstMiBMs = 0;
+    double lastMiBMs = 0;
+    double mbPerS = 0;
+    double bytesPerByte = 0;
+    qsizetype bytes = 0;
+    double last64KiBMs = 0;
+};
+
+template <typename Append>
+Figures Run(const QByteArray &source, qsizetype total, double limitS, Append &&append)
+{
+    Figures f;
+    const qint64 rssBefore = ResidentBytes();
+    QElapsedTimer all, mib, block;
+    all.start();
+    mib.start();
+    block.start();
+    qsizetype done = 0;
+    while (done < total) {
+        append(QByteArrayView(source.constData() + done % source.size(), kArrival));
+        QCoreApplication::processEvents();
+        done += kArrival;
+        if (done % (64 * 1024) == 0) {
+            f.last64KiBMs = double(block.nsecsElapsed()) / 1e6;
+            block.restart();
+        }
+        if (done % kMiB == 0) {
+            const double ms = double(mib.nsecsElapsed()) / 1e6;
+            if (done == kMiB)
+                f.firstMiBMs = ms;
+            f.lastMiBMs = ms;
+            mib.restart();
+        }
+        if (limitS > 0 && all.elapsed() > limitS * 1000)
+            break;
+    }
+    const double s = double(all.nsecsElapsed()) / 1e9;
+    f.bytes = done;
+    f.mbPerS = double(done) / 1e6 / s;
+    f.bytesPerByte = double(ResidentBytes() - rssBefore) / double(done);
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    qsizetype total = 256 * kMiB;
+    double plainLimitS = 30;
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--quick") {
+            total = 16 * kMiB;
+            plainLimitS = 5;
+        }
+    }
+
+    for (const bool binary : {true, false}) {
+        const QByteArray source = Source(binary);
+        const char *kind = binary ? "binary, no line breaks" : "40-character text lines";
+        QWidget window;
+        window.resize(480, 452);
+        auto *area = new platform::TextArea(&window);
+        area->setGeometry(20, 292, 160, 123);
+        window.show();
+        const Figures f = Run(source, total, 0, [&](QByteArrayView b) { area->AppendText(b); });
+        std::printf("byte view, %s: %lld MiB, 1st MiB %.2f ms, last MiB %.2f ms, ratio %.2f, "
+                    "%.2f bytes of memory per byte, %.0f MB/s\n",
+                    kind, (long long)(f.bytes / kMiB), f.firstMiBMs, f.lastMiBMs, f.lastMiBMs / f.firstMiBMs,
+                    f.bytesPerByte, f.mbPerS);
+        std::fflush(stdout);
+        delete area;
+
+        auto *plain = new QPlainTextEdit(&window);
+        plain->setReadOnly(true);
+        plain->setUndoRedoEnabled(false);
+        plain->setGeometry(20, 292, 160, 123);
+        plain->show();
+        const Figures p = Run(source, total, plainLimitS, [&](QByteArrayView b) {
+            plain->moveCursor(QTextCursor::End);
+            plain->insertPlainText(QString::fromLatin1(b.data(), b.size()));
+        });
+        std::printf("QPlainTextEdit, %s: %.2f MiB in %.0f s, 1st MiB %.0f ms, last 64 KiB %.0f ms, %.2f MB/s\n",
+                    kind, double(p.bytes) / kMiB, plainLimitS, p.firstMiBMs, p.last64KiBMs, p.mbPerS);
+        std::fflush(stdout);
+        delete plain;
+    }
+    return 0;
+}
