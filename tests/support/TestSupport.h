@@ -61,11 +61,17 @@ public:
     {
         QDeadlineTimer deadline(timeoutMs);
         qsizetype done = 0;
+        int stalls = 0;
         while (done < data.size() && !deadline.hasExpired()) {
             const ssize_t n = ::write(master_, data.data() + done, size_t(data.size() - done));
-            if (n > 0)
+            if (n > 0) {
                 done += n;
-            else
+                stalls = 0;
+                continue;
+            }
+            // Full: let the window read, and rest only if that did not help.
+            QCoreApplication::processEvents();
+            if (++stalls % 64 == 0)
                 QTest::qWait(1);
         }
         QVERIFY2(done == data.size(), "pty did not take all bytes in time");
