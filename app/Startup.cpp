@@ -18,6 +18,8 @@ void EarlyStartup(std::unique_ptr<App> &app, int &argc, char **argv, platform::A
     QApplication::setApplicationName(QStringLiteral("vardelolink"));
     QApplication::setApplicationDisplayName(QStringLiteral("VardeloLink"));
     QApplication::setOrganizationName(QStringLiteral(VARDELO_MAKER));
+    // Lets desktops match the window to its installed entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.vardelolink.VardeloLink"));
     // No document file types and no application menu handlers.
     app = std::make_unique<App>(argc, argv);
     app->SetVersionData({VARDELO_VERSION_MAJOR, VARDELO_VERSION_MINOR, VARDELO_VERSION_FIX, VARDELO_VERSION_BUILD,

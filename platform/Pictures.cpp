@@ -9,7 +9,8 @@ namespace platform {
 QStringList PictureFolders()
 {
     const QString exeDir = QCoreApplication::applicationDirPath();
-    return {exeDir, QDir::cleanPath(exeDir + QStringLiteral("/../share/vardelolink"))};
+    return {exeDir, QDir::cleanPath(exeDir + QStringLiteral("/../share/vardelolink")),
+            QDir::cleanPath(exeDir + QStringLiteral("/../Resources"))}; // macOS bundle
 }
 
 QPixmap OpenShippedPicture(const QStringList &names)

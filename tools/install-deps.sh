@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
 # Tests: resource compiler, virtual ports, desktop-file and metainfo checks, packaging.
-test=(binutils-mingw-w64-x86-64 socat desktop-file-utils appstream dpkg-dev file)
+test=(binutils-mingw-w64-x86-64 socat desktop-file-utils appstream dpkg-dev file strace)
 
 want=("${build[@]}")
 [ "${1:-app}" = test ] && want+=("${test[@]}")
