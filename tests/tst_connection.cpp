@@ -100,9 +100,7 @@ private slots:
         Pty a;
         Rig rig({a.Info()});
         auto &w = rig.w();
-        rig.TickBoth();
-        rig.Connect(1);
-        rig.Connect(2);
+        rig.ConnectBothShared();
         rig.Connect(1); // the opener disconnects
         for (PushButton *b : {&w.ConnectSerial1(), &w.ConnectSerial2()})
             QCOMPARE(b->Caption(), QStringLiteral("Connect"));
@@ -120,9 +118,7 @@ private slots:
         Pty a;
         Rig rig({a.Info()});
         auto &w = rig.w();
-        rig.TickBoth();
-        rig.Connect(1);
-        rig.Connect(2);
+        rig.ConnectBothShared();
         rig.Connect(2);
         QCOMPARE(w.ConnectSerial2().Caption(), QStringLiteral("Connect"));
         QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
@@ -199,12 +195,7 @@ private slots:
         Pty a, b;
         Rig rig({a.Info(), b.Info()});
         auto &w = rig.w();
-        rig.TickBoth();
-        rig.Pick(1, 0);
-        rig.Tick(2);
-        rig.Connect(1);
-        rig.Connect(2);
-        rig.Press(w.LinkBtn());
+        rig.ConnectBothLinked();
         QSignalSpy errors(&w.SerialController1(), &SerialController::Error);
 
         a.Send("last words");

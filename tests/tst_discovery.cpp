@@ -9,6 +9,7 @@
 using namespace platform;
 using testing::Pty;
 using testing::Rig;
+using testing::Rows;
 
 namespace {
 
@@ -18,14 +19,6 @@ QList<SerialPortInfo> Ports(std::initializer_list<const char *> names)
     for (const char *n : names)
         list.append({QString::fromLatin1(n), QStringLiteral("/dev/") + QString::fromLatin1(n)});
     return list;
-}
-
-QStringList Rows(const PopupMenu &menu)
-{
-    QStringList rows;
-    for (int i = 0; i < menu.ListCount(); ++i)
-        rows.append(menu.RowText(i));
-    return rows;
 }
 
 } // namespace

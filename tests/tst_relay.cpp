@@ -37,14 +37,7 @@ struct Pair {
     Rig rig{{a.Info(), b.Info()}};
     ui::MainWindow &w = rig.w();
 
-    Pair()
-    {
-        rig.TickBoth();
-        rig.Pick(1, 0);
-        rig.Tick(2);
-        rig.Connect(1);
-        rig.Connect(2);
-    }
+    Pair() { rig.ConnectBoth(); }
     void Link() { rig.Press(w.LinkBtn()); }
 };
 
@@ -152,9 +145,7 @@ private slots:
         Pty a;
         Rig rig({a.Info()});
         auto &w = rig.w();
-        rig.TickBoth();
-        rig.Connect(1);
-        rig.Connect(2);
+        rig.ConnectBothShared();
         CheckInvariants(w);
         QVERIFY(w.LoopbackTxt().Visible());
         const QByteArray values = AllByteValues();

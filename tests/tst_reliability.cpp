@@ -12,6 +12,7 @@
 using namespace platform;
 using testing::Pty;
 using testing::Rig;
+using testing::Rows;
 using testing::Settle;
 
 namespace {
@@ -30,14 +31,6 @@ QStringList LockFiles(const QString &devicePath)
         for (const QString &f : QDir(QString::fromLatin1(dir)).entryList({pattern}, QDir::Files))
             all.append(QString::fromLatin1(dir) + '/' + f);
     return all;
-}
-
-QStringList Rows(const PopupMenu &menu)
-{
-    QStringList rows;
-    for (int i = 0; i < menu.ListCount(); ++i)
-        rows.append(menu.RowText(i));
-    return rows;
 }
 
 } // namespace
@@ -160,12 +153,7 @@ private slots:
         Pty a, b;
         Rig rig({a.Info(), b.Info()});
         auto &w = rig.w();
-        rig.TickBoth();
-        rig.Pick(1, 0);
-        rig.Tick(2);
-        rig.Connect(1);
-        rig.Connect(2);
-        rig.Press(w.LinkBtn());
+        rig.ConnectBothLinked();
         constexpr qsizetype kTotal = 64 << 20;
         const QByteArray block(1 << 20, 'z');
         for (int i = 0; i < kTotal / block.size(); ++i)

@@ -30,6 +30,19 @@ QByteArray RandomBytes(qsizetype n, quint32 seed)
     return b;
 }
 
+// A text area of the window's size, shown.
+struct ShownArea {
+    QWidget parent;
+    TextArea area{&parent};
+    ShownArea()
+    {
+        parent.resize(200, 200);
+        area.resize(160, 123);
+        parent.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+    }
+};
+
 QList<QByteArray> Lines(const ByteText &t)
 {
     QList<QByteArray> out;
@@ -153,12 +166,8 @@ private slots:
 
     void mouseAndKeyboardSelect()
     {
-        QWidget parent;
-        parent.resize(200, 200);
-        TextArea area(&parent);
-        area.resize(160, 123);
-        parent.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        ShownArea shown;
+        TextArea &area = shown.area;
         area.AppendText("hello world\nsecond line");
         area.setFocus();
         QTest::keyClick(&area, Qt::Key_A, Qt::ControlModifier);
@@ -188,12 +197,8 @@ private slots:
 
     void followsTheBottomUnlessScrolledUp()
     {
-        QWidget parent;
-        parent.resize(200, 200);
-        TextArea area(&parent);
-        area.resize(160, 123);
-        parent.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        ShownArea shown;
+        TextArea &area = shown.area;
         for (int i = 0; i < 200; ++i)
             area.AppendText(QByteArray::number(i) + "\n");
         QTRY_VERIFY(area.FirstVisibleLine() > 150); // within a frame

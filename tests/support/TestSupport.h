@@ -115,6 +115,14 @@ inline void Settle(int ms = 50)
     QTest::qWait(ms);
 }
 
+inline QStringList Rows(const platform::PopupMenu &menu)
+{
+    QStringList rows;
+    for (int i = 0; i < menu.ListCount(); ++i)
+        rows.append(menu.RowText(i));
+    return rows;
+}
+
 struct RecordedMessage {
     QString text;
     QString detail;
@@ -156,6 +164,27 @@ struct Rig {
     void Pick(int channel, int row)
     {
         (channel == 1 ? w().SerialPortsPopupMenu1() : w().SerialPortsPopupMenu2()).setCurrentIndex(row);
+    }
+    // Channel 1 on the first port, channel 2 on the second: ready to link.
+    void ConnectBoth()
+    {
+        TickBoth();
+        Pick(1, 0);
+        Tick(2);
+        Connect(1);
+        Connect(2);
+    }
+    void ConnectBothLinked()
+    {
+        ConnectBoth();
+        Press(w().LinkBtn());
+    }
+    // Both on the one port: channel 1 opens it, channel 2 shares it.
+    void ConnectBothShared()
+    {
+        TickBoth();
+        Connect(1);
+        Connect(2);
     }
 
     platform::ListPortEnumerator ports;
