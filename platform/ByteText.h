@@ -53,7 +53,6 @@ public:
             length -= n;
         }
     }
-    std::size_t ChunkCount() const { return chunks_.size(); }
 
 private:
     std::vector<std::unique_ptr<char[]>> chunks_;
