@@ -19,10 +19,6 @@ QString Describe(std::exception_ptr error)
     }
 }
 
-} // namespace
-
-namespace {
-
 int &ChooseEventLoop(int &argc)
 {
     // A relayed byte waits for the event loop to notice its port; Qt's own

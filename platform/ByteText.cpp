@@ -155,21 +155,8 @@ void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
     std::int32_t x = x_;
     bool afterCr = afterCr_;
     const std::int32_t width = width_;
-    const auto &advance = metrics_.advance;
     for (qsizetype i = 0; i < length; ++i) {
         const auto b = std::uint8_t(data[i]);
-        if (b > '\r') [[likely]] {
-            // The common case: a byte with a fixed advance.
-            const std::int32_t a = advance[b];
-            afterCr = false;
-            if (x + a > width && x > 0) {
-                lines_.Push(offset + i);
-                x = a;
-            } else {
-                x += a;
-            }
-            continue;
-        }
         if (b == '\n' || b == '\r') {
             if (b == '\n' && afterCr) {
                 // CR LF is one break: the line after it starts past the LF.
