@@ -53,9 +53,13 @@ void Application::HandleUnhandledError(std::exception_ptr error)
 {
     const QString what = Describe(error);
     std::fprintf(stderr, "%s: unhandled error: %s\n", qPrintable(applicationName()), qPrintable(what));
-    const bool first = !unhandledSeen_;
+    // Errors that come while the first one's box is open (a timer ticks on
+    // inside its loop) are only recorded: ending the loops now would take
+    // the box away before anyone read it.
+    if (unhandledSeen_)
+        return;
     unhandledSeen_ = true;
-    if (first && alerts_)
+    if (alerts_)
         alerts_->MsgBox(tr("An unexpected error occurred, and %1 will close.").arg(applicationDisplayName()), what);
     exit(kUnhandledErrorExitCode);
 }

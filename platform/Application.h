@@ -36,7 +36,7 @@ public:
     // Routes an error escaping any event handler to HandleUnhandledError.
     bool notify(QObject *receiver, QEvent *event) override;
 
-    // Tells the user and ends the event loop; later work is not started.
+    // Tells the user once and, after the box is closed, ends the event loop.
     void HandleUnhandledError(std::exception_ptr error);
     bool UnhandledErrorSeen() const { return unhandledSeen_; }
 

@@ -36,27 +36,39 @@ void ByteStore::Append(QByteArrayView data)
     const char *p = data.data();
     qsizetype left = data.size();
     while (left > 0) {
-        const qsizetype in = size_ % kChunkBytes;
-        if (in == 0)
+        const qsizetype in = end_ % kChunkBytes;
+        if (in == 0) {
+            if (chunks_.empty())
+                firstChunk_ = end_ / kChunkBytes;
             chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkBytes));
+        }
         const qsizetype n = std::min(left, kChunkBytes - in);
         std::memcpy(chunks_.back().get() + in, p, std::size_t(n));
         p += n;
         left -= n;
-        size_ += n;
+        end_ += n;
     }
 }
 
 void ByteStore::Clear()
 {
     chunks_.clear();
-    size_ = 0;
+    firstChunk_ = begin_ = end_ = 0;
+}
+
+void ByteStore::DropBefore(qsizetype offset)
+{
+    begin_ = std::clamp(offset, begin_, end_);
+    while (!chunks_.empty() && (firstChunk_ + 1) * kChunkBytes <= begin_) {
+        chunks_.pop_front();
+        ++firstChunk_;
+    }
 }
 
 QByteArray ByteStore::Mid(qsizetype offset, qsizetype length) const
 {
-    offset = std::clamp<qsizetype>(offset, 0, size_);
-    length = std::clamp<qsizetype>(length, 0, size_ - offset);
+    offset = std::clamp<qsizetype>(offset, begin_, end_);
+    length = std::clamp<qsizetype>(length, 0, end_ - offset);
     QByteArray out;
     out.reserve(length);
     ForEachPiece(offset, length, [&](const char *p, qsizetype n) { out.append(p, n); });
@@ -67,13 +79,13 @@ void LineIndex::Clear()
 {
     blocks_.clear();
     highSteps_.clear();
-    count_ = 0;
+    firstBlock_ = first_ = count_ = 0;
 }
 
-qsizetype LineIndex::Start(qsizetype line) const
+qsizetype LineIndex::Raw(qsizetype absolute) const
 {
-    const auto high = std::upper_bound(highSteps_.begin(), highSteps_.end(), line) - highSteps_.begin();
-    const std::uint32_t low = blocks_[std::size_t(line / kBlockLines)][line % kBlockLines];
+    const auto high = std::upper_bound(highSteps_.begin(), highSteps_.end(), absolute) - highSteps_.begin();
+    const std::uint32_t low = blocks_[std::size_t(absolute / kBlockLines - firstBlock_)][absolute % kBlockLines];
     return (qsizetype(high) << 32) | qsizetype(low);
 }
 
@@ -82,8 +94,11 @@ void LineIndex::Push(qsizetype start)
     const qsizetype high = start >> 32;
     while (qsizetype(highSteps_.size()) < high)
         highSteps_.push_back(count_);
-    if (count_ % kBlockLines == 0)
+    if (count_ % kBlockLines == 0) {
+        if (blocks_.empty())
+            firstBlock_ = count_ / kBlockLines;
         blocks_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kBlockLines));
+    }
     blocks_.back()[count_ % kBlockLines] = std::uint32_t(start);
     ++count_;
 }
@@ -101,21 +116,40 @@ void LineIndex::ReplaceLast(qsizetype start)
 qsizetype LineIndex::LineOf(qsizetype offset) const
 {
     // Binary search over line starts; lines are in offset order.
-    qsizetype lo = 0;
+    qsizetype lo = first_;
     qsizetype hi = count_ - 1;
     while (lo < hi) {
         const qsizetype mid = lo + (hi - lo + 1) / 2;
-        if (Start(mid) <= offset)
+        if (Raw(mid) <= offset)
             lo = mid;
         else
             hi = mid - 1;
     }
-    return lo;
+    return lo - first_;
 }
 
-ByteText::ByteText()
+qsizetype LineIndex::DropBefore(qsizetype offset)
+{
+    // The line holding `offset` stays, however early it began.
+    const qsizetype keep = first_ + LineOf(offset);
+    const qsizetype dropped = keep - first_;
+    first_ = keep;
+    while (blocks_.size() > 1 && (firstBlock_ + 1) * kBlockLines <= first_) {
+        blocks_.pop_front();
+        ++firstBlock_;
+    }
+    return dropped;
+}
+
+ByteText::ByteText(qsizetype keepBytes) : keep_(keepBytes)
 {
     lines_.Push(0);
+}
+
+void ByteText::SetKeepBytes(qsizetype keepBytes)
+{
+    keep_ = std::max<qsizetype>(1, keepBytes);
+    Trim();
 }
 
 void ByteText::Clear()
@@ -129,25 +163,46 @@ void ByteText::Clear()
 
 void ByteText::Append(QByteArrayView data)
 {
-    const qsizetype offset = store_.Size();
+    const qsizetype offset = store_.End();
     store_.Append(data);
     LayOut(data.data(), data.size(), offset);
+    Trim();
+}
+
+void ByteText::Trim()
+{
+    if (store_.Size() <= keep_)
+        return;
+    store_.DropBefore(store_.End() - keep_);
+    droppedLines_ += lines_.DropBefore(store_.Begin());
 }
 
 void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width)
 {
-    if (width == width_ && metrics.advance == metrics_.advance && metrics.tabStop == metrics_.tabStop)
+    ByteMetrics usable = metrics;
+    // A byte that takes no room would let one line grow without end.
+    for (int b = 0; b < 256; ++b) {
+        if (!ByteGlyphs::IsLineBreak(std::uint8_t(b)) && b != '\t')
+            usable.advance[b] = std::max(usable.advance[b], ByteMetrics::kMinAdvance);
+    }
+    if (width == width_ && usable.advance == metrics_.advance && usable.tabStop == metrics_.tabStop)
         return;
-    metrics_ = metrics;
+    metrics_ = usable;
     width_ = width;
+    LayOutAll();
+}
+
+void ByteText::LayOutAll()
+{
     lines_.Clear();
-    lines_.Push(0);
+    lines_.Push(store_.Begin());
     x_ = 0;
     afterCr_ = false;
-    store_.ForEachPiece(0, store_.Size(), [this, offset = qsizetype(0)](const char *p, qsizetype n) mutable {
-        LayOut(p, n, offset);
-        offset += n;
-    });
+    store_.ForEachPiece(store_.Begin(), store_.Size(),
+                        [this, offset = store_.Begin()](const char *p, qsizetype n) mutable {
+                            LayOut(p, n, offset);
+                            offset += n;
+                        });
 }
 
 void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
@@ -185,12 +240,13 @@ void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
 qsizetype ByteText::LineEnd(qsizetype line) const
 {
     if (line + 1 >= lines_.Count())
-        return store_.Size();
+        return store_.End();
     qsizetype end = lines_.Start(line + 1);
+    const qsizetype begin = LineStart(line);
     // Leave out the break that ended the line, if it did not wrap.
-    if (end > 0 && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
+    if (end > begin && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
         --end;
-        if (store_.At(end) == '\n' && end > 0 && store_.At(end - 1) == '\r')
+        if (store_.At(end) == '\n' && end > begin && store_.At(end - 1) == '\r')
             --end;
     }
     return end;

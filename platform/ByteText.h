@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -27,58 +28,73 @@ struct ByteGlyphs {
     static QString DisplayText(QByteArrayView bytes, bool afterCarriageReturn = false);
 };
 
-// Append-only storage in fixed-size chunks.
+// Storage in fixed-size chunks that grows at the end and may let go of
+// its oldest bytes. Offsets count every byte ever appended, so an offset
+// names the same byte for as long as it is kept: [Begin(), End()).
 class ByteStore {
 public:
     static constexpr qsizetype kChunkBytes = 64 * 1024;
 
     void Append(QByteArrayView data);
     void Clear();
-    qsizetype Size() const { return size_; }
-    std::uint8_t At(qsizetype offset) const
-    {
-        return std::uint8_t(chunks_[std::size_t(offset / kChunkBytes)][offset % kChunkBytes]);
-    }
+    // Lets go of the bytes before `offset`; chunks wholly before it are freed.
+    void DropBefore(qsizetype offset);
+    qsizetype Begin() const { return begin_; }
+    qsizetype End() const { return end_; }
+    qsizetype Size() const { return end_ - begin_; }
+    std::uint8_t At(qsizetype offset) const { return std::uint8_t(*Locate(offset)); }
     QByteArray Mid(qsizetype offset, qsizetype length) const;
-    QByteArray Bytes() const { return Mid(0, size_); }
+    QByteArray Bytes() const { return Mid(begin_, Size()); }
     // Calls f(const char*, qsizetype) for each contiguous piece of a range.
     template <typename F>
     void ForEachPiece(qsizetype offset, qsizetype length, F &&f) const
     {
         while (length > 0) {
-            const qsizetype in = offset % kChunkBytes;
-            const qsizetype n = std::min(length, kChunkBytes - in);
-            f(chunks_[std::size_t(offset / kChunkBytes)].get() + in, n);
+            const qsizetype n = std::min(length, kChunkBytes - offset % kChunkBytes);
+            f(Locate(offset), n);
             offset += n;
             length -= n;
         }
     }
 
 private:
-    std::vector<std::unique_ptr<char[]>> chunks_;
-    qsizetype size_ = 0;
+    const char *Locate(qsizetype offset) const
+    {
+        return chunks_[std::size_t(offset / kChunkBytes - firstChunk_)].get() + offset % kChunkBytes;
+    }
+    std::deque<std::unique_ptr<char[]>> chunks_;
+    qsizetype firstChunk_ = 0; // number of chunks_.front() since the first byte
+    qsizetype begin_ = 0;
+    qsizetype end_ = 0;
 };
 
-// Start offsets of the visual lines, 4 bytes per line.
+// Start offsets of the visual lines, 4 bytes per line. Lines are numbered
+// from the first one kept; older lines can be let go from the front.
 class LineIndex {
 public:
     void Clear();
-    qsizetype Count() const { return count_; }
-    qsizetype Start(qsizetype line) const;
+    qsizetype Count() const { return count_ - first_; }
+    qsizetype Start(qsizetype line) const { return Raw(line + first_); }
     void Push(qsizetype start);
     void ReplaceLast(qsizetype start);
     // The line holding `offset` (the last line for the end offset).
     qsizetype LineOf(qsizetype offset) const;
+    // Lets go of the lines that end at or before `offset`; returns how many.
+    qsizetype DropBefore(qsizetype offset);
 
 private:
     static constexpr qsizetype kBlockLines = 16 * 1024;
-    std::vector<std::unique_ptr<std::uint32_t[]>> blocks_;
+    qsizetype Raw(qsizetype absolute) const;
+    std::deque<std::unique_ptr<std::uint32_t[]>> blocks_;
     std::vector<qsizetype> highSteps_; // line numbers where the upper 32 bits go up by one
-    qsizetype count_ = 0;
+    qsizetype firstBlock_ = 0;         // number of blocks_.front()
+    qsizetype first_ = 0;              // first line kept, counted from the first ever
+    qsizetype count_ = 0;              // lines ever pushed
 };
 
 // Advances of the 256 byte values in one font, in 1/64 pixel.
 struct ByteMetrics {
+    static constexpr std::int32_t kMinAdvance = 64; // one pixel
     std::array<std::int32_t, 256> advance{};
     std::int32_t tabStop = 0;
     std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const
@@ -89,9 +105,15 @@ struct ByteMetrics {
     }
 };
 
+// The bytes a view keeps, newest last, and their visual lines. Past
+// `keepBytes` the oldest bytes and lines go, as a terminal's scrollback.
 class ByteText {
 public:
-    ByteText();
+    static constexpr qsizetype kDefaultKeepBytes = qsizetype(64) << 20;
+
+    explicit ByteText(qsizetype keepBytes = kDefaultKeepBytes);
+    void SetKeepBytes(qsizetype keepBytes);
+    qsizetype KeepBytes() const { return keep_; }
 
     void Append(QByteArrayView data);
     void Clear();
@@ -101,23 +123,32 @@ public:
 
     const ByteStore &Store() const { return store_; }
     qsizetype Size() const { return store_.Size(); }
+    qsizetype Begin() const { return store_.Begin(); }
+    qsizetype End() const { return store_.End(); }
     QByteArray Bytes() const { return store_.Bytes(); }
 
     qsizetype LineCount() const { return lines_.Count(); }
-    qsizetype LineStart(qsizetype line) const { return lines_.Start(line); }
+    // The first kept line may have begun before the first kept byte.
+    qsizetype LineStart(qsizetype line) const { return std::max(lines_.Start(line), store_.Begin()); }
     // End of the line's visible bytes, before its line break.
     qsizetype LineEnd(qsizetype line) const;
     qsizetype LineOf(qsizetype offset) const { return lines_.LineOf(offset); }
     const ByteMetrics &Metrics() const { return metrics_; }
     std::int32_t Width() const { return width_; }
+    // Lines let go from the front so far.
+    qsizetype DroppedLines() const { return droppedLines_; }
 
 private:
     void LayOut(const char *data, qsizetype length, qsizetype offset);
+    void LayOutAll();
+    void Trim();
 
     ByteStore store_;
     LineIndex lines_;
     ByteMetrics metrics_;
     std::int32_t width_ = 0;
+    qsizetype keep_;
+    qsizetype droppedLines_ = 0;
     std::int32_t x_ = 0;       // pen position at the end of the last line
     bool afterCr_ = false;     // the last byte was CR: an LF now joins it
 };

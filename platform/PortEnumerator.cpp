@@ -1,13 +1,21 @@
 #include "PortEnumerator.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <algorithm>
-#include <sys/stat.h>
 
 namespace platform {
+
+std::optional<SerialPortInfo> PortEnumerator::FindByName(const QString &name, int hint)
+{
+    if (std::optional<SerialPortInfo> at = SerialPort(hint); at && at->Name == name)
+        return at;
+    for (int i = 0; i < SerialPortCount(); ++i) {
+        if (std::optional<SerialPortInfo> port = SerialPort(i); port && port->Name == name)
+            return port;
+    }
+    return std::nullopt;
+}
 
 std::optional<SerialPortInfo> ListPortEnumerator::SerialPort(int index)
 {
@@ -16,48 +24,42 @@ std::optional<SerialPortInfo> ListPortEnumerator::SerialPort(int index)
     return ports_.at(index);
 }
 
-QList<SerialPortInfo> ScanPtyLinks(const QString &dir)
+SystemPortEnumerator::SystemPortEnumerator(QString devDir, int minRescanMs)
+    : devDir_(std::move(devDir)), minRescanMs_(minRescanMs)
 {
-    static const QString kPtyDir = QStringLiteral("/dev/pts/");
-    QList<SerialPortInfo> found;
-    const QFileInfoList entries = QDir(dir).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo &entry : entries) {
-        if (!entry.isSymLink())
-            continue;
-        const QString target = entry.canonicalFilePath(); // empty when dangling
-        if (!target.startsWith(kPtyDir))
-            continue;
-        struct stat st {};
-        if (::stat(QFile::encodeName(target).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
-            continue;
-        found.append({entry.fileName(), entry.absoluteFilePath()});
-    }
-    return found;
 }
 
-SystemPortEnumerator::SystemPortEnumerator(QString devDir) : devDir_(std::move(devDir)) {}
+bool SystemPortEnumerator::Stale()
+{
+    if (scans_ == 0)
+        return true;
+    if (sinceScan_.elapsed() < minRescanMs_)
+        return false;
+    const std::optional<os::FolderStamp> now = os::DeviceFolderStamp(devDir_);
+    if (!now || !seen_)
+        return sinceScan_.elapsed() >= kUnwatchedRescanMs;
+    // A pty going away changes /dev/pts, not the link to it in /dev.
+    return *now != *seen_ || !std::all_of(virtualPaths_.cbegin(), virtualPaths_.cend(), os::VirtualPortPresent);
+}
 
 const QList<SerialPortInfo> &SystemPortEnumerator::Current()
 {
-    struct stat st {};
-    std::optional<std::pair<timespec, timespec>> now;
-    if (::stat(QFile::encodeName(devDir_).constData(), &st) == 0)
-        now = std::pair{st.st_mtim, st.st_ctim};
-    auto same = [](const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
-    const bool unchanged = scans_ > 0 && now && seen_ && same(now->first, seen_->first) && same(now->second, seen_->second);
-    if (unchanged)
+    if (!Stale())
         return ports_;
-
+    seen_ = os::DeviceFolderStamp(devDir_);
     ports_.clear();
+    virtualPaths_.clear();
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
         ports_.append({info.portName(), info.systemLocation()});
-    for (const SerialPortInfo &link : ScanPtyLinks(devDir_)) {
+    for (const SerialPortInfo &link : os::ScanVirtualPorts(devDir_)) {
         const bool listed = std::any_of(ports_.cbegin(), ports_.cend(),
                                         [&](const SerialPortInfo &p) { return p.Path == link.Path; });
-        if (!listed)
+        if (!listed) {
             ports_.append(link);
+            virtualPaths_.append(link.Path);
+        }
     }
-    seen_ = now;
+    sinceScan_.start();
     ++scans_;
     return ports_;
 }

@@ -4,17 +4,13 @@
 #include <QList>
 #include <QString>
 
+#include "OsSeam.h"
+
+#include <QElapsedTimer>
+
 #include <optional>
-#include <sys/types.h>
-#include <ctime>
 
 namespace platform {
-
-struct SerialPortInfo {
-    QString Name; // what the menu shows
-    QString Path; // what is opened
-    bool operator==(const SerialPortInfo &) const = default;
-};
 
 class PortEnumerator {
 public:
@@ -22,6 +18,9 @@ public:
     virtual int SerialPortCount() = 0;
     // The port at that position of the current list; none past its end.
     virtual std::optional<SerialPortInfo> SerialPort(int index) = 0;
+    // The port a menu row shows now: by name in the current list, the one
+    // at `hint` first. None when no port of that name is present.
+    std::optional<SerialPortInfo> FindByName(const QString &name, int hint);
 };
 
 // A fixed list, replaced at will: for tests and benchmarks.
@@ -37,25 +36,31 @@ private:
     QList<SerialPortInfo> ports_;
 };
 
-// Links in `dir` whose target is a pseudo-terminal, sorted by name: the
-// virtual serial ports people make with socat.
-QList<SerialPortInfo> ScanPtyLinks(const QString &dir);
-
 // The system's list as Qt sees it, then the virtual ports in /dev. A full
-// scan costs tens of milliseconds, so the list is kept and scanned again
-// only when /dev itself has changed since.
+// scan costs milliseconds, so the list is kept and scanned again only when
+// /dev has changed or a virtual port's target has gone, and never more
+// often than `minRescanMs` (a rebuild reads the list once per row). Where
+// the system offers no cheap change check, the list is scanned again at
+// most every kUnwatchedRescanMs.
 class SystemPortEnumerator : public PortEnumerator {
 public:
-    explicit SystemPortEnumerator(QString devDir = QStringLiteral("/dev"));
+    static constexpr int kMinRescanMs = 50;
+    static constexpr int kUnwatchedRescanMs = 400;
+
+    explicit SystemPortEnumerator(QString devDir = QStringLiteral("/dev"), int minRescanMs = kMinRescanMs);
     int SerialPortCount() override;
     std::optional<SerialPortInfo> SerialPort(int index) override;
     int ScanCount() const { return scans_; }
 
 private:
+    bool Stale();
     const QList<SerialPortInfo> &Current();
     QString devDir_;
+    int minRescanMs_;
     QList<SerialPortInfo> ports_;
-    std::optional<std::pair<timespec, timespec>> seen_; // mtime, ctime of devDir_
+    QList<QString> virtualPaths_;
+    std::optional<os::FolderStamp> seen_;
+    QElapsedTimer sinceScan_;
     int scans_ = 0;
 };
 

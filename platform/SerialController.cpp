@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QSet>
 
-#include <poll.h>
+#include "OsSeam.h"
 
 namespace platform {
 
@@ -78,8 +78,56 @@ SerialController::~SerialController()
 
 SerialController::SerialController(QObject *parent) : QObject(parent)
 {
-    connect(&serial_, &QSerialPort::readyRead, this, [this] { emit DataAvailable(this); });
+    connect(&serial_, &QSerialPort::readyRead, this, &SerialController::OnReadyRead);
+    connect(&serial_, &QSerialPort::bytesWritten, this, &SerialController::OnBytesWritten);
     connect(&serial_, &QSerialPort::errorOccurred, this, &SerialController::OnSerialError);
+}
+
+bool SerialController::HoldsDevice(const QString &path) const
+{
+    return !device_.isEmpty() && serial_.isOpen() && DeviceKey(path) == device_;
+}
+
+void SerialController::OnReadyRead()
+{
+    if (!readingHeld_)
+        emit DataAvailable(this);
+}
+
+void SerialController::HoldReading(bool hold)
+{
+    if (hold == readingHeld_)
+        return;
+    readingHeld_ = hold;
+    // Bounded while held: once full, Qt stops reading the device.
+    serial_.setReadBufferSize(hold ? kHeldReadBufferBytes : 0);
+    if (!hold)
+        RearmReading();
+}
+
+// Qt stops watching a port whose read failed or whose buffer filled up;
+// setting the buffer size starts it again. Bytes already waiting get no
+// readyRead of their own, so they are reported here, from the event loop.
+void SerialController::RearmReading()
+{
+    if (!serial_.isOpen())
+        return;
+    serial_.setReadBufferSize(serial_.readBufferSize());
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (serial_.isOpen() && !readingHeld_ && serial_.bytesAvailable() > 0)
+                emit DataAvailable(this);
+        },
+        Qt::QueuedConnection);
+}
+
+void SerialController::OnBytesWritten()
+{
+    if (aboveHighWater_ && serial_.bytesToWrite() <= kWriteLowWaterBytes) {
+        aboveHighWater_ = false;
+        emit WriteQueueLow(this);
+    }
 }
 
 void SerialController::SetSerialPort(const std::optional<SerialPortInfo> &port)
@@ -92,7 +140,11 @@ void SerialController::SetSerialPort(const std::optional<SerialPortInfo> &port)
 bool SerialController::Open()
 {
     if (!port_) {
-        errorText_ = tr("No serial port is selected, or it is no longer present.");
+        errorText_ = tr("No serial port is selected.");
+        return false;
+    }
+    if (port_->Path.isEmpty()) {
+        errorText_ = OpenFailureReason(QSerialPort::DeviceNotFoundError, port_->Name, {});
         return false;
     }
     if (serial_.isOpen()) {
@@ -124,10 +176,17 @@ bool SerialController::Open()
 void SerialController::Close()
 {
     held_ = false;
+    // An error noticed before the close is no longer this port's news.
+    failing_ = false;
+    aboveHighWater_ = false;
     ReleaseDevice();
     if (serial_.isOpen())
         serial_.close();
     serial_.clearError();
+    if (readingHeld_) {
+        readingHeld_ = false;
+        serial_.setReadBufferSize(0);
+    }
 }
 
 void SerialController::ReleaseDevice()
@@ -148,6 +207,8 @@ void SerialController::Write(QByteArrayView data)
         return;
     const bool idle = serial_.bytesToWrite() == 0;
     serial_.write(data.data(), data.size());
+    if (serial_.bytesToWrite() > kWriteHighWaterBytes)
+        aboveHighWater_ = true;
     // With nothing queued before, hand the bytes to the driver now rather
     // than a loop pass later; otherwise Qt sends them as the port drains.
     // A full driver buffer here is a passing error (see DeviceLost).
@@ -187,32 +248,26 @@ void SerialController::OnSerialError(QSerialPort::SerialPortError error)
     if (opening_ || failing_ || !serial_.isOpen())
         return;
     // A hang-up makes Qt report the same error on every loop pass while the
-    // port stays open; stop watching it and tell the handlers once.
+    // port stays open; look once, from the event loop, whether it is one.
     failing_ = true;
-    errorText_ = QStringLiteral("%1: %2").arg(serial_.portName(), serial_.errorString());
+    pendingError_ = error;
     QMetaObject::invokeMethod(this, &SerialController::FailAfterError, Qt::QueuedConnection);
-}
-
-// Whether the device is gone, as opposed to a passing condition such as
-// a full buffer, which Qt reports with the same error codes.
-bool SerialController::DeviceLost() const
-{
-    if (!serial_.isOpen())
-        return true;
-    pollfd p {int(serial_.handle()), POLLIN, 0};
-    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
 void SerialController::FailAfterError()
 {
     if (!failing_)
-        return; // closed by the user in the meantime
-    if (!DeviceLost()) {
+        return; // closed in the meantime
+    if (!os::DeviceLost(serial_, pendingError_)) {
+        // Passing: a full driver buffer, or another program that read the
+        // bytes first. Bytes after it must still arrive.
         serial_.clearError();
         failing_ = false;
+        RearmReading();
         return;
     }
-    // Bytes that arrived before the failure still go to the handlers.
+    errorText_ = tr("%1 was unplugged or closed.").arg(port_ ? port_->Path : serial_.portName());
+    // Bytes that arrived before the failure still go to the handlers, held or not.
     if (serial_.bytesAvailable() > 0)
         emit DataAvailable(this);
     ReleaseDevice();

@@ -1,7 +1,8 @@
 #pragma once
 // One serial port, opened by the handlers and reporting through events.
-// Open failures are Open()'s result, never an Error event; a port that
-// fails while open is closed and reported once.
+// Open failures are Open()'s result, never an Error event; a port whose
+// device is lost while open is closed and reported once. Passing errors
+// are cleared and reading goes on.
 
 #include "PortEnumerator.h"
 #include "SettingsRecord.h"
@@ -29,11 +30,25 @@ public:
     // Open() succeeded and Close() has not been called since, even if a
     // failure of the port has closed it in the meantime.
     bool IsHeld() const { return held_; }
+    // Whether this controller holds the device that `path` names open
+    // (the same device under another name counts).
+    bool HoldsDevice(const QString &path) const;
 
     QByteArray ReadAll();
     // Queues the bytes; does nothing when the port is not open.
     void Write(QByteArrayView data);
     qint64 BytesToWrite() const { return serial_.bytesToWrite(); }
+
+    // A destination whose queue passes the high-water mark holds back its
+    // sources until it drains to the low-water mark; WriteQueueLow says so.
+    static constexpr qint64 kWriteHighWaterBytes = 1 << 20;
+    static constexpr qint64 kWriteLowWaterBytes = kWriteHighWaterBytes / 4;
+    // While reading is held, at most this much waits inside the program;
+    // the rest stays in the device and the driver, which throttle the sender.
+    static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;
+    // Stops and resumes DataAvailable. Resuming reports bytes that wait.
+    void HoldReading(bool hold);
+    bool ReadingHeld() const { return readingHeld_; }
     // Line settings and state, read-only.
     const QSerialPort &Serial() const { return serial_; }
 
@@ -50,12 +65,16 @@ public:
 signals:
     void DataAvailable(platform::SerialController *controller);
     void Error(platform::SerialController *controller);
+    // The write queue has fallen to the low-water mark after passing the high one.
+    void WriteQueueLow(platform::SerialController *controller);
 
 private:
     void OnSerialError(QSerialPort::SerialPortError error);
+    void OnReadyRead();
+    void OnBytesWritten();
     void FailAfterError();
     void ReleaseDevice();
-    bool DeviceLost() const;
+    void RearmReading();
 
     QSerialPort serial_;
     std::optional<SerialPortInfo> port_;
@@ -64,6 +83,9 @@ private:
     bool held_ = false;
     bool opening_ = false;
     bool failing_ = false;
+    QSerialPort::SerialPortError pendingError_ = QSerialPort::NoError;
+    bool readingHeld_ = false;
+    bool aboveHighWater_ = false;
 };
 
 } // namespace platform

@@ -72,12 +72,16 @@ void TextArea::UpdateLayout()
         const bool control = (byte < 0x20 || byte == 0x7F) && byte != '\t' && !ByteGlyphs::IsLineBreak(byte);
         boxed_[b] = ByteGlyphs::IsBoxed(byte) || (control && !pictures);
         qreal advance = 0;
+        if (!boxed_[b] && !ByteGlyphs::IsLineBreak(byte) && byte != '\t') {
+            glyphs_[b] = QString(ByteGlyphs::DisplayChar(byte));
+            advance = fm.horizontalAdvance(glyphs_[b]);
+            // A glyph the font lacks, or one that takes no room (the soft
+            // hyphen), would hide the byte: box it like a control byte.
+            boxed_[b] = advance < 1 || !fm.inFontUcs4(glyphs_[b].at(0).unicode());
+        }
         if (boxed_[b]) {
             glyphs_[b] = HexPair(byte);
             advance = boxFm.horizontalAdvance(glyphs_[b]) + 2 * kBoxPaddingPx;
-        } else if (!ByteGlyphs::IsLineBreak(byte) && byte != '\t') {
-            glyphs_[b] = QString(ByteGlyphs::DisplayChar(byte));
-            advance = fm.horizontalAdvance(glyphs_[b]);
         }
         metrics.advance[b] = std::int32_t(std::lround(advance * kSubpixel));
     }
@@ -86,6 +90,7 @@ void TextArea::UpdateLayout()
     const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
     const bool follow = AtBottom();
     text_.SetLayout(metrics, std::max(1, width) * kSubpixel);
+    droppedSeen_ = text_.DroppedLines();
     UpdateScrollRange(follow);
     viewport()->update();
 }
@@ -120,21 +125,24 @@ void TextArea::ScrollToLine(qsizetype line)
 void TextArea::UpdateScrollRange(bool followBottom)
 {
     QScrollBar *bar = verticalScrollBar();
+    // Lines trimmed off the top move the bytes in view up by as many.
+    const qsizetype dropped = text_.DroppedLines() - droppedSeen_;
+    droppedSeen_ = text_.DroppedLines();
+    const int value = int(std::max<qsizetype>(0, bar->value() - dropped));
     const qsizetype visible = VisibleLines();
     const qsizetype max = std::max<qsizetype>(0, text_.LineCount() - visible);
     bar->setRange(0, int(std::min<qsizetype>(max, std::numeric_limits<int>::max())));
     bar->setPageStep(int(visible));
     bar->setSingleStep(1);
-    if (followBottom)
-        bar->setValue(bar->maximum());
+    bar->setValue(followBottom ? bar->maximum() : value);
 }
 
 void TextArea::SetText(QByteArrayView bytes)
 {
     frame_.stop();
     text_.Clear();
-    anchor_ = cursor_ = 0;
     text_.Append(bytes);
+    anchor_ = cursor_ = text_.Begin();
     UpdateScrollRange(true);
     viewport()->update();
 }
@@ -159,20 +167,20 @@ void TextArea::Flush()
 
 void TextArea::SetSelection(qsizetype anchor, qsizetype cursor)
 {
-    anchor_ = std::clamp<qsizetype>(anchor, 0, text_.Size());
-    cursor_ = std::clamp<qsizetype>(cursor, 0, text_.Size());
+    anchor_ = std::clamp<qsizetype>(anchor, text_.Begin(), text_.End());
+    cursor_ = std::clamp<qsizetype>(cursor, text_.Begin(), text_.End());
     viewport()->update();
 }
 
 void TextArea::SelectAll()
 {
-    SetSelection(0, text_.Size());
+    SetSelection(text_.Begin(), text_.End());
 }
 
 QString TextArea::SelectedText() const
 {
     const qsizetype start = SelectionStart();
-    const bool afterCr = start > 0 && text_.Store().At(start - 1) == '\r';
+    const bool afterCr = start > text_.Begin() && text_.Store().At(start - 1) == '\r';
     return ByteGlyphs::DisplayText(text_.Store().Mid(start, SelectionEnd() - start), afterCr);
 }
 
@@ -216,7 +224,7 @@ void TextArea::MoveCursor(qsizetype offset, bool extend)
 {
     if (frame_.isActive())
         Flush();
-    cursor_ = std::clamp<qsizetype>(offset, 0, text_.Size());
+    cursor_ = std::clamp<qsizetype>(offset, text_.Begin(), text_.End());
     if (!extend)
         anchor_ = cursor_;
     EnsureCursorVisible();
@@ -330,8 +338,8 @@ void TextArea::keyPressEvent(QKeyEvent *event)
         ScrollToLine(FirstVisibleLine() + VisibleLines());
         toLine(line + VisibleLines());
         break;
-    case Qt::Key_Home: MoveCursor(ctrl ? 0 : text_.LineStart(line), extend); break;
-    case Qt::Key_End: MoveCursor(ctrl ? text_.Size() : text_.LineEnd(line), extend); break;
+    case Qt::Key_Home: MoveCursor(ctrl ? text_.Begin() : text_.LineStart(line), extend); break;
+    case Qt::Key_End: MoveCursor(ctrl ? text_.End() : text_.LineEnd(line), extend); break;
     default:
         // Read-only: typing changes nothing.
         event->ignore();

@@ -16,8 +16,10 @@ class TextArea : public QAbstractScrollArea, public RectControl, public Settable
 public:
     explicit TextArea(QWidget *parent);
 
-    // Exactly the bytes received, one character per byte.
+    // Exactly the bytes kept: the newest KeepBytes() received.
     QByteArray Text() const { return text_.Bytes(); }
+    void SetKeepBytes(qsizetype bytes) { text_.SetKeepBytes(bytes); }
+    qsizetype KeepBytes() const { return text_.KeepBytes(); }
     void SetText(QByteArrayView bytes);
     // Stores the bytes now; the scroll range and the paint follow within
     // one frame, so a flood of arrivals costs one paint per frame.
@@ -26,7 +28,8 @@ public:
     void Flush();
     qsizetype Size() const { return text_.Size(); }
 
-    // Selection as byte offsets [start, end).
+    // Selection as byte offsets [start, end), counted from the first byte
+    // ever received; the kept bytes are [Content().Begin(), Content().End()).
     void SetSelection(qsizetype anchor, qsizetype cursor);
     void SelectAll();
     qsizetype SelectionStart() const { return std::min(anchor_, cursor_); }
@@ -75,6 +78,7 @@ private:
     std::array<QString, 256> glyphs_;
     std::array<bool, 256> boxed_{}; // drawn as a boxed hex pair
     QTimer frame_;                  // pending scroll range and paint
+    qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
 };
 
 } // namespace platform

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Desktop entry and metainfo validate; the install tree is complete and
 # starts; the Debian package holds the same files and depends on Qt 6.
-# Usage: packaging_check.sh BUILD_DIR SOURCE_DIR
+# Usage: packaging_check.sh BUILD_DIR SOURCE_DIR GENERATED_DIR
 set -euo pipefail
 build=$1
 src=$2
+generated=$3
 id=org.vardelolink.VardeloLink
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -15,7 +16,7 @@ for tool in desktop-file-validate appstreamcli dpkg-deb cpack; do
 done
 
 desktop-file-validate "$src/resources/linux/$id.desktop"
-appstreamcli validate --no-net "$src/resources/linux/$id.metainfo.xml"
+appstreamcli validate --no-net "$generated/$id.metainfo.xml"
 
 # Install tree.
 prefix=$work/prefix

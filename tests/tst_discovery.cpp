@@ -26,7 +26,7 @@ QList<SerialPortInfo> Ports(std::initializer_list<const char *> names)
 class TestDiscovery : public QObject {
     Q_OBJECT
 private slots:
-    void ticksRebuildOnlyWhenTheCountChanges()
+    void ticksRebuildWhenThePortsDiffer()
     {
         Rig rig(Ports({"ttyA"}));
         auto &menu = rig.w().SerialPortsPopupMenu1();
@@ -50,11 +50,16 @@ private slots:
         QCOMPARE(Rows(menu), (QStringList{"ttyB", "ttyC", "ttyD"}));
         QCOMPARE(menu.ListIndex(), 0);
 
-        // Same count, other names: not rebuilt, selection kept.
-        rig.Pick(1, 2);
-        rig.ports.SetPorts(Ports({"ttyX", "ttyY", "ttyZ"}));
+        // Unchanged: not rebuilt, the user's pick stays.
+        rig.Pick(1, 1);
         rig.Tick(1);
-        QCOMPARE(Rows(menu), (QStringList{"ttyB", "ttyC", "ttyD"}));
+        QCOMPARE(menu.ListIndex(), 1);
+
+        // One port swapped for another between two ticks: same count, so
+        // not fewer, and the last row is selected.
+        rig.ports.SetPorts(Ports({"ttyB", "ttyX", "ttyD"}));
+        rig.Tick(1);
+        QCOMPARE(Rows(menu), (QStringList{"ttyB", "ttyX", "ttyD"}));
         QCOMPARE(menu.ListIndex(), 2);
 
         // Only the ticking channel's menu is touched.
@@ -150,8 +155,10 @@ private slots:
         QVERIFY(QFile::link(d + "/missing", d + "/ttyDangling"));
         QVERIFY(QFile::link(QStringLiteral("/dev/null"), d + "/ttyNull"));
         QVERIFY(QFile::link(pty.Path(), d + "/ttyA with space"));
+        // Container and sandbox layouts link the multiplexer into /dev.
+        QVERIFY(QFile::link(QStringLiteral("/dev/pts/ptmx"), d + "/ptmx"));
 
-        const QList<SerialPortInfo> found = ScanPtyLinks(d);
+        const QList<SerialPortInfo> found = os::ScanVirtualPorts(d);
         QCOMPARE(found.size(), 2);
         QCOMPARE(found[0].Name, QStringLiteral("ttyA with space")); // sorted by name
         QCOMPARE(found[1].Name, QStringLiteral("ttyV0"));
@@ -162,7 +169,7 @@ private slots:
     {
         Pty pty;
         QTemporaryDir dir;
-        SystemPortEnumerator ports(dir.path());
+        SystemPortEnumerator ports(dir.path(), /*minRescanMs=*/0);
         const int base = ports.SerialPortCount();
         QCOMPARE(ports.ScanCount(), 1);
         for (int i = 0; i < 100; ++i)
@@ -178,6 +185,16 @@ private slots:
 
         QVERIFY(QFile::remove(dir.path() + "/ttyV9"));
         QCOMPARE(ports.SerialPortCount(), base);
+
+        // A pty that goes away leaves its link in place, dangling: the
+        // folder has not changed, but the port is gone.
+        Pty gone;
+        QVERIFY(QFile::link(gone.Path(), dir.path() + "/ttyV8"));
+        QCOMPARE(ports.SerialPortCount(), base + 1);
+        const int scans = ports.ScanCount();
+        gone.Hangup();
+        QCOMPARE(ports.SerialPortCount(), base);
+        QCOMPARE(ports.ScanCount(), scans + 1);
     }
 };
 

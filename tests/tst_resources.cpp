@@ -1,5 +1,7 @@
 // The executable's Windows resources: icon, version record and manifest.
 
+#include "Version.h"
+
 #include <QtTest>
 #include <QXmlStreamReader>
 
@@ -16,10 +18,9 @@ QByteArray ReadFile(const QString &path)
 template <typename T>
 T Le(const QByteArray &b, qsizetype at)
 {
-    T v {};
-    if (at >= 0 && at + qsizetype(sizeof v) <= b.size())
-        std::memcpy(&v, b.constData() + at, sizeof v);
-    return qFromLittleEndian(v);
+    if (at < 0 || at + qsizetype(sizeof(T)) > b.size())
+        return T {};
+    return qFromLittleEndian<T>(b.sliced(at, sizeof(T)).constData());
 }
 
 QByteArray Utf16(const char *text)
@@ -109,7 +110,7 @@ private slots:
 
     void manifestDeclaresIdentityAndSettings()
     {
-        const QByteArray xml = ReadFile(QStringLiteral(VARDELO_SOURCE_DIR "/resources/vardelolink.manifest"));
+        const QByteArray xml = ReadFile(QStringLiteral(VARDELO_GENERATED_DIR "/vardelolink.manifest"));
         QXmlStreamReader r(xml);
         QStringList supported;
         QMap<QString, QString> seen;
@@ -120,7 +121,7 @@ private slots:
             const auto a = r.attributes();
             const QString n = r.name().toString();
             if (n == "assemblyIdentity" && a.value("name") == QLatin1String("VardeloLinkWin")) {
-                QCOMPARE(a.value("version").toString(), QStringLiteral("0.1.0.9"));
+                QCOMPARE(a.value("version").toString(), QStringLiteral(VARDELO_VERSION_TEXT));
                 QCOMPARE(a.value("type").toString(), QStringLiteral("win32"));
                 QCOMPARE(a.value("processorArchitecture").toString(), QStringLiteral("*"));
                 seen["identity"] = "yes";
@@ -157,8 +158,8 @@ private slots:
         const QString out = dir.filePath(QStringLiteral("vardelolink.res"));
         QProcess rc;
         rc.setWorkingDirectory(QStringLiteral(VARDELO_SOURCE_DIR "/app"));
-        rc.start(windres, {"--preprocessor=cpp", "--preprocessor-arg=-P", "-I", ".", "vardelolink.rc", "-O", "res",
-                           "-o", out});
+        rc.start(windres, {"--preprocessor=cpp", "--preprocessor-arg=-P", "-I", ".", "-I", VARDELO_GENERATED_DIR,
+                           "vardelolink.rc", "-O", "res", "-o", out});
         QVERIFY(rc.waitForFinished(60000));
         QVERIFY2(rc.exitCode() == 0, rc.readAllStandardError().constData());
 
@@ -186,13 +187,15 @@ private slots:
         // VS_FIXEDFILEINFO follows the "VS_VERSION_INFO" key.
         const qsizetype fixed = v.indexOf(QByteArray::fromHex("bd04effe"));
         QVERIFY(fixed > 0);
-        QCOMPARE(Le<quint32>(v, fixed + 8), 0x00000001u);  // file version 0.1
-        QCOMPARE(Le<quint32>(v, fixed + 12), 0x00000009u); // .0.9
-        QCOMPARE(Le<quint32>(v, fixed + 16), 0x00000001u); // product version 0.1
-        QCOMPARE(Le<quint32>(v, fixed + 20), 0x00000009u); // .0.9
+        const quint32 high = VARDELO_VERSION_MAJOR << 16 | VARDELO_VERSION_MINOR;
+        const quint32 low = VARDELO_VERSION_FIX << 16 | VARDELO_VERSION_BUILD;
+        QCOMPARE(Le<quint32>(v, fixed + 8), high); // file version
+        QCOMPARE(Le<quint32>(v, fixed + 12), low);
+        QCOMPARE(Le<quint32>(v, fixed + 16), high); // product version
+        QCOMPARE(Le<quint32>(v, fixed + 20), low);
         QCOMPARE(Le<quint32>(v, fixed + 32), 0x00000004u); // 32-bit Windows
         QCOMPARE(Le<quint32>(v, fixed + 36), 0x00000001u); // application
-        for (const char *text : {"040904B0", "FileVersion", "0.1.0.9", "OriginalFilename", "VardeloLinkWin", "Release",
+        for (const char *text : {"040904B0", "FileVersion", VARDELO_VERSION_TEXT, "OriginalFilename", "VardeloLinkWin", "Release",
                                  "Alpha", "CompanyName", "LongVersion", "LegalCopyright", "VardeloLink developers",
                                  "FileDescription", "ProductVersion", "ProductName", "InternalName", "PackageInfo",
                                  "Translation"})

@@ -9,8 +9,8 @@ using namespace platform;
 
 void MainWindow::ConnectSerial1_Action(PushButton *button) { ConnectPressed(1, *button); }
 void MainWindow::ConnectSerial2_Action(PushButton *button) { ConnectPressed(2, *button); }
-void MainWindow::SerialController1_Error(SerialController *controller) { ReportSerialError(*controller); }
-void MainWindow::SerialController2_Error(SerialController *controller) { ReportSerialError(*controller); }
+void MainWindow::SerialController1_Error(SerialController *) { ReportSerialError(1); }
+void MainWindow::SerialController2_Error(SerialController *) { ReportSerialError(2); }
 
 void MainWindow::ConnectPressed(int channel, PushButton &button)
 {
@@ -20,11 +20,26 @@ void MainWindow::ConnectPressed(int channel, PushButton &button)
         ConnectSteps(channel, button);
 }
 
-// A channel shares when both menus select the same row and the other
-// channel is connected: it counts as connected on the other's port.
-bool MainWindow::SharesOtherPort(int channel) const
+// A channel shares when the other channel is connected and holds open the
+// very device this channel's row names: it counts as connected on it.
+bool MainWindow::SharesOtherPort(int channel, const std::optional<SerialPortInfo> &port) const
 {
-    return Loopback() && Other(channel).connect.Caption() != texts::kConnect;
+    const Channel other = Other(channel);
+    return other.connect.Caption() != texts::kConnect && port && other.controller.HoldsDevice(port->Path);
+}
+
+// The port the selected row names, looked up by name in the list as it is
+// now: rows are only as fresh as the last tick. A row whose port has gone
+// gives a port without a path, which does not open.
+std::optional<SerialPortInfo> MainWindow::SelectedPort(const PopupMenu &menu) const
+{
+    const int row = menu.ListIndex();
+    if (row < 0 || row >= menu.ListCount())
+        return std::nullopt;
+    const QString name = menu.RowText(row);
+    if (std::optional<SerialPortInfo> port = services_.ports->FindByName(name, row))
+        return port;
+    return SerialPortInfo {name, QString()};
 }
 
 void MainWindow::ConnectSteps(int channel, PushButton &button)
@@ -38,9 +53,11 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
     if (index < 0 || index >= own.menu.ListCount())
         own.menu.SetListIndex(0);
 
+    const std::optional<SerialPortInfo> port = SelectedPort(own.menu);
+    const bool shares = SharesOtherPort(channel, port);
     bool connected = true;
-    if (!SharesOtherPort(channel)) {
-        own.controller.SetSerialPort(services_.ports->SerialPort(own.menu.ListIndex()));
+    if (!shares) {
+        own.controller.SetSerialPort(port);
         connected = own.controller.Open();
     }
     if (!connected) {
@@ -53,7 +70,7 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
     own.menu.SetEnabled(false);
     own.timer.SetMode(Timer::kModeOff);
 
-    if (!SharesOtherPort(channel)) {
+    if (!shares) {
         own.controller.SetRequestToSend(true);
         own.controller.SetDataTerminalReady(true);
         own.controller.Reset();
@@ -62,7 +79,7 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
     if (other.connect.Caption() == texts::kDisconnect) {
         LinkBtn().SetEnabled(true);
         LinkBtn().SetVisible(true);
-        if (Loopback()) {
+        if (shares) {
             LoopbackTxt().SetVisible(true);
             LinkedTxt().SetVisible(true);
             LinkBtn().SetVisible(false);
@@ -97,12 +114,18 @@ void MainWindow::CloseChannel(Channel channel, PushButton &button, bool resetLin
     button.SetCaption(texts::kConnect);
     channel.menu.SetEnabled(true);
     channel.timer.SetMode(Timer::kModeMultiple);
+    PaceReading();
 }
 
-void MainWindow::ReportSerialError(SerialController &controller)
+// Raised only when a port's device is lost: the channel lets go of it as
+// Disconnect would, so its menu follows the ports again, then says why.
+void MainWindow::ReportSerialError(int channel)
 {
+    const Channel own = Own(channel);
+    if (own.connect.Caption() == texts::kDisconnect)
+        DisconnectSteps(channel, own.connect);
     services_.alerts->Beep();
-    services_.alerts->MsgBox(texts::kSerialError, controller.ErrorText());
+    services_.alerts->MsgBox(texts::kSerialError, own.controller.ErrorText());
 }
 
 } // namespace ui

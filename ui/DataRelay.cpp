@@ -15,16 +15,42 @@ void MainWindow::RelayArrival(int channel, SerialController &controller)
     const Channel own = Own(channel);
     const Channel other = Other(channel);
 
-    const QByteArray data = controller.ReadAll();
-    own.text.AppendText(data);
+    const QByteArray bytes = controller.ReadAll();
+    own.text.AppendText(bytes);
 
     if (!LinkedTxt().Visible())
         return;
     if (LoopbackTxt().Visible()) {
-        own.controller.Write(data);
-        other.text.AppendText(data);
+        own.controller.Write(bytes);
+        other.text.AppendText(bytes);
     } else {
-        other.controller.Write(data);
+        other.controller.Write(bytes);
+    }
+    PaceReading();
+}
+
+// Where a channel's arrivals are written now, if anywhere.
+SerialController *MainWindow::Destination(int channel) const
+{
+    if (!LinkedTxt().Visible())
+        return nullptr;
+    return LoopbackTxt().Visible() ? &Own(channel).controller : &Other(channel).controller;
+}
+
+// A source reads only as fast as its destination sends: past the high-water
+// mark it stops reading, so the device and its driver hold the bytes, and
+// it reads again once the queue is down to the low-water mark or the route
+// has gone. Nothing is dropped either way.
+void MainWindow::PaceReading()
+{
+    for (int channel : {1, 2}) {
+        SerialController &source = Own(channel).controller;
+        const SerialController *destination = Destination(channel);
+        const qint64 queued = destination ? destination->BytesToWrite() : 0;
+        if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes)
+            source.HoldReading(true);
+        else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes)
+            source.HoldReading(false);
     }
 }
 

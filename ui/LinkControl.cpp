@@ -17,6 +17,7 @@ void MainWindow::LinkBtn_Action(PushButton *button)
         LinkedTxt().SetVisible(false);
         LoopbackTxt().SetVisible(false);
     }
+    PaceReading();
 }
 
 } // namespace ui

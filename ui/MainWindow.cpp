@@ -74,6 +74,7 @@ void MainWindow::CreateControls()
     auto &controller1 = Create<SerialController>("SerialController1", settings::SerialRecord());
     connect(&controller1, &SerialController::Error, this, &MainWindow::SerialController1_Error);
     connect(&controller1, &SerialController::DataAvailable, this, &MainWindow::SerialController1_DataAvailable);
+    connect(&controller1, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
 
     Create<TextArea>("Serialcomms2", ControlRecord("Serialcomms2"));
 
@@ -96,6 +97,7 @@ void MainWindow::CreateControls()
     auto &controller2 = Create<SerialController>("SerialController2", settings::SerialRecord());
     connect(&controller2, &SerialController::Error, this, &MainWindow::SerialController2_Error);
     connect(&controller2, &SerialController::DataAvailable, this, &MainWindow::SerialController2_DataAvailable);
+    connect(&controller2, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
 
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));

@@ -89,9 +89,13 @@ private:
     void ConnectSteps(int channel, platform::PushButton &button);
     void DisconnectSteps(int channel, platform::PushButton &button);
     void CloseChannel(Channel channel, platform::PushButton &button, bool resetLink);
-    bool SharesOtherPort(int channel) const;
-    void ReportSerialError(platform::SerialController &controller);
+    bool SharesOtherPort(int channel, const std::optional<platform::SerialPortInfo> &port) const;
+    std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
+    void ReportSerialError(int channel);
+    bool MenuMatchesPorts(const platform::PopupMenu &menu) const;
     void RelayArrival(int channel, platform::SerialController &controller);
+    platform::SerialController *Destination(int channel) const;
+    void PaceReading();
 
     Services services_;
     bool loopback_ = false;

@@ -16,8 +16,8 @@ void MainWindow::RefreshPortList(int channel)
     PortEnumerator &ports = *services_.ports;
 
     const int oldRowCount = menu.ListCount();
-    // Only a change in the number of ports rebuilds the menu.
-    if (ports.SerialPortCount() != oldRowCount) {
+    // Rows that no longer name the ports present, in number or by name.
+    if (!MenuMatchesPorts(menu)) {
         menu.DeleteAllRows();
         // The count is read before every row, so a list that changes
         // during the rebuild is followed.
@@ -35,6 +35,19 @@ void MainWindow::RefreshPortList(int channel)
     const int index1 = SerialPortsPopupMenu1().ListIndex();
     const int index2 = SerialPortsPopupMenu2().ListIndex();
     SetLoopback(index1 == index2);
+}
+
+bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
+{
+    PortEnumerator &ports = *services_.ports;
+    if (ports.SerialPortCount() != menu.ListCount())
+        return false;
+    for (int i = 0; i < menu.ListCount(); ++i) {
+        const std::optional<SerialPortInfo> port = ports.SerialPort(i);
+        if (!port || port->Name != menu.RowText(i))
+            return false;
+    }
+    return true;
 }
 
 void MainWindow::SerialPortsPopupMenu1_Change(PopupMenu *menu)

@@ -1,9 +1,14 @@
-// Starts the program with a port list that fails inside the first refresh
-// tick, so the error escapes a handler as any framework failure would.
+// Starts the program with a port list that fails inside every refresh
+// tick, so the error escapes a handler as any framework failure would. Its
+// message box stays open, with the event loop running, until a line
+// arrives on standard input: the user reading it.
 
 #include "app/Startup.h"
 #include "platform/Alerts.h"
 #include "ui/MainWindow.h"
+
+#include <QEventLoop>
+#include <QSocketNotifier>
 
 #include <cstdio>
 #include <stdexcept>
@@ -23,6 +28,10 @@ public:
     {
         std::printf("message: %s | %s\n", qPrintable(text), qPrintable(detail));
         std::fflush(stdout);
+        QEventLoop box;
+        QSocketNotifier input(0, QSocketNotifier::Read);
+        QObject::connect(&input, &QSocketNotifier::activated, &box, &QEventLoop::quit);
+        box.exec();
     }
 };
 

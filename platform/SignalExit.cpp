@@ -1,0 +1,81 @@
+#include "SignalExit.h"
+
+#include "SerialController.h"
+
+#include <QApplication>
+#include <QSocketNotifier>
+#include <QWidget>
+
+#ifndef Q_OS_WIN
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace platform {
+
+void CloseAllPortsAndQuit()
+{
+    for (QWidget *window : QApplication::topLevelWidgets())
+        for (SerialController *controller : window->findChildren<SerialController *>())
+            controller->Close();
+    QCoreApplication::exit(0);
+}
+
+#ifdef Q_OS_WIN
+// Windows ends a GUI program with WM_CLOSE and WM_ENDSESSION, which close
+// the window the ordinary way.
+SignalExit::SignalExit(QObject *parent) : QObject(parent) {}
+SignalExit::~SignalExit() = default;
+void SignalExit::OnSignal() {}
+
+#else
+namespace {
+
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+int g_pipe[2] = {-1, -1}; // [0] read by the event loop, [1] written by the handler
+
+extern "C" void OnPosixSignal(int signal)
+{
+    const unsigned char byte = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+}
+
+} // namespace
+
+SignalExit::SignalExit(QObject *parent) : QObject(parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
+        return;
+    notifier_ = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SignalExit::OnSignal);
+    struct sigaction action {};
+    action.sa_handler = OnPosixSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : kSignals)
+        ::sigaction(s, &action, nullptr);
+}
+
+SignalExit::~SignalExit()
+{
+    if (!notifier_)
+        return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    for (int s : kSignals)
+        ::sigaction(s, &action, nullptr);
+    ::close(g_pipe[0]);
+    ::close(g_pipe[1]);
+    g_pipe[0] = g_pipe[1] = -1;
+}
+
+void SignalExit::OnSignal()
+{
+    unsigned char byte = 0;
+    if (::read(g_pipe[0], &byte, 1) == 1)
+        emit Received(byte);
+}
+#endif
+
+} // namespace platform
