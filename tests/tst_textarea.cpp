@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -222,6 +223,79 @@ private slots:
         QTest::qWait(40);
         QCOMPARE(area.FirstVisibleLine(), first);
         QVERIFY(!area.grab().isNull()); // paints without trouble
+    }
+
+    // Past its limit an area keeps exactly the newest bytes; a view that
+    // was scrolled up stays on the same bytes while the top goes.
+    void keepsTheNewestBytesAndTheViewInPlace()
+    {
+        ShownArea shown;
+        TextArea &area = shown.area;
+        constexpr qsizetype kKeep = 3 * ByteStore::kChunkBytes + 123; // not a whole number of chunks
+        area.SetKeepBytes(kKeep);
+        QByteArray all;
+        for (int i = 0; all.size() < 2 * kKeep; ++i) {
+            const QByteArray line = QByteArray::number(i).rightJustified(7, '0') + "\r\n";
+            all += line;
+            area.AppendText(line);
+        }
+        area.Flush();
+        QCOMPARE(area.Size(), kKeep);
+        QVERIFY(area.Text() == all.right(kKeep));
+        area.SelectAll();
+        QCOMPARE(area.SelectedText(), ByteGlyphs::DisplayText(all.right(kKeep)));
+
+        area.ScrollToLine(area.Content().LineCount() / 2);
+        auto firstVisible = [&] {
+            const ByteText &t = area.Content();
+            const qsizetype line = area.FirstVisibleLine();
+            return t.Store().Mid(t.LineStart(line), t.LineEnd(line) - t.LineStart(line));
+        };
+        const QByteArray shownLine = firstVisible();
+        for (int i = 0; i < 2000; ++i) // a quarter of what is kept
+            area.AppendText("more 00\r\n");
+        area.Flush();
+        QCOMPARE(area.Size(), kKeep);
+        QCOMPARE(firstVisible(), shownLine);
+        QVERIFY(!area.AtBottom());
+    }
+
+    // Every byte takes room: a glyph that is missing or has no width (the
+    // soft hyphen) is boxed, so no line outgrows the area.
+    void everyByteTakesRoomAndNoLineOutgrowsTheArea()
+    {
+        ShownArea shown;
+        TextArea &area = shown.area;
+        const ByteMetrics &m = area.Content().Metrics();
+        const QRgb background = area.palette().color(QPalette::Base).rgb();
+        for (int b = 0; b < 256; ++b) {
+            if (b == '\r' || b == '\n' || b == '\t' || b == ' ' || b == 0xA0)
+                continue; // blank by nature
+            area.SetText(QByteArray(1, char(b)));
+            const QImage picture = area.viewport()->grab().toImage();
+            bool inked = false;
+            for (int y = 0; y < 20 && !inked; ++y)
+                for (int x = 0; x < 20 && !inked; ++x)
+                    inked = picture.pixel(x, y) != background;
+            // More than the one pixel the layout grants a byte of no width.
+            QVERIFY2(inked && m.AdvanceAt(std::uint8_t(b), 0) > ByteMetrics::kMinAdvance,
+                     qPrintable(QString::number(b, 16)));
+        }
+        area.SetText({});
+        area.AppendText(QByteArray(1 << 20, char(0xAD)));
+        area.Flush();
+        const ByteText &t = area.Content();
+        const qsizetype perLine = t.Width() / m.advance[0xAD];
+        QVERIFY(t.LineCount() >= (1 << 20) / perLine);
+        for (qsizetype line : {qsizetype(0), t.LineCount() / 2, t.LineCount() - 1})
+            QVERIFY(t.LineEnd(line) - t.LineStart(line) <= perLine);
+        // A click at the end of it finds its byte at once.
+        area.ScrollToLine(t.LineCount());
+        QElapsedTimer clock;
+        clock.start();
+        const qsizetype at = area.OffsetAt(QPoint(150, 100));
+        QVERIFY(clock.elapsed() < 100);
+        QVERIFY(at > t.End() - 16 * perLine);
     }
 };
 
