@@ -10,6 +10,7 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
@@ -284,6 +285,66 @@ double CpuSecondsOf(pid_t pid)
     return 0;
 }
 
+// Resident memory of a process in kB: now, or its peak so far.
+long MemoryKb(pid_t pid, const char *field)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+struct Stalled {
+    qsizetype takenWhileStalled = 0;
+    long peakKb = 0;
+    long lost = 0;
+};
+
+// The far device stops reading for `stallSeconds` while `total` bytes are
+// offered; then it reads, and every byte must come out, in order.
+Stalled MeasureStalled(pid_t window, int in, int out, qsizetype total, int stallSeconds)
+{
+    QByteArray data(total, Qt::Uninitialized);
+    QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(data.data()), total / 4);
+    Stalled r;
+    qsizetype sent = 0;
+    const auto stallEnd = Clock::now() + std::chrono::seconds(stallSeconds);
+    while (Clock::now() < stallEnd && sent < total) {
+        pollfd p {in, POLLOUT, 0};
+        if (::poll(&p, 1, 100) == 1) {
+            const ssize_t n = ::write(in, data.constData() + sent, size_t(std::min<qsizetype>(65536, total - sent)));
+            if (n > 0)
+                sent += n;
+        }
+    }
+    r.takenWhileStalled = sent;
+    QByteArray got;
+    got.reserve(total);
+    char buf[65536];
+    const auto deadline = Clock::now() + std::chrono::seconds(300);
+    while (got.size() < total && Clock::now() < deadline) {
+        pollfd p[2] = {{in, short(sent < total ? POLLOUT : 0), 0}, {out, POLLIN, 0}};
+        if (::poll(p, 2, 1000) <= 0)
+            continue;
+        if ((p[0].revents & POLLOUT) && sent < total) {
+            const ssize_t n = ::write(in, data.constData() + sent, size_t(std::min<qsizetype>(65536, total - sent)));
+            if (n > 0)
+                sent += n;
+        }
+        if (p[1].revents & POLLIN) {
+            const ssize_t n = ::read(out, buf, sizeof buf);
+            if (n > 0)
+                got.append(buf, n);
+        }
+    }
+    r.peakKb = MemoryKb(window, "VmHWM:");
+    r.lost = got == data ? 0 : long(std::max<qsizetype>(1, total - got.size()));
+    return r;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -311,6 +372,31 @@ int main(int argc, char **argv)
     lost += ours.lost + oursT.lost;
     std::printf("ours:  latency median %.0f us, p99 %.0f us; throughput %.1f MB/s, lost %ld\n", ours.median, ours.p99,
                 oursT.mbPerS, ours.lost + oursT.lost);
+
+    // A destination that stops reading, then a long flood: what the window
+    // holds on to.
+    const qsizetype stalledBytes = smoke ? (8 << 20) : (qsizetype(256) << 20);
+    const Pty s1 = OpenPty(), s2 = OpenPty();
+    Child held = StartWindow(argc, argv, {{"s1", s1.path}, {"s2", s2.path}}, WindowMode::Linked,
+                             {a.master, b.master, s1.master, s2.master});
+    Probe(s1.master, s2.master);
+    const Stalled stalled = MeasureStalled(held.pid, s1.master, s2.master, stalledBytes, smoke ? 1 : 5);
+    held.Stop();
+    lost += stalled.lost;
+    std::printf("stalled destination: %.1f MB taken while it did not read, peak resident %.0f MB for %lld MiB "
+                "offered, lost %ld\n",
+                double(stalled.takenWhileStalled) / 1e6, double(stalled.peakKb) / 1e3,
+                (long long)(stalledBytes >> 20), stalled.lost);
+    const qsizetype floodBytes = smoke ? (8 << 20) : (qsizetype(384) << 20);
+    const Pty f1 = OpenPty(), f2 = OpenPty();
+    Child flood = StartWindow(argc, argv, {{"f1", f1.path}, {"f2", f2.path}}, WindowMode::Linked,
+                              {a.master, b.master, s1.master, s2.master, f1.master, f2.master});
+    Probe(f1.master, f2.master);
+    const Stalled flooded = MeasureStalled(flood.pid, f1.master, f2.master, floodBytes, 0);
+    flood.Stop();
+    lost += flooded.lost;
+    std::printf("flood: peak resident %.0f MB for %lld MiB relayed, lost %ld\n", double(flooded.peakKb) / 1e3,
+                (long long)(floodBytes >> 20), flooded.lost);
 
     // Loopback mode: one pty, echoed by the window.
     const Pty e = OpenPty();

@@ -119,6 +119,36 @@ int main(int argc, char **argv)
         }
     }
 
+    {
+        // A run of soft hyphens, which the font draws with no width: once
+        // an endless invisible line that froze the window.
+        QWidget window;
+        window.resize(480, 452);
+        platform::TextArea area(&window);
+        area.setGeometry(20, 292, 160, 123);
+        window.show();
+        const qsizetype run = 10 * kMiB;
+        const QByteArray piece(1024, char(0xAD));
+        QElapsedTimer t;
+        t.start();
+        for (qsizetype done = 0; done < run; done += piece.size())
+            area.AppendText(piece);
+        area.Flush();
+        const double appendMs = double(t.nsecsElapsed()) / 1e6;
+        area.ScrollToLine(area.Content().LineCount());
+        t.restart();
+        const qsizetype hit = area.OffsetAt(QPoint(150, 100));
+        const double hitUs = double(t.nsecsElapsed()) / 1e3;
+        t.restart();
+        area.repaint();
+        const double paintMs = double(t.nsecsElapsed()) / 1e6;
+        std::printf("byte view, 0xAD run: %lld MiB in %.0f ms, %lld lines, hit-test at the end %.1f us (offset %lld), "
+                    "paint %.2f ms\n",
+                    (long long)(run / kMiB), appendMs, (long long)area.Content().LineCount(), hitUs, (long long)hit,
+                    paintMs);
+        std::fflush(stdout);
+    }
+
     for (const bool binary : {true, false}) {
         const QByteArray source = Source(binary);
         const char *kind = binary ? "binary, no line breaks" : "40-character text lines";

@@ -176,6 +176,7 @@ bool SerialController::Open()
 void SerialController::Close()
 {
     held_ = false;
+    rts_ = dtr_ = false;
     // An error noticed before the close is no longer this port's news.
     failing_ = false;
     aboveHighWater_ = false;
@@ -218,14 +219,18 @@ void SerialController::Write(QByteArrayView data)
 
 void SerialController::SetRequestToSend(bool on)
 {
-    if (serial_.isOpen())
-        serial_.setRequestToSend(on);
+    if (!serial_.isOpen())
+        return;
+    rts_ = on;
+    serial_.setRequestToSend(on);
 }
 
 void SerialController::SetDataTerminalReady(bool on)
 {
-    if (serial_.isOpen())
-        serial_.setDataTerminalReady(on);
+    if (!serial_.isOpen())
+        return;
+    dtr_ = on;
+    serial_.setDataTerminalReady(on);
 }
 
 void SerialController::Reset()

@@ -52,8 +52,12 @@ public:
     // Line settings and state, read-only.
     const QSerialPort &Serial() const { return serial_; }
 
+    // What the handlers asked of the modem lines since the port opened;
+    // a device without them (a pty) cannot show it.
     void SetRequestToSend(bool on);
     void SetDataTerminalReady(bool on);
+    bool RequestToSend() const { return rts_; }
+    bool DataTerminalReady() const { return dtr_; }
     void Reset();
 
     // Why the last Open() failed or the port was closed on an error.
@@ -85,6 +89,8 @@ private:
     bool failing_ = false;
     QSerialPort::SerialPortError pendingError_ = QSerialPort::NoError;
     bool readingHeld_ = false;
+    bool rts_ = false;
+    bool dtr_ = false;
     bool aboveHighWater_ = false;
 };
 

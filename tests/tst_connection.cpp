@@ -44,6 +44,7 @@ private slots:
         QCOMPARE(w.PortListUpdater1().Mode(), 0);
         QVERIFY(w.SerialController1().IsOpen());
         QCOMPARE(w.SerialController1().Port()->Path, a.Path());
+        QVERIFY(w.SerialController1().RequestToSend() && w.SerialController1().DataTerminalReady());
         QVERIFY(!w.LinkBtn().Visible());
         a.Send("hello");
         QTRY_COMPARE(w.Serialcomms1().Text(), QByteArray("hello"));
@@ -55,8 +56,9 @@ private slots:
         QCOMPARE(w.LinkBtn().Caption(), QStringLiteral("Link"));
         QVERIFY(!w.LinkedTxt().Visible());
         QVERIFY(!w.LoopbackTxt().Visible());
+        QVERIFY(w.SerialController2().RequestToSend() && w.SerialController2().DataTerminalReady());
         // Modem lines a pty lacks are no error worth a box.
-        Settle(100);
+        QCoreApplication::processEvents();
         QCOMPARE(rig.alerts.beeps, 0);
 
         // Disconnect keeps the text, restarts the refresh and drops the link.
@@ -86,6 +88,7 @@ private slots:
         QVERIFY(w.SerialController1().IsOpen());
         QVERIFY(!w.SerialController2().IsOpen());
         QVERIFY(!w.SerialController2().Port()); // never given a port
+        QVERIFY(!w.SerialController2().RequestToSend() && !w.SerialController2().DataTerminalReady());
         QCOMPARE(w.ConnectSerial2().Caption(), QStringLiteral("Disconnect"));
         QVERIFY(w.LoopbackTxt().Visible());
         QVERIFY(w.LinkedTxt().Visible());
@@ -187,33 +190,40 @@ private slots:
         }
     }
 
+    // A failed open says why and leaves the channel as it was: menu live,
+    // refresh running, text area cleared.
     void openFailures_data()
     {
+        QTest::addColumn<int>("channel");
         QTest::addColumn<int>("kind");
-        QTest::newRow("missing device") << 0;
-        QTest::newRow("no port at all") << 1;
-        QTest::newRow("row names a port that has gone") << 2;
+        for (int channel : {1, 2}) {
+            const QByteArray c = " (channel " + QByteArray::number(channel) + ")";
+            QTest::newRow("missing device" + c) << channel << 0;
+            QTest::newRow("no port at all" + c) << channel << 1;
+            QTest::newRow("row names a port that has gone" + c) << channel << 2;
+        }
     }
     void openFailures()
     {
+        QFETCH(int, channel);
         QFETCH(int, kind);
         Pty a;
         Rig rig({a.Info(), {QStringLiteral("ghost"), QStringLiteral("/dev/vardelo-no-such-port")}});
         auto &w = rig.w();
         rig.TickBoth();
-        w.PortListUpdater1().SetMode(0); // no ticks behind the test's back
-        w.PortListUpdater2().SetMode(0);
+        PopupMenu &menu = channel == 1 ? w.SerialPortsPopupMenu1() : w.SerialPortsPopupMenu2();
         if (kind == 0) {
-            rig.Pick(1, 1);
+            rig.Pick(channel, 1);
         } else if (kind == 1) {
             rig.ports.SetPorts({});
-            w.SerialPortsPopupMenu1().DeleteAllRows();
+            menu.DeleteAllRows();
         } else {
-            rig.Pick(1, 1);
+            rig.Pick(channel, 1);
             rig.ports.SetPorts({a.Info()});
         }
-        w.Serialcomms1().SetText("old");
-        rig.Connect(1);
+        TextArea &text = channel == 1 ? w.Serialcomms1() : w.Serialcomms2();
+        text.SetText("old");
+        rig.Connect(channel);
 
         QCOMPARE(rig.alerts.beeps, 1);
         QCOMPARE(rig.alerts.messages.size(), 1);
@@ -221,17 +231,40 @@ private slots:
         if (kind != 1)
             QVERIFY2(rig.alerts.messages[0].detail.contains(QStringLiteral("not present")),
                      qPrintable(rig.alerts.messages[0].detail));
-        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Connect"));
-        QVERIFY(w.SerialPortsPopupMenu1().Enabled());
-        QVERIFY(w.Serialcomms1().Text().isEmpty());
-        QVERIFY(!w.SerialController1().IsOpen());
+        QCOMPARE((channel == 1 ? w.ConnectSerial1() : w.ConnectSerial2()).Caption(), QStringLiteral("Connect"));
+        QVERIFY(menu.Enabled());
+        QCOMPARE((channel == 1 ? w.PortListUpdater1() : w.PortListUpdater2()).Mode(), 2);
+        QVERIFY(text.Text().isEmpty());
+        QVERIFY(!(channel == 1 ? w.SerialController1() : w.SerialController2()).IsOpen());
         QVERIFY(!w.LinkBtn().Visible());
-        if (kind == 1) {
-            QCOMPARE(w.SerialPortsPopupMenu1().ListIndex(), -1);
-            QVERIFY(!w.ConnectSerial1().Enabled());
-        }
-        Settle(50);
+        if (kind == 1)
+            QCOMPARE(menu.ListIndex(), -1);
+        QCoreApplication::processEvents(); // nothing queued says more
         QCOMPARE(rig.alerts.messages.size(), 1);
+    }
+
+    // A menu with rows but none selected connects on row 0, not on a row
+    // it had before.
+    void connectWithNoSelectionUsesRowZero_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::newRow("channel 1") << 1;
+        QTest::newRow("channel 2") << 2;
+    }
+    void connectWithNoSelectionUsesRowZero()
+    {
+        QFETCH(int, channel);
+        Pty a, b;
+        Rig rig({a.Info(), b.Info()});
+        auto &w = rig.w();
+        rig.TickBoth(); // row 1 selected
+        PopupMenu &menu = channel == 1 ? w.SerialPortsPopupMenu1() : w.SerialPortsPopupMenu2();
+        menu.SetListIndex(-1);
+        rig.Connect(channel);
+        QCOMPARE(menu.ListIndex(), 0);
+        SerialController &controller = channel == 1 ? w.SerialController1() : w.SerialController2();
+        QVERIFY(controller.IsOpen());
+        QCOMPARE(controller.Port()->Path, a.Path());
     }
 
     // A lost device releases its channel as Disconnect would, says which
@@ -304,7 +337,8 @@ private slots:
         // error is handled.
         QCoreApplication::processEvents();
         rig.Connect(1);
-        Settle(100);
+        QCoreApplication::processEvents(); // the queued error, if any
+        QCoreApplication::processEvents();
         QCOMPARE(rig.alerts.beeps, 0);
         QCOMPARE(rig.alerts.messages.size(), 0);
         QCOMPARE(rig.w().ConnectSerial1().Caption(), QStringLiteral("Connect"));
@@ -316,7 +350,7 @@ private slots:
         QSignalSpy errors(&rig.w().SerialController1(), &SerialController::Error);
         rig.w().SerialController1().Close();
         rig.w().SerialController1().Write("nowhere");
-        Settle(20);
+        QCoreApplication::processEvents();
         QCOMPARE(errors.size(), 0);
     }
 };

@@ -9,9 +9,29 @@
 using namespace platform;
 using testing::Pty;
 using testing::Rig;
+using testing::RecordingAlerts;
 using testing::Rows;
 
 namespace {
+
+// A port appears while the menu is being filled, after its first row.
+class GrowingPorts : public ListPortEnumerator {
+public:
+    using ListPortEnumerator::ListPortEnumerator;
+    std::optional<SerialPortInfo> SerialPort(int index) override
+    {
+        if (index == 1 && armed) {
+            armed = false;
+            QList<SerialPortInfo> more;
+            for (int i = 0; i < SerialPortCount(); ++i)
+                more.append(*ListPortEnumerator::SerialPort(i));
+            more.append({QStringLiteral("ttyLate"), QStringLiteral("/dev/ttyLate")});
+            SetPorts(more);
+        }
+        return ListPortEnumerator::SerialPort(index);
+    }
+    bool armed = false;
+};
 
 QList<SerialPortInfo> Ports(std::initializer_list<const char *> names)
 {
@@ -64,6 +84,17 @@ private slots:
 
         // Only the ticking channel's menu is touched.
         QCOMPARE(rig.w().SerialPortsPopupMenu2().ListCount(), 0);
+    }
+
+    void rebuildFollowsAListThatGrowsMeanwhile()
+    {
+        GrowingPorts ports(Ports({"ttyA", "ttyB"}));
+        RecordingAlerts alerts;
+        ui::MainWindow w({&ports, &alerts});
+        ports.armed = true;
+        w.PortListUpdater1_Action(nullptr);
+        QCOMPARE(Rows(w.SerialPortsPopupMenu1()), (QStringList{"ttyA", "ttyB", "ttyLate"}));
+        QCOMPARE(w.SerialPortsPopupMenu1().ListIndex(), 2);
     }
 
     void lastPortGoneLeavesNoSelection()

@@ -93,7 +93,8 @@ private slots:
             QVERIFY(w.findChild<QWidget *>(widget->objectName()) == widget);
         }
         // The two status labels are centred on the window and never overlap.
-        QVERIFY(w.LinkedTxt().alignment() & Qt::AlignHCenter);
+        for (const Label *centred : {&w.LinkedTxt(), &w.LoopbackTxt()})
+            QVERIFY2(centred->alignment() & Qt::AlignHCenter, qPrintable(centred->objectName()));
         QVERIFY(!w.LinkedTxt().geometry().intersects(w.LoopbackTxt().geometry()));
         QVERIFY(w.LinkBtn().font().family() != w.ConnectSerial1().font().family() ||
                 w.LinkBtn().font().families().contains(QStringLiteral("Consolas")));

@@ -138,6 +138,7 @@ private slots:
         QTest::addColumn<QByteArray>("record");
         QTest::newRow("unknown name") << (QByteArray("Nope ") + Hex("00"));
         QTest::newRow("no space") << QByteArray("I\x01\x02");
+        QTest::newRow("no space, whole value after it") << (QByteArray("I") + Hex("01") + Hex("0102030405060708"));
         QTest::newRow("empty name") << (QByteArray(" ") + Hex("0000000000000000"));
         QTest::newRow("name then end") << QByteArray("I");
         QTest::newRow("boolean 2") << (QByteArray("B ") + Hex("02"));

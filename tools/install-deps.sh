@@ -4,8 +4,9 @@
 set -euo pipefail
 
 build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
-# Tests: resource compiler, virtual ports, desktop-file and metainfo checks, packaging.
-test=(binutils-mingw-w64-x86-64 socat desktop-file-utils appstream dpkg-dev file strace)
+# Tests: Windows resource and syntax checks, virtual ports, desktop-file and
+# metainfo checks, packaging.
+test=(binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix socat desktop-file-utils appstream dpkg-dev file strace)
 
 want=("${build[@]}")
 [ "${1:-app}" = test ] && want+=("${test[@]}")
