@@ -237,6 +237,45 @@ void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
     afterCr_ = afterCr;
 }
 
+qsizetype ByteText::CharsBefore(qsizetype offset) const
+{
+    offset = std::clamp(offset, store_.Begin(), store_.End());
+    qsizetype joined = 0; // LFs that finish a CR LF and so add no character
+    bool afterCr = false;
+    store_.ForEachPiece(store_.Begin(), offset - store_.Begin(), [&](const char *p, qsizetype n) {
+        for (qsizetype i = 0; i < n; ++i) {
+            joined += afterCr && p[i] == '\n';
+            afterCr = p[i] == '\r';
+        }
+    });
+    return offset - store_.Begin() - joined;
+}
+
+qsizetype ByteText::OffsetOfChar(qsizetype chars) const
+{
+    qsizetype offset = store_.Begin();
+    bool afterCr = false;
+    while (offset < store_.End() && chars > 0) {
+        const std::uint8_t b = store_.At(offset);
+        if (!(afterCr && b == '\n'))
+            --chars;
+        afterCr = b == '\r';
+        ++offset;
+    }
+    // A CR LF at the end of the range belongs to the character before it.
+    if (afterCr && offset < store_.End() && store_.At(offset) == '\n')
+        ++offset;
+    return offset;
+}
+
+QString ByteText::DisplayText(qsizetype from, qsizetype to) const
+{
+    from = std::clamp(from, store_.Begin(), store_.End());
+    to = std::clamp(to, from, store_.End());
+    const bool afterCr = from > store_.Begin() && store_.At(from - 1) == '\r';
+    return ByteGlyphs::DisplayText(store_.Mid(from, to - from), afterCr);
+}
+
 qsizetype ByteText::LineEnd(qsizetype line) const
 {
     if (line + 1 >= lines_.Count())

@@ -138,6 +138,13 @@ public:
     // Lines let go from the front so far.
     qsizetype DroppedLines() const { return droppedLines_; }
 
+    // Positions in the text as shown and copied, where CR LF is one line
+    // break: the characters before a byte offset, and back.
+    qsizetype CharsBefore(qsizetype offset) const;
+    qsizetype OffsetOfChar(qsizetype chars) const;
+    // The shown text of the bytes in [from, to).
+    QString DisplayText(qsizetype from, qsizetype to) const;
+
 private:
     void LayOut(const char *data, qsizetype length, qsizetype offset);
     void LayOutAll();

@@ -1,6 +1,7 @@
 #include "Controls.h"
 #include "ControlProperties.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 
 namespace platform {
@@ -31,6 +32,12 @@ constexpr PropertyDecl kTimerProperties[] = {
 // The framework's name for the platform's default user-interface font.
 constexpr QByteArrayView kSystemFontName = "System";
 
+// Room around a caption inside a push button's frame.
+constexpr int kCaptionPaddingPx = 6;
+constexpr int kCaptionLeadingPx = 6;
+// The smallest face a label shrinks to where it has no room to grow.
+constexpr qreal kMinShrunkPoints = 6;
+
 Qt::Alignment LabelAlignment(qlonglong code)
 {
     switch (code) {
@@ -48,12 +55,16 @@ bool RectControl::ApplyRectSetting(QByteArrayView name, const QVariant &value)
     if (name == "Name") {
         w.setObjectName(QString::fromLatin1(value.toByteArray()));
     } else if (name == "Left") {
+        declared_.moveLeft(value.toInt());
         w.move(value.toInt(), w.y());
     } else if (name == "Top") {
+        declared_.moveTop(value.toInt());
         w.move(w.x(), value.toInt());
     } else if (name == "Width") {
+        declared_.setWidth(value.toInt());
         w.resize(value.toInt(), w.height());
     } else if (name == "Height") {
+        declared_.setHeight(value.toInt());
         w.resize(w.width(), value.toInt());
     } else if (name == "TabIndex") {
         tabIndex_ = value.toInt();
@@ -104,15 +115,50 @@ void KeepAsProperty(QObject &object, QByteArrayView name, const QVariant &value)
 
 PushButton::PushButton(QWidget *parent) : QPushButton(parent), RectControl(static_cast<QWidget &>(*this))
 {
+    // Enter presses a focused button, as Space does.
+    setAutoDefault(true);
     connect(this, &QPushButton::clicked, this, [this] { emit Action(this); });
+}
+
+void PushButton::SetCaption(const QString &caption)
+{
+    setText(caption);
+    setAccessibleName(caption + context_);
+    FitCaption();
+}
+
+void PushButton::SetAccessibleContext(const QString &context)
+{
+    context_ = context;
+    setAccessibleName(text() + context_);
+}
+
+void PushButton::FitCaption()
+{
+    // Sizes were chosen for another platform's font; where this one's is
+    // larger, grow right and down rather than cut the caption off.
+    const QFontMetrics fm = fontMetrics();
+    const QRect declared = DeclaredGeometry();
+    const int needWidth = fm.horizontalAdvance(text()) + 2 * kCaptionPaddingPx;
+    const int needHeight = fm.height() + kCaptionLeadingPx;
+    resize(std::max(declared.width(), needWidth), std::max(declared.height(), needHeight));
+}
+
+void PushButton::changeEvent(QEvent *event)
+{
+    QPushButton::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        FitCaption();
 }
 
 PropertyTable PushButton::Properties() const { return kPushButtonProperties; }
 
 void PushButton::ApplySetting(QByteArrayView name, const QVariant &value)
 {
-    if (ApplyRectSetting(name, value))
+    if (ApplyRectSetting(name, value)) {
+        FitCaption();
         return;
+    }
     if (name == "Caption")
         SetCaption(QString::fromUtf8(value.toByteArray()));
     else if (name == "Default")
@@ -143,6 +189,7 @@ void Label::ApplySetting(QByteArrayView name, const QVariant &value)
         setTextInteractionFlags(value.toBool() ? Qt::TextSelectableByMouse : Qt::NoTextInteraction);
     } else if (name == "TextAlign") {
         setAlignment(LabelAlignment(value.toLongLong()));
+        FitText();
     } else if (name == "TextColor") {
         QPalette p = palette();
         p.setColor(QPalette::WindowText, value.value<QColor>());
@@ -155,12 +202,41 @@ void Label::ApplySetting(QByteArrayView name, const QVariant &value)
 void Label::FitText()
 {
     // Widths were chosen for another platform's font; where this one's is
-    // wider, grow rather than cut the text off.
+    // wider, grow rather than cut the text off: to the right, or for a
+    // centred label equally on both sides, so its centre stays put.
     if (wordWrap() || text().isEmpty())
         return;
-    const int needed = fontMetrics().horizontalAdvance(text()) + 2 * margin() + 2;
-    if (width() < needed)
-        resize(needed, height());
+    const QRect declared = DeclaredGeometry();
+    auto neededFor = [&](const QFont &f) { return QFontMetrics(f).horizontalAdvance(text()) + 2 * margin() + 2; };
+    int needed = neededFor(font());
+    if (needed > maximumWidth()) {
+        // Boxed in by its neighbours: a smaller face rather than a cut.
+        QFont smaller = font();
+        while (needed > maximumWidth() && smaller.pointSizeF() > kMinShrunkPoints) {
+            smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+            needed = neededFor(smaller);
+        }
+        const QSignalBlocker quiet(this);
+        fitting_ = true;
+        setFont(smaller);
+        fitting_ = false;
+    }
+    const int grow = std::max(0, std::min(needed, maximumWidth()) - declared.width());
+    const int left = alignment() & Qt::AlignHCenter ? declared.x() - (grow + 1) / 2 : declared.x();
+    setGeometry(left, declared.y(), declared.width() + grow, std::max(declared.height(), fontMetrics().height()));
+}
+
+void Label::changeEvent(QEvent *event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange && !fitting_)
+        FitText();
+}
+
+void Label::SetMaximumTextWidth(int pixels)
+{
+    setMaximumWidth(pixels);
+    FitText();
 }
 
 PopupMenu::PopupMenu(QWidget *parent) : QComboBox(parent), RectControl(static_cast<QWidget &>(*this))

@@ -22,6 +22,8 @@ public:
     bool Visible() const { return !self_.isHidden(); }
     void SetVisible(bool on) { self_.setHidden(!on); }
     int TabIndex() const { return tabIndex_; }
+    // The geometry its settings gave it, before any growing to fit.
+    QRect DeclaredGeometry() const { return declared_; }
 
 protected:
     // Applies a property every control has; false for any other name.
@@ -29,6 +31,7 @@ protected:
 
 private:
     QWidget &self_;
+    QRect declared_;
     int tabIndex_ = -1;
 };
 
@@ -37,13 +40,22 @@ class PushButton : public QPushButton, public RectControl, public Settable {
 public:
     explicit PushButton(QWidget *parent);
     QString Caption() const { return text(); }
-    void SetCaption(const QString &caption) { setText(caption); }
+    void SetCaption(const QString &caption);
+    // What a screen reader says after the caption, e.g. ", channel 1".
+    void SetAccessibleContext(const QString &context);
 
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
 
 signals:
     void Action(platform::PushButton *button);
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void FitCaption();
+    QString context_;
 };
 
 class Label : public QLabel, public RectControl, public Settable {
@@ -53,8 +65,15 @@ public:
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
 
+    // Where neighbours leave no more room, a longer text is set smaller.
+    void SetMaximumTextWidth(int pixels);
+
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void FitText();
+    bool fitting_ = false;
 };
 
 class PopupMenu : public QComboBox, public RectControl, public Settable {

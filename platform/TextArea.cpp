@@ -1,6 +1,9 @@
 #include "TextArea.h"
 #include "ControlProperties.h"
+#include "TextAreaAccessible.h"
 
+#include <QAccessible>
+#include <QMetaMethod>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -54,6 +57,10 @@ TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(s
     frame_.setSingleShot(true);
     frame_.setInterval(kFrameMs);
     connect(&frame_, &QTimer::timeout, this, &TextArea::Flush);
+    announce_.setSingleShot(true);
+    announce_.setInterval(kAnnounceMs);
+    connect(&announce_, &QTimer::timeout, this, &TextArea::AnnounceNewText);
+    TextAreaAccessible::Install();
     UpdateLayout();
 }
 
@@ -143,6 +150,7 @@ void TextArea::SetText(QByteArrayView bytes)
     text_.Clear();
     text_.Append(bytes);
     anchor_ = cursor_ = text_.Begin();
+    announcedEnd_ = text_.End();
     UpdateScrollRange(true);
     viewport()->update();
 }
@@ -163,6 +171,32 @@ void TextArea::Flush()
     // user left the view: at the bottom, the view follows the new lines.
     UpdateScrollRange(AtBottom());
     viewport()->update();
+    if (!announce_.isActive() && SomeoneListens())
+        announce_.start();
+}
+
+// A screen reader, or whoever watches Announced; nobody else pays for it.
+bool TextArea::SomeoneListens() const
+{
+    return QAccessible::isActive() || isSignalConnected(QMetaMethod::fromSignal(&TextArea::Announced));
+}
+
+void TextArea::AnnounceNewText()
+{
+    const qsizetype to = text_.End();
+    const qsizetype from = std::max({announcedEnd_, text_.Begin(), to - kAnnounceBytes});
+    announcedEnd_ = to;
+    if (from >= to)
+        return;
+    const QString shown = text_.DisplayText(from, to);
+    emit Announced(shown);
+    if (!QAccessible::isActive())
+        return;
+    const int at = int(std::min<qsizetype>(text_.CharsBefore(from), std::numeric_limits<int>::max()));
+    QAccessibleTextInsertEvent inserted(this, at, shown);
+    QAccessible::updateAccessibility(&inserted);
+    QAccessibleTextCursorEvent caret(this, at + int(shown.size()));
+    QAccessible::updateAccessibility(&caret);
 }
 
 void TextArea::SetSelection(qsizetype anchor, qsizetype cursor)
@@ -179,9 +213,7 @@ void TextArea::SelectAll()
 
 QString TextArea::SelectedText() const
 {
-    const qsizetype start = SelectionStart();
-    const bool afterCr = start > text_.Begin() && text_.Store().At(start - 1) == '\r';
-    return ByteGlyphs::DisplayText(text_.Store().Mid(start, SelectionEnd() - start), afterCr);
+    return text_.DisplayText(SelectionStart(), SelectionEnd());
 }
 
 void TextArea::Copy() const
@@ -218,6 +250,15 @@ qsizetype TextArea::OffsetAt(QPoint pos) const
     const qsizetype row = y < 0 ? -1 : y / LineHeight();
     const qsizetype line = std::clamp<qsizetype>(FirstVisibleLine() + row, 0, text_.LineCount() - 1);
     return OffsetAtX(line, (pos.x() - kMarginPx) * kSubpixel);
+}
+
+QRect TextArea::ByteRect(qsizetype offset) const
+{
+    const qsizetype line = text_.LineOf(offset);
+    const std::int32_t x = XOf(offset);
+    const std::int32_t advance = offset < text_.End() ? text_.Metrics().AdvanceAt(text_.Store().At(offset), x) : 0;
+    return QRect(kMarginPx + x / kSubpixel, kMarginPx + int(line - FirstVisibleLine()) * LineHeight(),
+                 std::max(1, advance / kSubpixel), LineHeight());
 }
 
 void TextArea::MoveCursor(qsizetype offset, bool extend)

@@ -43,11 +43,21 @@ public:
     void ScrollToLine(qsizetype line);
     qsizetype VisibleLines() const;
     const ByteText &Content() const { return text_; }
-    // Offset of the byte under a viewport point.
+    // Offset of the byte under a viewport point, and the cell of a byte.
     qsizetype OffsetAt(QPoint viewportPos) const;
+    QRect ByteRect(qsizetype offset) const;
+
+    // Screen readers hear of new text at most this often.
+    static constexpr int kAnnounceMs = 500;
+    // and of at most this much of it: a flood is not read out.
+    static constexpr qsizetype kAnnounceBytes = 4096;
 
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
+
+signals:
+    // New text, as told to screen readers.
+    void Announced(const QString &text);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -63,6 +73,8 @@ protected:
 
 private:
     void UpdateLayout();
+    void AnnounceNewText();
+    bool SomeoneListens() const;
     void UpdateScrollRange(bool followBottom);
     void MoveCursor(qsizetype offset, bool extend);
     void EnsureCursorVisible();
@@ -79,6 +91,8 @@ private:
     std::array<bool, 256> boxed_{}; // drawn as a boxed hex pair
     QTimer frame_;                  // pending scroll range and paint
     qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
+    QTimer announce_;               // pending word to screen readers
+    qsizetype announcedEnd_ = 0;    // end of the text they have heard of
 };
 
 } // namespace platform

@@ -5,9 +5,11 @@
 #include "app/App.h"
 #include "platform/Pictures.h"
 
+#include <QAccessible>
 #include <QtTest>
 
 using namespace platform;
+using testing::Pty;
 using testing::Rig;
 
 class TestMainWindow : public QObject {
@@ -98,6 +100,71 @@ private slots:
         QVERIFY(!w.LinkedTxt().geometry().intersects(w.LoopbackTxt().geometry()));
         QVERIFY(w.LinkBtn().font().family() != w.ConnectSerial1().font().family() ||
                 w.LinkBtn().font().families().contains(QStringLiteral("Consolas")));
+    }
+
+    // Larger desktop fonts: every caption fits its control, the centred
+    // labels keep their centre, and no two controls overlap.
+    void captionsFitAtLargerFonts_data()
+    {
+        QTest::addColumn<qreal>("points");
+        QTest::newRow("9 pt") << 9.0;
+        QTest::newRow("11 pt") << 11.0;
+        QTest::newRow("13 pt") << 13.0;
+    }
+    void captionsFitAtLargerFonts()
+    {
+        QFETCH(qreal, points);
+        const QFont before = QApplication::font();
+        QFont font = before;
+        font.setPointSizeF(points);
+        QApplication::setFont(font);
+        Rig rig;
+        QApplication::setFont(before);
+        auto &w = rig.w();
+        w.ConnectSerial1().SetCaption(QStringLiteral("Disconnect"));
+        w.ConnectSerial2().SetCaption(QStringLiteral("Disconnect"));
+        w.LinkBtn().SetCaption(QStringLiteral("Unlink"));
+        for (const PushButton *b : {&w.ConnectSerial1(), &w.ConnectSerial2(), &w.LinkBtn()}) {
+            QVERIFY2(b->fontMetrics().horizontalAdvance(b->text()) + 8 <= b->width(), qPrintable(b->objectName()));
+            QVERIFY(b->fontMetrics().height() <= b->height());
+        }
+        for (const Label *centred : {&w.LinkedTxt(), &w.LoopbackTxt()}) {
+            QVERIFY(centred->fontMetrics().horizontalAdvance(centred->text()) <= centred->width());
+            QVERIFY2(qAbs(centred->geometry().center().x() - 240) <= 1, qPrintable(centred->objectName()));
+        }
+        const QList<QWidget *> widgets = w.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        for (QWidget *a : widgets)
+            for (QWidget *b : widgets)
+                QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
+                         qPrintable(a->objectName() + " overlaps " + b->objectName()));
+    }
+
+    // A screen reader names each control with its channel, and the name
+    // follows the caption.
+    void everyControlHasAnAccessibleName()
+    {
+        Pty a;
+        Rig rig({a.Info()});
+        auto &w = rig.w();
+        const QList<QPair<QWidget *, QString>> expected = {
+            {&w.SerialPortsPopupMenu1(), "Vardelo 1 Serial Port, port"},
+            {&w.SerialPortsPopupMenu2(), "Vardelo 2 Serial Port, port"},
+            {&w.ConnectSerial1(), "Connect, channel 1"},
+            {&w.ConnectSerial2(), "Connect, channel 2"},
+            {&w.Serialcomms1(), "Received on channel 1"},
+            {&w.Serialcomms2(), "Received on channel 2"},
+            {&w.LinkBtn(), "Link"},
+            {&w.Label3(), "Vardelo 1 Serial Port"},
+            {&w.Label2(), "Vardelo 2 Serial Port"},
+            {&w.LinkedTxt(), "<- Linked ->"},
+            {&w.LoopbackTxt(), "Loopback mode"},
+        };
+        for (const auto &[widget, name] : expected)
+            QCOMPARE(QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name), name);
+        rig.TickBoth();
+        rig.Connect(1);
+        QCOMPARE(QAccessible::queryAccessibleInterface(&w.ConnectSerial1())->text(QAccessible::Name),
+                 QStringLiteral("Disconnect, channel 1"));
     }
 
     void tabOrderRunsChannelTwoFirst()

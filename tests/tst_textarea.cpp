@@ -3,6 +3,7 @@
 
 #include "platform/TextArea.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
@@ -296,6 +297,45 @@ private slots:
         const qsizetype at = area.OffsetAt(QPoint(150, 100));
         QVERIFY(clock.elapsed() < 100);
         QVERIFY(at > t.End() - 16 * perLine);
+    }
+
+    // A screen reader gets the text as Copy gives it, and hears of new
+    // text, at most twice a second.
+    void screenReadersGetTheShownText()
+    {
+        ShownArea shown;
+        TextArea &area = shown.area;
+        QSignalSpy told(&area, &TextArea::Announced);
+        for (const char *piece : {"ab\r", "\ncd\x01\x85\xe9\t", "x\r\n\r", "\nend"})
+            area.AppendText(piece);
+        area.Flush();
+        QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(&area);
+        QAccessibleTextInterface *text = iface->textInterface();
+        QVERIFY(text);
+        area.SelectAll();
+        const QString copy = area.SelectedText();
+        QCOMPARE(text->characterCount(), copy.size());
+        QCOMPARE(text->text(0, text->characterCount()), copy);
+        QCOMPARE(text->text(2, 5), copy.mid(2, 3)); // the break, 'c', 'd'
+        QCOMPARE(text->cursorPosition(), copy.size());
+
+        area.SetSelection(4, 9); // bytes "cd\x01\x85\xe9"
+        int start = -1, end = -1;
+        text->selection(0, &start, &end);
+        QCOMPARE(text->text(start, end), area.SelectedText());
+        text->setSelection(0, 1, 3);
+        QCOMPARE(area.SelectedText(), copy.mid(1, 2));
+
+        QTRY_COMPARE(told.size(), 1);
+        QCOMPARE(told[0][0].toString(), copy);
+        // Fifty arrivals in a burst are one piece of news.
+        for (int i = 0; i < 50; ++i) {
+            area.AppendText("more\n");
+            area.Flush();
+        }
+        QTest::qWait(TextArea::kAnnounceMs + 100);
+        QCOMPARE(told.size(), 2);
+        QCOMPARE(told[1][0].toString(), QString("more\n").repeated(50));
     }
 };
 

@@ -11,6 +11,7 @@ using namespace platform;
 namespace {
 
 constexpr char kBackdropFile[] = "VardeloLinkcopy.png";
+constexpr int kColumnGapPx = 2; // between a status label and a text area
 
 // Loaded on first use and kept for the life of the program.
 const QPixmap &BackdropPicture()
@@ -103,10 +104,32 @@ void MainWindow::CreateControls()
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
 
     ApplyTabOrder();
+    DescribeForScreenReaders();
+}
+
+// What a screen reader says for each control: the channel it belongs to,
+// not only its caption ("Connect" is on both sides).
+void MainWindow::DescribeForScreenReaders()
+{
+    for (int channel : {1, 2}) {
+        const Channel own = Own(channel);
+        const QString heading = (channel == 1 ? Label3() : Label2()).text();
+        own.menu.setAccessibleName(tr("%1, port").arg(heading));
+        own.connect.SetAccessibleContext(tr(", channel %1").arg(channel));
+        own.text.setAccessibleName(tr("Received on channel %1").arg(channel));
+    }
+    LinkBtn().SetAccessibleContext({});
+    for (Label *label : {&Label2(), &Label3(), &LoopbackTxt(), &LinkedTxt()})
+        label->setAccessibleName(label->text());
 }
 
 void MainWindow::LayOut()
 {
+    // The status labels grow about the centre line, but not into the text
+    // areas on either side.
+    const int column = Serialcomms2().x() - (Serialcomms1().x() + Serialcomms1().width()) - 2 * kColumnGapPx;
+    for (Label *centred : {&LinkedTxt(), &LoopbackTxt()})
+        centred->SetMaximumTextWidth(column);
     SetBackdrop(BackdropPicture());
     ApplySettings(*this, settings::WindowRecord());
 }

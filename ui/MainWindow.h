@@ -81,6 +81,7 @@ private:
     template <typename C>
     C &Create(const char *name, const QByteArray &record);
     void CreateControls();
+    void DescribeForScreenReaders();
     void LayOut();
 
     void RefreshPortList(int channel);
