@@ -3,7 +3,11 @@
 // The window runs in a child process, as the app would, with an injected
 // port list; this process plays the two devices.
 //
-// relay_bench [--smoke]   (--smoke: 1 MiB and a few hundred samples)
+// relay_bench [--smoke] [--line-rate SECONDS]
+//   --smoke: 1 MiB and a few hundred samples
+//   --line-rate: only the line-rate figure, for that long (for profiling)
+// The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
+// the line-rate figure can be taken under Xvfb too.
 
 #include "platform/Alerts.h"
 #include "platform/Application.h"
@@ -11,6 +15,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QSerialPort>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 
@@ -24,6 +29,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <thread>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -69,7 +75,8 @@ enum class WindowMode { Linked, Loopback, Idle };
 [[noreturn]] void RunWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, WindowMode mode,
                             int readyFd)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::Application app(argc, argv);
     QuietAlerts alerts;
     platform::ListPortEnumerator list(ports);
@@ -93,6 +100,28 @@ enum class WindowMode { Linked, Loopback, Idle };
         std::_Exit(3);
     ::close(readyFd);
     std::_Exit(QApplication::exec());
+}
+
+// Child: the framework's floor for the job, two ports relaying both ways
+// with no window, on the same event loop the program uses.
+[[noreturn]] void RunBareRelay(int argc, char **argv, const QString &left, const QString &right, int readyFd)
+{
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    QSerialPort one, two;
+    for (auto [port, path] : {std::pair{&one, left}, std::pair{&two, right}}) {
+        port->setPortName(path);
+        port->setBaudRate(9600);
+        if (!port->open(QIODevice::ReadWrite))
+            std::_Exit(3);
+    }
+    QObject::connect(&one, &QSerialPort::readyRead, [&] { two.write(one.readAll()); });
+    QObject::connect(&two, &QSerialPort::readyRead, [&] { one.write(two.readAll()); });
+    const char ok = 'y';
+    if (::write(readyFd, &ok, 1) != 1)
+        std::_Exit(3);
+    ::close(readyFd);
+    std::_Exit(QCoreApplication::exec());
 }
 
 struct Child {
@@ -124,6 +153,28 @@ Child StartWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &
     char ok = 'n';
     if (::read(fds[0], &ok, 1) != 1 || ok != 'y') {
         std::fprintf(stderr, "the window did not reach its state\n");
+        std::exit(2);
+    }
+    ::close(fds[0]);
+    return {pid};
+}
+
+Child StartBareRelay(int argc, char **argv, const Pty &a, const Pty &b, const std::vector<int> &closeInChild)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        std::exit(2);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        for (int fd : closeInChild)
+            ::close(fd);
+        RunBareRelay(argc, argv, a.path, b.path, fds[1]);
+    }
+    ::close(fds[1]);
+    char ok = 'n';
+    if (::read(fds[0], &ok, 1) != 1 || ok != 'y') {
+        std::fprintf(stderr, "the bare relay did not start\n");
         std::exit(2);
     }
     ::close(fds[0]);
@@ -345,19 +396,93 @@ Stalled MeasureStalled(pid_t window, int in, int out, qsizetype total, int stall
     return r;
 }
 
+struct LineRate {
+    double appPercent = 0;
+    double barePercent = 0;
+    long lost = 0;
+};
+
+// 9600 bit/s as a UART or a USB adapter delivers it: 16 bytes sixty times
+// a second, each way, into the window and into the bare relay at once.
+LineRate MeasureLineRate(pid_t app, int a, int b, pid_t bare, int c, int d, int seconds)
+{
+    constexpr int kPieceBytes = 16;
+    constexpr auto kPeriod = std::chrono::microseconds(1000000 / 60);
+    const int in[4] = {a, b, c, d};
+    const int out[4] = {b, a, d, c};
+    long sent[4] = {}, got[4] = {};
+    char piece[kPieceBytes];
+    char buf[4096];
+    auto drain = [&] {
+        for (int i = 0; i < 4; ++i)
+            for (ssize_t n; (n = ::read(out[i], buf, sizeof buf)) > 0;)
+                got[i] += n;
+    };
+    const double app0 = CpuSecondsOf(app), bare0 = CpuSecondsOf(bare);
+    const auto t0 = Clock::now();
+    auto next = t0;
+    for (long tick = 0; Clock::now() - t0 < std::chrono::seconds(seconds); ++tick) {
+        for (int i = 0; i < 4; ++i) {
+            std::memset(piece, int('a' + tick % 26), sizeof piece);
+            if (::write(in[i], piece, sizeof piece) == kPieceBytes)
+                sent[i] += kPieceBytes;
+        }
+        drain();
+        next += kPeriod;
+        std::this_thread::sleep_until(next);
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    LineRate r;
+    r.appPercent = (CpuSecondsOf(app) - app0) / elapsed * 100;
+    r.barePercent = (CpuSecondsOf(bare) - bare0) / elapsed * 100;
+    ::usleep(200 * 1000);
+    drain();
+    for (int i = 0; i < 4; ++i)
+        r.lost += sent[i] - got[i];
+    return r;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     bool smoke = false;
-    for (int i = 1; i < argc; ++i)
+    int lineRateOnly = 0;
+    for (int i = 1; i < argc; ++i) {
         smoke = smoke || std::strcmp(argv[i], "--smoke") == 0;
+        if (std::strcmp(argv[i], "--line-rate") == 0 && i + 1 < argc)
+            lineRateOnly = std::atoi(argv[++i]);
+    }
     const int samples = smoke ? 300 : 2000;
     const qsizetype bytes = smoke ? (1 << 20) : (64 << 20);
     const int idleSeconds = smoke ? 1 : 10;
     std::signal(SIGPIPE, SIG_IGN);
 
     long lost = 0;
+    // Line rate: the window and the bare relay fed the same in the same interval.
+    const int lineRateSeconds = lineRateOnly > 0 ? lineRateOnly : smoke ? 2 : 30;
+    LineRate lineRate;
+    {
+        const Pty la = OpenPty(), lb = OpenPty(), lc = OpenPty(), ld = OpenPty();
+        const std::vector<int> masters = {la.master, lb.master, lc.master, ld.master};
+        Child window = StartWindow(argc, argv, {{"la", la.path}, {"lb", lb.path}}, WindowMode::Linked, masters);
+        Child bare = StartBareRelay(argc, argv, lc, ld, masters);
+        Probe(la.master, lb.master);
+        Probe(lc.master, ld.master);
+        ::usleep(500 * 1000); // past start-up work
+        lineRate = MeasureLineRate(window.pid, la.master, lb.master, bare.pid, lc.master, ld.master, lineRateSeconds);
+        window.Stop();
+        bare.Stop();
+        for (int fd : masters)
+            ::close(fd);
+        lost += lineRate.lost;
+        std::printf("line rate: app %.2f%% of a core, bare Qt relay %.2f%%, ratio %.1f, lost %ld\n",
+                    lineRate.appPercent, lineRate.barePercent, lineRate.appPercent / lineRate.barePercent, lineRate.lost);
+        std::fflush(stdout);
+        if (lineRateOnly > 0)
+            return lineRate.lost == 0 ? 0 : 1;
+    }
+
     // Ours: two ptys, linked through the window.
     const Pty a = OpenPty(), b = OpenPty();
     Child window = StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, WindowMode::Linked, {a.master, b.master});
@@ -434,9 +559,9 @@ int main(int argc, char **argv)
 
     if (theirs) {
         std::printf("relay: lost %ld, latency median %.0f us (socat %.0f us, ratio %.2f), throughput %.1f MB/s "
-                    "(socat %.1f MB/s, ratio %.2f), idle %.2f%%\n",
+                    "(socat %.1f MB/s, ratio %.2f), idle %.2f%%, line rate ratio %.1f\n",
                     lost, ours.median, theirs->median, ours.median / theirs->median, oursT.mbPerS, theirsT->mbPerS,
-                    oursT.mbPerS / theirsT->mbPerS, idlePercent);
+                    oursT.mbPerS / theirsT->mbPerS, idlePercent, lineRate.appPercent / lineRate.barePercent);
     } else {
         std::printf("relay: lost %ld, latency median %.0f us, throughput %.1f MB/s, idle %.2f%%\n", lost, ours.median,
                     oursT.mbPerS, idlePercent);

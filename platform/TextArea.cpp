@@ -10,7 +10,9 @@
 #include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QGlyphRun>
 #include <QPainter>
+#include <QPaintEvent>
 #include <QScrollBar>
 
 #include <cmath>
@@ -49,6 +51,10 @@ TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(s
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setAutoFillBackground(false);
+    // The view and its scroll bar paint every pixel themselves: nothing
+    // beneath them (frame, window backdrop) is repainted with them.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     QPalette p = palette();
     p.setColor(QPalette::Base, Qt::white);
@@ -64,12 +70,21 @@ TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(s
     UpdateLayout();
 }
 
+// Everything a paint needs from the fonts is worked out here, once per
+// font: glyph indexes and advances for all 256 byte values, so painting
+// places glyphs without shaping text.
 void TextArea::UpdateLayout()
 {
     const QFontMetricsF fm(font());
-    boxFont_ = font();
-    boxFont_.setPointSizeF(std::max(4.0, font().pointSizeF() * kBoxFontScale));
-    const QFontMetricsF boxFm(boxFont_);
+    rawFont_ = QRawFont::fromFont(font());
+    lineHeight_ = std::max(1, QFontMetrics(font()).lineSpacing());
+    ascent_ = fm.ascent();
+    breakMarkWidth_ = fm.averageCharWidth() / 2;
+    QFont boxFont = font();
+    boxFont.setPointSizeF(std::max(4.0, font().pointSizeF() * kBoxFontScale));
+    box_.font = QRawFont::fromFont(boxFont);
+    const QFontMetricsF boxFm(boxFont);
+    box_.baseline = (lineHeight_ - boxFm.height()) / 2 + boxFm.ascent();
     // Few fonts carry the control pictures; without them a control byte
     // is drawn boxed like the Latin-1 controls rather than as a blank box.
     const bool pictures = fm.inFontUcs4(0x2400) && fm.inFontUcs4(0x2421);
@@ -80,15 +95,23 @@ void TextArea::UpdateLayout()
         boxed_[b] = ByteGlyphs::IsBoxed(byte) || (control && !pictures);
         qreal advance = 0;
         if (!boxed_[b] && !ByteGlyphs::IsLineBreak(byte) && byte != '\t') {
-            glyphs_[b] = QString(ByteGlyphs::DisplayChar(byte));
-            advance = fm.horizontalAdvance(glyphs_[b]);
+            const QString shown(ByteGlyphs::DisplayChar(byte));
+            const QList<quint32> glyph = rawFont_.glyphIndexesForString(shown);
+            glyphIndex_[b] = glyph.value(0);
+            advance = fm.horizontalAdvance(shown);
             // A glyph the font lacks, or one that takes no room (the soft
             // hyphen), would hide the byte: box it like a control byte.
-            boxed_[b] = advance < 1 || !fm.inFontUcs4(glyphs_[b].at(0).unicode());
+            boxed_[b] = advance < 1 || glyphIndex_[b] == 0 || !fm.inFontUcs4(shown.at(0).unicode());
         }
         if (boxed_[b]) {
-            glyphs_[b] = HexPair(byte);
-            advance = boxFm.horizontalAdvance(glyphs_[b]) + 2 * kBoxPaddingPx;
+            const QList<quint32> digits = box_.font.glyphIndexesForString(HexPair(byte));
+            const QList<QPointF> steps = box_.font.advancesForGlyphIndexes(digits);
+            for (int d = 0; d < 2; ++d)
+                box_.glyph[b][d] = digits.value(d);
+            box_.offset[b][0] = 0;
+            box_.offset[b][1] = steps.value(0).x();
+            box_.width[b] = steps.value(0).x() + steps.value(1).x();
+            advance = box_.width[b] + 2 * kBoxPaddingPx;
         }
         metrics.advance[b] = std::int32_t(std::lround(advance * kSubpixel));
     }
@@ -104,7 +127,7 @@ void TextArea::UpdateLayout()
 
 int TextArea::LineHeight() const
 {
-    return std::max(1, QFontMetrics(font()).lineSpacing());
+    return lineHeight_;
 }
 
 qsizetype TextArea::VisibleLines() const
@@ -135,6 +158,7 @@ void TextArea::UpdateScrollRange(bool followBottom)
     // Lines trimmed off the top move the bytes in view up by as many.
     const qsizetype dropped = text_.DroppedLines() - droppedSeen_;
     droppedSeen_ = text_.DroppedLines();
+    droppedBy_ += dropped;
     const int value = int(std::max<qsizetype>(0, bar->value() - dropped));
     const qsizetype visible = VisibleLines();
     const qsizetype max = std::max<qsizetype>(0, text_.LineCount() - visible);
@@ -169,8 +193,16 @@ void TextArea::Flush()
     frame_.stop();
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
+    // Rows already drawn are moved (scrollContentsBy), not drawn again; then
+    // the rows from the one the new bytes begin in are painted.
     UpdateScrollRange(AtBottom());
-    viewport()->update();
+    const qsizetype row = text_.LineOf(std::max(paintedEnd_, text_.Begin())) - FirstVisibleLine();
+    if (row < VisibleLines() + 1) {
+        const int top = kMarginPx + int(std::max<qsizetype>(0, row)) * lineHeight_;
+        viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
+    }
+    droppedBy_ = 0;
+    paintedEnd_ = text_.End();
     if (!announce_.isActive() && SomeoneListens())
         announce_.start();
 }
@@ -282,58 +314,115 @@ void TextArea::EnsureCursorVisible()
         ScrollToLine(line - VisibleLines() + 1);
 }
 
-void TextArea::paintEvent(QPaintEvent *)
+// Glyphs of a line, gathered for one draw call per colour.
+struct TextArea::LineGlyphs {
+    QList<quint32> plain, selected;
+    QList<QPointF> plainAt, selectedAt;
+    QList<QPointF> boxAt;          // top-left of each boxed byte's cell
+    QList<std::uint8_t> boxByte;
+    QList<bool> boxSelected;
+};
+
+void TextArea::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    const QRect area = viewport()->rect();
-    painter.fillRect(area, palette().color(QPalette::Base));
-
-    const QFontMetricsF fm(font());
-    const QFontMetricsF boxFm(boxFont_);
-    const int lineHeight = LineHeight();
-    const qsizetype first = FirstVisibleLine();
-    const qsizetype last = std::min(text_.LineCount(), first + VisibleLines() + 1);
+    const QRect dirty = event->rect();
+    painter.fillRect(dirty, palette().color(QPalette::Base));
     const bool showSelection = hasFocus() || !property("HideSelection").toBool();
-    const qsizetype selStart = showSelection ? SelectionStart() : 0;
-    const qsizetype selEnd = showSelection ? SelectionEnd() : 0;
-    const QColor textColor = palette().color(QPalette::Text);
-    const QColor selectedText = palette().color(QPalette::HighlightedText);
+    const Selection selection {showSelection ? SelectionStart() : 0, showSelection ? SelectionEnd() : 0};
+    // Only the rows the update touches.
+    const qsizetype first = FirstVisibleLine() + std::max(0, (dirty.top() - kMarginPx) / lineHeight_);
+    const qsizetype last = std::min(text_.LineCount(), FirstVisibleLine() + (dirty.bottom() - kMarginPx) / lineHeight_ + 1);
+    LineGlyphs glyphs;
+    for (qsizetype line = first; line < last; ++line)
+        PaintLine(painter, line, kMarginPx + int(line - FirstVisibleLine()) * lineHeight_, selection, glyphs);
+    if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+        painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, LineGlyphs &g) const
+{
+    g = {};
     const QColor highlight = palette().color(QPalette::Highlight);
     const ByteMetrics &metrics = text_.Metrics();
-
-    for (qsizetype line = first; line < last; ++line) {
-        const qreal top = kMarginPx + qreal(line - first) * lineHeight;
-        const qsizetype end = text_.LineEnd(line);
-        std::int32_t x = 0;
-        for (qsizetype i = text_.LineStart(line); i < end; ++i) {
-            const std::uint8_t b = text_.Store().At(i);
-            const std::int32_t advance = metrics.AdvanceAt(b, x);
-            const QRectF cell(kMarginPx + qreal(x) / kSubpixel, top, qreal(advance) / kSubpixel, lineHeight);
-            const bool selected = i >= selStart && i < selEnd;
-            if (selected)
-                painter.fillRect(cell, highlight);
-            painter.setPen(selected ? selectedText : textColor);
-            if (boxed_[b]) {
-                painter.setFont(boxFont_);
-                const QRectF box = cell.adjusted(1, 2, -1, -2);
-                painter.drawRect(box);
-                painter.drawText(box, Qt::AlignCenter, glyphs_[b]);
-                painter.setFont(font());
-            } else if (b != '\t') {
-                painter.drawText(QPointF(cell.left(), top + fm.ascent()), glyphs_[b]);
-            }
-            x += advance;
+    const qsizetype end = text_.LineEnd(line);
+    std::int32_t x = 0;
+    for (qsizetype i = text_.LineStart(line); i < end; ++i) {
+        const std::uint8_t b = text_.Store().At(i);
+        const std::int32_t advance = metrics.AdvanceAt(b, x);
+        const qreal left = kMarginPx + qreal(x) / kSubpixel;
+        const bool selected = i >= selection.start && i < selection.end;
+        if (selected)
+            painter.fillRect(QRectF(left, top, qreal(advance) / kSubpixel, lineHeight_), highlight);
+        if (boxed_[b]) {
+            g.boxAt.append(QPointF(left, top));
+            g.boxByte.append(b);
+            g.boxSelected.append(selected);
+        } else if (b != '\t') {
+            (selected ? g.selected : g.plain).append(glyphIndex_[b]);
+            (selected ? g.selectedAt : g.plainAt).append(QPointF(left, top + ascent_));
         }
-        // A selected line break shows as a narrow mark at the line's end.
-        const qsizetype next = line + 1 < text_.LineCount() ? text_.LineStart(line + 1) : end;
-        if (next > end && end >= selStart && end < selEnd)
-            painter.fillRect(QRectF(kMarginPx + qreal(x) / kSubpixel, top, fm.averageCharWidth() / 2, lineHeight),
-                             highlight);
+        x += advance;
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(highlight, 1));
-        painter.drawRect(area.adjusted(0, 0, -1, -1));
+    DrawGlyphs(painter, rawFont_, g.plain, g.plainAt, palette().color(QPalette::Text));
+    DrawGlyphs(painter, rawFont_, g.selected, g.selectedAt, palette().color(QPalette::HighlightedText));
+    PaintBoxes(painter, g);
+    // A selected line break shows as a narrow mark at the line's end.
+    const qsizetype next = line + 1 < text_.LineCount() ? text_.LineStart(line + 1) : end;
+    if (next > end && end >= selection.start && end < selection.end)
+        painter.fillRect(QRectF(kMarginPx + qreal(x) / kSubpixel, top, breakMarkWidth_, lineHeight_), highlight);
+}
+
+void TextArea::PaintBoxes(QPainter &painter, const LineGlyphs &g) const
+{
+    if (g.boxAt.isEmpty())
+        return;
+    QList<quint32> digits;
+    QList<QPointF> digitsAt;
+    for (bool selected : {false, true}) {
+        digits.clear();
+        digitsAt.clear();
+        const QColor colour = palette().color(selected ? QPalette::HighlightedText : QPalette::Text);
+        painter.setPen(colour);
+        for (qsizetype k = 0; k < g.boxAt.size(); ++k) {
+            if (g.boxSelected[k] != selected)
+                continue;
+            const std::uint8_t b = g.boxByte[k];
+            const qreal width = qreal(text_.Metrics().advance[b]) / kSubpixel;
+            painter.drawRect(QRectF(g.boxAt[k], QSizeF(width, lineHeight_)).adjusted(1, 2, -1, -2));
+            for (int d = 0; d < 2; ++d) {
+                digits.append(box_.glyph[b][d]);
+                digitsAt.append(g.boxAt[k] + QPointF((width - box_.width[b]) / 2 + box_.offset[b][d], box_.baseline));
+            }
+        }
+        DrawGlyphs(painter, box_.font, digits, digitsAt, colour);
     }
+}
+
+void TextArea::DrawGlyphs(QPainter &painter, const QRawFont &font, const QList<quint32> &glyphs,
+                          const QList<QPointF> &at, const QColor &colour)
+{
+    if (glyphs.isEmpty())
+        return;
+    QGlyphRun run;
+    run.setRawFont(font);
+    run.setGlyphIndexes(glyphs);
+    run.setPositions(at);
+    painter.setPen(colour);
+    painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
+void TextArea::scrollContentsBy(int, int dy)
+{
+    // Trimmed lines move the numbers, not the picture; a focus frame would
+    // move with the rows.
+    if (droppedBy_ != 0 || hasFocus() || std::abs(dy) >= VisibleLines()) {
+        viewport()->update();
+        return;
+    }
+    viewport()->scroll(0, dy * lineHeight_, QRect(0, kMarginPx, viewport()->width(), viewport()->height() - kMarginPx));
 }
 
 void TextArea::resizeEvent(QResizeEvent *event)

@@ -7,6 +7,7 @@
 #include "Controls.h"
 
 #include <QAbstractScrollArea>
+#include <QRawFont>
 #include <QTimer>
 
 namespace platform {
@@ -62,6 +63,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -72,7 +74,16 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    struct Selection {
+        qsizetype start;
+        qsizetype end;
+    };
+    struct LineGlyphs;
     void UpdateLayout();
+    void PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, LineGlyphs &glyphs) const;
+    void PaintBoxes(QPainter &painter, const LineGlyphs &glyphs) const;
+    static void DrawGlyphs(QPainter &painter, const QRawFont &font, const QList<quint32> &glyphs,
+                           const QList<QPointF> &at, const QColor &colour);
     void AnnounceNewText();
     bool SomeoneListens() const;
     void UpdateScrollRange(bool followBottom);
@@ -86,11 +97,24 @@ private:
     ByteText text_;
     qsizetype anchor_ = 0;
     qsizetype cursor_ = 0;
-    QFont boxFont_;
-    std::array<QString, 256> glyphs_;
+    // Per font: what each byte value is drawn with.
+    QRawFont rawFont_;
+    std::array<quint32, 256> glyphIndex_{};
     std::array<bool, 256> boxed_{}; // drawn as a boxed hex pair
+    struct BoxGlyphs {
+        QRawFont font;
+        quint32 glyph[256][2] {};
+        qreal offset[256][2] {};
+        qreal width[256] {};
+        qreal baseline = 0;
+    } box_;
+    int lineHeight_ = 1;
+    qreal ascent_ = 0;
+    qreal breakMarkWidth_ = 1;
     QTimer frame_;                  // pending scroll range and paint
     qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
+    qsizetype paintedEnd_ = 0;      // end of the text at the last flush
+    qsizetype droppedBy_ = 0;       // trimmed lines since the last flush
     QTimer announce_;               // pending word to screen readers
     qsizetype announcedEnd_ = 0;    // end of the text they have heard of
 };

@@ -3,6 +3,7 @@
 #include "Controls.h"
 
 #include <QApplication>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -130,12 +131,16 @@ void Window::UpdateFlags()
     setWindowFlags(flags);
 }
 
-void Window::paintEvent(QPaintEvent *)
+void Window::paintEvent(QPaintEvent *event)
 {
     if (backdrop_.isNull())
         return;
+    // Only the part asked for: a control's repaint need not cost the picture.
     QPainter painter(this);
-    painter.drawPixmap(0, 0, backdrop_);
+    const QRect part = event->rect();
+    const qreal ratio = backdrop_.devicePixelRatio();
+    painter.drawPixmap(part, backdrop_,
+                       QRectF(part.topLeft() * ratio, part.size() * ratio).toRect());
 }
 
 } // namespace platform
