@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QGlyphRun>
 #include <QPainter>
+#include <QPointer>
 #include <QPaintEvent>
 #include <QScrollBar>
 
@@ -37,6 +38,34 @@ constexpr int kBoxPaddingPx = 3;     // room around a boxed hex pair
 constexpr qreal kBoxFontScale = 0.7; // boxed hex digits, relative to the text
 constexpr int kFrameMs = 16;         // at most one repaint per frame during a flood
 
+// One frame timer for every view: views that get bytes in the same frame
+// are brought up to date together, in one paint of the window.
+class FrameClock : public QObject {
+public:
+    static void Schedule(TextArea *area)
+    {
+        static FrameClock clock;
+        clock.pending_.append(area);
+        if (!clock.timer_.isActive())
+            clock.timer_.start();
+    }
+
+private:
+    FrameClock()
+    {
+        timer_.setSingleShot(true);
+        timer_.setInterval(kFrameMs);
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            const QList<QPointer<TextArea>> due = std::exchange(pending_, {});
+            for (const QPointer<TextArea> &area : due)
+                if (area)
+                    area->Flush();
+        });
+    }
+    QTimer timer_;
+    QList<QPointer<TextArea>> pending_;
+};
+
 QString HexPair(std::uint8_t b)
 {
     return QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
@@ -60,9 +89,6 @@ TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(s
     p.setColor(QPalette::Base, Qt::white);
     p.setColor(QPalette::Text, Qt::black);
     setPalette(p);
-    frame_.setSingleShot(true);
-    frame_.setInterval(kFrameMs);
-    connect(&frame_, &QTimer::timeout, this, &TextArea::Flush);
     announce_.setSingleShot(true);
     announce_.setInterval(kAnnounceMs);
     connect(&announce_, &QTimer::timeout, this, &TextArea::AnnounceNewText);
@@ -147,7 +173,7 @@ bool TextArea::AtBottom() const
 
 void TextArea::ScrollToLine(qsizetype line)
 {
-    if (frame_.isActive())
+    if (framePending_)
         Flush();
     verticalScrollBar()->setValue(int(std::clamp<qsizetype>(line, 0, verticalScrollBar()->maximum())));
 }
@@ -170,7 +196,7 @@ void TextArea::UpdateScrollRange(bool followBottom)
 
 void TextArea::SetText(QByteArrayView bytes)
 {
-    frame_.stop();
+    framePending_ = false;
     text_.Clear();
     text_.Append(bytes);
     anchor_ = cursor_ = text_.Begin();
@@ -184,13 +210,15 @@ void TextArea::AppendText(QByteArrayView bytes)
     if (bytes.isEmpty())
         return;
     text_.Append(bytes);
-    if (!frame_.isActive())
-        frame_.start();
+    if (!framePending_) {
+        framePending_ = true;
+        FrameClock::Schedule(this);
+    }
 }
 
 void TextArea::Flush()
 {
-    frame_.stop();
+    framePending_ = false;
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
     // Rows already drawn are moved (scrollContentsBy), not drawn again; then
@@ -295,7 +323,7 @@ QRect TextArea::ByteRect(qsizetype offset) const
 
 void TextArea::MoveCursor(qsizetype offset, bool extend)
 {
-    if (frame_.isActive())
+    if (framePending_)
         Flush();
     cursor_ = std::clamp<qsizetype>(offset, text_.Begin(), text_.End());
     if (!extend)

@@ -111,7 +111,7 @@ private:
     int lineHeight_ = 1;
     qreal ascent_ = 0;
     qreal breakMarkWidth_ = 1;
-    QTimer frame_;                  // pending scroll range and paint
+    bool framePending_ = false;     // scroll range and paint wait for the frame clock
     qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
     qsizetype paintedEnd_ = 0;      // end of the text at the last flush
     qsizetype droppedBy_ = 0;       // trimmed lines since the last flush
