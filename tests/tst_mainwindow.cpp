@@ -134,6 +134,9 @@ private slots:
         }
         const QList<QWidget *> widgets = w.findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
         for (QWidget *a : widgets)
+            QVERIFY2(w.rect().adjusted(12, 12, -12, -12).contains(a->geometry()),
+                     qPrintable(a->objectName() + " leaves its panel"));
+        for (QWidget *a : widgets)
             for (QWidget *b : widgets)
                 QVERIFY2(a == b || !a->geometry().intersects(b->geometry()),
                          qPrintable(a->objectName() + " overlaps " + b->objectName()));

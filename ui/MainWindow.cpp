@@ -130,6 +130,9 @@ void MainWindow::LayOut()
     const int column = Serialcomms2().x() - (Serialcomms1().x() + Serialcomms1().width()) - 2 * kColumnGapPx;
     for (Label *centred : {&LinkedTxt(), &LoopbackTxt()})
         centred->SetMaximumTextWidth(column);
+    // A heading is as wide as its column at most: the menu below it.
+    Label3().SetMaximumTextWidth(SerialPortsPopupMenu1().width());
+    Label2().SetMaximumTextWidth(SerialPortsPopupMenu2().width());
     SetBackdrop(BackdropPicture());
     ApplySettings(*this, settings::WindowRecord());
 }
