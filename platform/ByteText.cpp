@@ -31,6 +31,21 @@ QString ByteGlyphs::DisplayText(QByteArrayView bytes, bool afterCarriageReturn)
     return text;
 }
 
+QString ByteGlyphs::HexText(QByteArrayView bytes)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    QString text;
+    text.reserve(bytes.size() * 3);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto b = std::uint8_t(bytes[i]);
+        if (i > 0)
+            text.append(bytes[i - 1] == '\n' ? QChar('\n') : QChar(' '));
+        text.append(QChar(kDigits[b >> 4]));
+        text.append(QChar(kDigits[b & 15]));
+    }
+    return text;
+}
+
 void ByteStore::Append(QByteArrayView data)
 {
     const char *p = data.data();
@@ -177,18 +192,21 @@ void ByteText::Trim()
     droppedLines_ += lines_.DropBefore(store_.Begin());
 }
 
-void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width)
+void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex)
 {
     ByteMetrics usable = metrics;
     // A byte that takes no room would let one line grow without end.
     for (int b = 0; b < 256; ++b) {
-        if (!ByteGlyphs::IsLineBreak(std::uint8_t(b)) && b != '\t')
+        if (hex || (!ByteGlyphs::IsLineBreak(std::uint8_t(b)) && b != '\t'))
             usable.advance[b] = std::max(usable.advance[b], ByteMetrics::kMinAdvance);
     }
-    if (width == width_ && usable.advance == metrics_.advance && usable.tabStop == metrics_.tabStop)
+    if (hex)
+        usable.tabStop = 0;
+    if (width == width_ && hex == hex_ && usable.advance == metrics_.advance && usable.tabStop == metrics_.tabStop)
         return;
     metrics_ = usable;
     width_ = width;
+    hex_ = hex;
     LayOutAll();
 }
 
@@ -212,6 +230,20 @@ void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
     const std::int32_t width = width_;
     for (qsizetype i = 0; i < length; ++i) {
         const auto b = std::uint8_t(data[i]);
+        if (hex_) {
+            // Every byte a cell; an LF is shown, then ends its line.
+            const std::int32_t a = metrics_.advance[b];
+            if (x + a > width && x > 0) {
+                lines_.Push(offset + i);
+                x = 0;
+            }
+            x += a;
+            if (b == '\n') {
+                lines_.Push(offset + i + 1);
+                x = 0;
+            }
+            continue;
+        }
         if (b == '\n' || b == '\r') {
             if (b == '\n' && afterCr) {
                 // CR LF is one break: the line after it starts past the LF.
@@ -240,6 +272,8 @@ void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
 qsizetype ByteText::CharsBefore(qsizetype offset) const
 {
     offset = std::clamp(offset, store_.Begin(), store_.End());
+    if (hex_)
+        return 3 * (offset - store_.Begin()); // "XX" and a separator a byte
     qsizetype joined = 0; // LFs that finish a CR LF and so add no character
     bool afterCr = false;
     store_.ForEachPiece(store_.Begin(), offset - store_.Begin(), [&](const char *p, qsizetype n) {
@@ -253,6 +287,8 @@ qsizetype ByteText::CharsBefore(qsizetype offset) const
 
 qsizetype ByteText::OffsetOfChar(qsizetype chars) const
 {
+    if (hex_)
+        return std::min(store_.End(), store_.Begin() + (std::max<qsizetype>(0, chars) + 2) / 3);
     qsizetype offset = store_.Begin();
     bool afterCr = false;
     while (offset < store_.End() && chars > 0) {
@@ -272,6 +308,8 @@ QString ByteText::DisplayText(qsizetype from, qsizetype to) const
 {
     from = std::clamp(from, store_.Begin(), store_.End());
     to = std::clamp(to, from, store_.End());
+    if (hex_)
+        return ByteGlyphs::HexText(store_.Mid(from, to - from));
     const bool afterCr = from > store_.Begin() && store_.At(from - 1) == '\r';
     return ByteGlyphs::DisplayText(store_.Mid(from, to - from), afterCr);
 }
@@ -282,8 +320,9 @@ qsizetype ByteText::LineEnd(qsizetype line) const
         return store_.End();
     qsizetype end = lines_.Start(line + 1);
     const qsizetype begin = LineStart(line);
-    // Leave out the break that ended the line, if it did not wrap.
-    if (end > begin && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
+    // Leave out the break that ended the line, if it did not wrap (in hex
+    // the LF is shown).
+    if (!hex_ && end > begin && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
         --end;
         if (store_.At(end) == '\n' && end > begin && store_.At(end - 1) == '\r')
             --end;

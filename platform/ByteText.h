@@ -26,6 +26,8 @@ struct ByteGlyphs {
     static bool IsBoxed(std::uint8_t byte) { return byte >= 0x80 && byte <= 0x9F; }
     // The selection as text: what the view shows, line breaks as "\n".
     static QString DisplayText(QByteArrayView bytes, bool afterCarriageReturn = false);
+    // The same bytes as hex: "48 69 0A\n" pairs, a line break after each LF.
+    static QString HexText(QByteArrayView bytes);
 };
 
 // Storage in fixed-size chunks that grows at the end and may let go of
@@ -99,8 +101,8 @@ struct ByteMetrics {
     std::int32_t tabStop = 0;
     std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const
     {
-        if (byte == '\t')
-            return tabStop > 0 ? tabStop - x % tabStop : 0;
+        if (byte == '\t' && tabStop > 0)
+            return tabStop - x % tabStop;
         return advance[byte];
     }
 };
@@ -118,8 +120,10 @@ public:
     void Append(QByteArrayView data);
     void Clear();
     // Wraps every line at `width`, laying out all stored bytes again when
-    // the width or the metrics differ from before.
-    void SetLayout(const ByteMetrics &metrics, std::int32_t width);
+    // the width, the metrics or the mode differ from before. In hex mode
+    // every byte takes a cell and only an LF, shown, ends a line.
+    void SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex = false);
+    bool Hex() const { return hex_; }
 
     const ByteStore &Store() const { return store_; }
     qsizetype Size() const { return store_.Size(); }
@@ -154,6 +158,7 @@ private:
     LineIndex lines_;
     ByteMetrics metrics_;
     std::int32_t width_ = 0;
+    bool hex_ = false;
     qsizetype keep_;
     qsizetype droppedLines_ = 0;
     std::int32_t x_ = 0;       // pen position at the end of the last line

@@ -142,10 +142,20 @@ void TextArea::UpdateLayout()
         metrics.advance[b] = std::int32_t(std::lround(advance * kSubpixel));
     }
     metrics.tabStop = 8 * metrics.advance[' '];
+    // Hex: two digits and a space a byte, each digit in a cell of the widest.
+    const QList<quint32> digits = rawFont_.glyphIndexesForString(QStringLiteral("0123456789ABCDEF"));
+    qreal digitWidth = 0;
+    for (const QPointF &step : rawFont_.advancesForGlyphIndexes(digits))
+        digitWidth = std::max(digitWidth, step.x());
+    for (int d = 0; d < 16; ++d)
+        hexGlyph_[d] = digits.value(d);
+    hexDigitWidth_ = digitWidth;
+    ByteMetrics hexMetrics;
+    hexMetrics.advance.fill(std::int32_t(std::lround((2 * digitWidth + fm.horizontalAdvance(QLatin1Char(' '))) * kSubpixel)));
     // The scroll bar is always on, so the width is known before showing.
     const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
     const bool follow = AtBottom();
-    text_.SetLayout(metrics, std::max(1, width) * kSubpixel);
+    text_.SetLayout(hex_ ? hexMetrics : metrics, std::max(1, width) * kSubpixel, hex_);
     droppedSeen_ = text_.DroppedLines();
     UpdateScrollRange(follow);
     viewport()->update();
@@ -384,7 +394,12 @@ void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection s
         const bool selected = i >= selection.start && i < selection.end;
         if (selected)
             painter.fillRect(QRectF(left, top, qreal(advance) / kSubpixel, lineHeight_), highlight);
-        if (boxed_[b]) {
+        if (text_.Hex()) {
+            for (int d = 0; d < 2; ++d) {
+                (selected ? g.selected : g.plain).append(hexGlyph_[d == 0 ? b >> 4 : b & 15]);
+                (selected ? g.selectedAt : g.plainAt).append(QPointF(left + d * hexDigitWidth_, top + ascent_));
+            }
+        } else if (boxed_[b]) {
             g.boxAt.append(QPointF(left, top));
             g.boxByte.append(b);
             g.boxSelected.append(selected);
@@ -532,7 +547,21 @@ void TextArea::contextMenuEvent(QContextMenuEvent *event)
     QAction *copy = menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &TextArea::Copy);
     copy->setEnabled(SelectionEnd() > SelectionStart());
     menu.addAction(tr("Select &All"), QKeySequence::SelectAll, this, &TextArea::SelectAll);
+    menu.addSeparator();
+    QAction *hex = menu.addAction(tr("Show as &Hex"), this, [this](bool on) { SetHexMode(on); });
+    hex->setCheckable(true);
+    hex->setChecked(hex_);
+    menu.addAction(tr("C&lear"), this, [this] { SetText({}); });
+    emit ContextMenuAboutToShow(&menu);
     menu.exec(event->globalPos());
+}
+
+void TextArea::SetHexMode(bool on)
+{
+    if (on == hex_)
+        return;
+    hex_ = on;
+    UpdateLayout();
 }
 
 void TextArea::focusInEvent(QFocusEvent *event)

@@ -7,6 +7,7 @@
 #include "Controls.h"
 
 #include <QAbstractScrollArea>
+#include <QMenu>
 #include <QRawFont>
 #include <QTimer>
 
@@ -35,7 +36,11 @@ public:
     void SelectAll();
     qsizetype SelectionStart() const { return std::min(anchor_, cursor_); }
     qsizetype SelectionEnd() const { return std::max(anchor_, cursor_); }
+    // As shown: text, or hex pairs in hex mode.
     QString SelectedText() const;
+    // Hex mode is only a view: the bytes, Text() and the relay are untouched.
+    void SetHexMode(bool on);
+    bool HexMode() const { return hex_; }
     void Copy() const;
 
     bool AtBottom() const;
@@ -59,6 +64,8 @@ public:
 signals:
     // New text, as told to screen readers.
     void Announced(const QString &text);
+    // Room for the window's own items in the context menu.
+    void ContextMenuAboutToShow(QMenu *menu);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -100,6 +107,9 @@ private:
     // Per font: what each byte value is drawn with.
     QRawFont rawFont_;
     std::array<quint32, 256> glyphIndex_{};
+    std::array<quint32, 16> hexGlyph_{};
+    qreal hexDigitWidth_ = 0;
+    bool hex_ = false;
     std::array<bool, 256> boxed_{}; // drawn as a boxed hex pair
     struct BoxGlyphs {
         QRawFont font;

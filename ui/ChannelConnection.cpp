@@ -66,6 +66,8 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
         return;
     }
 
+    recorder_.Event(shares ? tr("%1 connected, sharing %2 (loopback)").arg(channel).arg(port->Path)
+                           : tr("%1 connected to %2").arg(channel).arg(own.controller.Port()->Path));
     button.SetCaption(texts::kDisconnect);
     own.menu.SetEnabled(false);
     own.timer.SetMode(Timer::kModeOff);
@@ -103,6 +105,7 @@ void MainWindow::DisconnectSteps(int channel, PushButton &button)
 
 void MainWindow::CloseChannel(Channel channel, PushButton &button, bool resetLink)
 {
+    recorder_.Event(tr("%1 disconnected").arg(&channel.connect == &ConnectSerial1() ? 1 : 2));
     channel.controller.Close();
     if (resetLink) {
         LinkBtn().SetCaption(texts::kLink);
@@ -122,6 +125,7 @@ void MainWindow::CloseChannel(Channel channel, PushButton &button, bool resetLin
 void MainWindow::ReportSerialError(int channel)
 {
     const Channel own = Own(channel);
+    recorder_.Event(tr("%1 lost: %2").arg(channel).arg(own.controller.ErrorText()));
     if (own.connect.Caption() == texts::kDisconnect)
         DisconnectSteps(channel, own.connect);
     services_.alerts->Beep();

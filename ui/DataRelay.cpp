@@ -18,13 +18,17 @@ void MainWindow::RelayArrival(int channel, SerialController &controller)
     const QByteArray bytes = controller.ReadAll();
     own.text.AppendText(bytes);
 
-    if (!LinkedTxt().Visible())
+    if (!LinkedTxt().Visible()) {
+        recorder_.Arrival(channel, Recorder::Route::Shown, bytes);
         return;
+    }
     if (LoopbackTxt().Visible()) {
         own.controller.Write(bytes);
         other.text.AppendText(bytes);
+        recorder_.Arrival(channel, Recorder::Route::Echoed, bytes);
     } else {
         other.controller.Write(bytes);
+        recorder_.Arrival(channel, Recorder::Route::Forwarded, bytes);
     }
     PaceReading();
 }

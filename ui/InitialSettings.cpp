@@ -38,6 +38,8 @@ constexpr ControlRow kControls[] = {
     {"Serialcomms1", Kind::TextArea, 20, 292, 160, 123, true, 18, "", true, true},
     {"LoopbackTxt", Kind::Label, 187, 342, 105, 20, false, 19, "Loopback mode", true, false},
     {"LinkedTxt", Kind::Label, 187, 319, 105, 20, false, 20, "<- Linked ->", true, false},
+    // Not one of the window's original controls: shown while recording.
+    {"RecordingTxt", Kind::Label, 187, 296, 105, 20, false, 21, "Recording", true, false},
 };
 
 const QColor kWhite(255, 255, 255);
@@ -88,7 +90,8 @@ QByteArray Record(const ControlRow &c)
         break;
     }
     case Kind::Label: {
-        const bool centred = std::strcmp(c.name, "LoopbackTxt") == 0 || std::strcmp(c.name, "LinkedTxt") == 0;
+        const bool centred = std::strcmp(c.name, "LoopbackTxt") == 0 || std::strcmp(c.name, "LinkedTxt") == 0 ||
+                             std::strcmp(c.name, "RecordingTxt") == 0;
         w.Str("Text", c.caption)
             .Bool("Multiline", false)
             .Bool("Selectable", false)

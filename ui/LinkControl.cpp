@@ -9,6 +9,7 @@ using namespace platform;
 
 void MainWindow::LinkBtn_Action(PushButton *button)
 {
+    recorder_.Event(button->Caption() == texts::kLink ? tr("linked") : tr("unlinked"));
     if (button->Caption() == texts::kLink) {
         button->SetCaption(texts::kUnlink);
         LinkedTxt().SetVisible(true);

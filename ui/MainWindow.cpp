@@ -29,8 +29,13 @@ MainWindow::Services MainWindow::SystemServices()
     return {&ports, &alerts};
 }
 
-MainWindow::MainWindow(Services services) : services_(services)
+MainWindow::MainWindow(Services services)
+    : services_(services), recorder_(services.clock ? services.clock : Recorder::Clock(&QDateTime::currentDateTime))
 {
+    if (!services_.files) {
+        static SystemFileChooser files;
+        services_.files = &files;
+    }
     setObjectName(QStringLiteral("MainWindow"));
     RegisterImplicit(QString::fromLatin1(kImplicitClassName));
     CreateControls();
@@ -102,6 +107,11 @@ void MainWindow::CreateControls()
 
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
+    Create<Label>("RecordingTxt", ControlRecord("RecordingTxt"));
+    for (int channel : {1, 2})
+        connect(&Own(channel).text, &TextArea::ContextMenuAboutToShow, this,
+                [this, channel](QMenu *menu) { AddTrafficItems(channel, menu); });
+    connect(&recorder_, &Recorder::Failed, this, &MainWindow::RecordingFailed);
 
     ApplyTabOrder();
     DescribeForScreenReaders();
@@ -119,7 +129,7 @@ void MainWindow::DescribeForScreenReaders()
         own.text.setAccessibleName(tr("Received on channel %1").arg(channel));
     }
     LinkBtn().SetAccessibleContext({});
-    for (Label *label : {&Label2(), &Label3(), &LoopbackTxt(), &LinkedTxt()})
+    for (Label *label : {&Label2(), &Label3(), &LoopbackTxt(), &LinkedTxt(), &RecordingTxt()})
         label->setAccessibleName(label->text());
 }
 
@@ -128,7 +138,7 @@ void MainWindow::LayOut()
     // The status labels grow about the centre line, but not into the text
     // areas on either side.
     const int column = Serialcomms2().x() - (Serialcomms1().x() + Serialcomms1().width()) - 2 * kColumnGapPx;
-    for (Label *centred : {&LinkedTxt(), &LoopbackTxt()})
+    for (Label *centred : {&LinkedTxt(), &LoopbackTxt(), &RecordingTxt()})
         centred->SetMaximumTextWidth(column);
     // A heading is as wide as its column at most: the menu below it.
     Label3().SetMaximumTextWidth(SerialPortsPopupMenu1().width());

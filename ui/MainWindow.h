@@ -3,8 +3,11 @@
 // each, and the link controls between them. All state lives in the
 // controls; the handlers below are the only code that changes it.
 
+#include "Recorder.h"
+
 #include "platform/Alerts.h"
 #include "platform/Controls.h"
+#include "platform/Files.h"
 #include "platform/PortEnumerator.h"
 #include "platform/SerialController.h"
 #include "platform/TextArea.h"
@@ -21,6 +24,8 @@ public:
     struct Services {
         platform::PortEnumerator *ports;
         platform::Alerts *alerts;
+        platform::FileChooser *files = nullptr; // the system's dialog when none
+        Recorder::Clock clock = {};              // the local time when none
     };
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
@@ -49,6 +54,7 @@ public:
     platform::PushButton &LinkBtn() const { return Control<platform::PushButton>(QStringLiteral("LinkBtn")); }
     platform::Label &LoopbackTxt() const { return Control<platform::Label>(QStringLiteral("LoopbackTxt")); }
     platform::Label &LinkedTxt() const { return Control<platform::Label>(QStringLiteral("LinkedTxt")); }
+    platform::Label &RecordingTxt() const { return Control<platform::Label>(QStringLiteral("RecordingTxt")); }
 
     // Port discovery.
     void PortListUpdater1_Action(platform::Timer *timer);
@@ -65,6 +71,11 @@ public:
     void SerialController2_DataAvailable(platform::SerialController *controller);
     // Link control.
     void LinkBtn_Action(platform::PushButton *button);
+    // Keeping the traffic: from the text areas' context menus.
+    void SaveReceivedBytes(int channel);
+    void StartRecording();
+    void StopRecording();
+    const Recorder &Recording() const { return recorder_; }
 
 private:
     // One side of the window; "own" is the side that raised the event.
@@ -98,7 +109,11 @@ private:
     platform::SerialController *Destination(int channel) const;
     void PaceReading();
 
+    void AddTrafficItems(int channel, QMenu *menu);
+    void RecordingFailed(const QString &error);
+
     Services services_;
+    Recorder recorder_;
     bool loopback_ = false;
 };
 

@@ -13,5 +13,8 @@ inline const QString kLink = QStringLiteral("Link");
 inline const QString kUnlink = QStringLiteral("Unlink");
 inline const QString kCouldNotOpen = QStringLiteral("The selected serial port could not be opened.");
 inline const QString kSerialError = QStringLiteral("A serial port error occurred.");
+inline const QString kSaveFailed = QStringLiteral("The received bytes could not be saved.");
+inline const QString kRecordingFailed = QStringLiteral("The recording could not go on.");
+inline const QString kRecordingNotStarted = QStringLiteral("The recording could not be started.");
 
 } // namespace ui::texts

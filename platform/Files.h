@@ -1,0 +1,58 @@
+#pragma once
+// Files the user asks for: where to save, and saving received bytes
+// without freezing the window or leaving half a file behind.
+
+#include <QByteArray>
+#include <QObject>
+#include <QSaveFile>
+#include <QTimer>
+
+class QProgressDialog;
+class QWidget;
+
+namespace platform {
+
+// Asks the user for a file name; empty when cancelled.
+class FileChooser {
+public:
+    virtual ~FileChooser() = default;
+    virtual QString SaveFileName(QWidget *parent, const QString &title) = 0;
+};
+
+class SystemFileChooser : public FileChooser {
+public:
+    QString SaveFileName(QWidget *parent, const QString &title) override;
+};
+
+// Writes `bytes` to `path` in slices from the event loop, through a
+// temporary file beside it that is renamed only once complete: a failure
+// or a cancel leaves no file under the chosen name. A long save shows a
+// progress dialog with Cancel.
+class ByteSaver : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype kSliceBytes = 1 << 20;
+    static constexpr qsizetype kProgressFromBytes = 8 << 20;
+
+    ByteSaver(QByteArray bytes, const QString &path, QWidget *parent);
+    ~ByteSaver() override;
+    void Start();
+    void Cancel();
+
+signals:
+    // ok false: `error` says why; empty when the user cancelled.
+    void Finished(bool ok, const QString &error);
+
+private:
+    void WriteSlice();
+    void Finish(bool ok, const QString &error);
+
+    QByteArray bytes_;
+    QSaveFile file_;
+    QTimer slices_;
+    qsizetype written_ = 0;
+    QWidget *parent_;
+    QProgressDialog *progress_ = nullptr;
+};
+
+} // namespace platform
