@@ -544,16 +544,24 @@ void TextArea::mouseDoubleClickEvent(QMouseEvent *event)
 void TextArea::contextMenuEvent(QContextMenuEvent *event)
 {
     QMenu menu(this);
-    QAction *copy = menu.addAction(tr("&Copy"), QKeySequence::Copy, this, &TextArea::Copy);
+    FillContextMenu(&menu);
+    menu.exec(event->globalPos());
+}
+
+void TextArea::FillContextMenu(QMenu *menu)
+{
+    QAction *copy = menu->addAction(tr("&Copy"), QKeySequence::Copy, this, &TextArea::Copy);
+    copy->setObjectName(QStringLiteral("CopyAction"));
     copy->setEnabled(SelectionEnd() > SelectionStart());
-    menu.addAction(tr("Select &All"), QKeySequence::SelectAll, this, &TextArea::SelectAll);
-    menu.addSeparator();
-    QAction *hex = menu.addAction(tr("Show as &Hex"), this, [this](bool on) { SetHexMode(on); });
+    menu->addAction(tr("Select &All"), QKeySequence::SelectAll, this, &TextArea::SelectAll)
+        ->setObjectName(QStringLiteral("SelectAllAction"));
+    menu->addSeparator();
+    QAction *hex = menu->addAction(tr("Show as &Hex"), this, [this](bool on) { SetHexMode(on); });
+    hex->setObjectName(QStringLiteral("HexAction"));
     hex->setCheckable(true);
     hex->setChecked(hex_);
-    menu.addAction(tr("C&lear"), this, [this] { SetText({}); });
-    emit ContextMenuAboutToShow(&menu);
-    menu.exec(event->globalPos());
+    menu->addAction(tr("C&lear"), this, [this] { SetText({}); })->setObjectName(QStringLiteral("ClearAction"));
+    emit ContextMenuAboutToShow(menu);
 }
 
 void TextArea::SetHexMode(bool on)

@@ -40,6 +40,9 @@ public:
     QString SelectedText() const;
     // Hex mode is only a view: the bytes, Text() and the relay are untouched.
     void SetHexMode(bool on);
+    // The context menu's items: Copy, Select All, Show as Hex, Clear, and
+    // what the window adds through ContextMenuAboutToShow.
+    void FillContextMenu(QMenu *menu);
     bool HexMode() const { return hex_; }
     void Copy() const;
 

@@ -13,11 +13,12 @@ using namespace platform;
 
 void MainWindow::AddTrafficItems(int channel, QMenu *menu)
 {
-    menu->addAction(tr("&Save Received Bytes As…"), this, [this, channel] { SaveReceivedBytes(channel); });
-    if (recorder_.Active())
-        menu->addAction(tr("Stop &Recording"), this, &MainWindow::StopRecording);
-    else
-        menu->addAction(tr("&Record Both Sides…"), this, &MainWindow::StartRecording);
+    menu->addAction(tr("&Save Received Bytes As…"), this, [this, channel] { SaveReceivedBytes(channel); })
+        ->setObjectName(QStringLiteral("SaveAction"));
+    QAction *record = recorder_.Active()
+                          ? menu->addAction(tr("Stop &Recording"), this, &MainWindow::StopRecording)
+                          : menu->addAction(tr("&Record Both Sides…"), this, &MainWindow::StartRecording);
+    record->setObjectName(QStringLiteral("RecordAction"));
 }
 
 void MainWindow::SaveReceivedBytes(int channel)
