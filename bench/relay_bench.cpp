@@ -14,6 +14,7 @@
 #include "ui/MainWindow.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QSerialPort>
 #include <QRandomGenerator>
@@ -69,7 +70,16 @@ public:
     }
 };
 
-enum class WindowMode { Linked, Loopback, Idle };
+enum class WindowMode { Linked, LinkedRecording, Loopback, Idle };
+
+// Answers the record dialog with a file in the temporary folder.
+class TempFileChooser : public platform::FileChooser {
+public:
+    QString SaveFileName(QWidget *, const QString &) override
+    {
+        return QDir::temp().filePath(QStringLiteral("relay_bench_record.txt"));
+    }
+};
 
 // Child: the window, set up as a user would, running its event loop.
 [[noreturn]] void RunWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, WindowMode mode,
@@ -80,20 +90,24 @@ enum class WindowMode { Linked, Loopback, Idle };
     platform::Application app(argc, argv);
     QuietAlerts alerts;
     platform::ListPortEnumerator list(ports);
+    TempFileChooser files;
     const auto services = mode == WindowMode::Idle ? ui::MainWindow::SystemServices()
-                                                   : ui::MainWindow::Services{&list, &alerts};
+                                                   : ui::MainWindow::Services{&list, &alerts, &files};
     ui::MainWindow w(services);
     if (mode != WindowMode::Idle) {
         w.PortListUpdater1_Action(nullptr);
         w.PortListUpdater2_Action(nullptr);
-        if (mode == WindowMode::Linked) {
+        const bool linked = mode == WindowMode::Linked || mode == WindowMode::LinkedRecording;
+        if (linked) {
             w.SerialPortsPopupMenu1().setCurrentIndex(0);
             w.PortListUpdater2_Action(nullptr);
         }
         w.ConnectSerial1_Action(&w.ConnectSerial1());
         w.ConnectSerial2_Action(&w.ConnectSerial2());
-        if (mode == WindowMode::Linked)
+        if (linked)
             w.LinkBtn_Action(&w.LinkBtn());
+        if (mode == WindowMode::LinkedRecording)
+            w.StartRecording();
     }
     const char ok = w.LinkedTxt().Visible() || mode == WindowMode::Idle ? 'y' : 'n';
     if (::write(readyFd, &ok, 1) != 1)
@@ -396,33 +410,43 @@ Stalled MeasureStalled(pid_t window, int in, int out, qsizetype total, int stall
     return r;
 }
 
+// A relay under measurement: its process and the two device ends it joins.
+struct Relayed {
+    pid_t pid;
+    int a, b;
+};
+
 struct LineRate {
-    double appPercent = 0;
-    double barePercent = 0;
+    std::vector<double> percent; // of a core, one a relay
     long lost = 0;
 };
 
 // 9600 bit/s as a UART or a USB adapter delivers it: 16 bytes sixty times
-// a second, each way, into the window and into the bare relay at once.
-LineRate MeasureLineRate(pid_t app, int a, int b, pid_t bare, int c, int d, int seconds)
+// a second, each way, into every relay at once.
+LineRate MeasureLineRate(const std::vector<Relayed> &relays, int seconds)
 {
     constexpr int kPieceBytes = 16;
     constexpr auto kPeriod = std::chrono::microseconds(1000000 / 60);
-    const int in[4] = {a, b, c, d};
-    const int out[4] = {b, a, d, c};
-    long sent[4] = {}, got[4] = {};
+    std::vector<int> in, out;
+    for (const Relayed &r : relays) {
+        in.insert(in.end(), {r.a, r.b});
+        out.insert(out.end(), {r.b, r.a});
+    }
+    std::vector<long> sent(in.size()), got(in.size());
     char piece[kPieceBytes];
     char buf[4096];
     auto drain = [&] {
-        for (int i = 0; i < 4; ++i)
+        for (std::size_t i = 0; i < out.size(); ++i)
             for (ssize_t n; (n = ::read(out[i], buf, sizeof buf)) > 0;)
                 got[i] += n;
     };
-    const double app0 = CpuSecondsOf(app), bare0 = CpuSecondsOf(bare);
+    std::vector<double> cpu0;
+    for (const Relayed &r : relays)
+        cpu0.push_back(CpuSecondsOf(r.pid));
     const auto t0 = Clock::now();
     auto next = t0;
     for (long tick = 0; Clock::now() - t0 < std::chrono::seconds(seconds); ++tick) {
-        for (int i = 0; i < 4; ++i) {
+        for (std::size_t i = 0; i < in.size(); ++i) {
             std::memset(piece, int('a' + tick % 26), sizeof piece);
             if (::write(in[i], piece, sizeof piece) == kPieceBytes)
                 sent[i] += kPieceBytes;
@@ -433,11 +457,11 @@ LineRate MeasureLineRate(pid_t app, int a, int b, pid_t bare, int c, int d, int 
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     LineRate r;
-    r.appPercent = (CpuSecondsOf(app) - app0) / elapsed * 100;
-    r.barePercent = (CpuSecondsOf(bare) - bare0) / elapsed * 100;
+    for (std::size_t i = 0; i < relays.size(); ++i)
+        r.percent.push_back((CpuSecondsOf(relays[i].pid) - cpu0[i]) / elapsed * 100);
     ::usleep(200 * 1000);
     drain();
-    for (int i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < in.size(); ++i)
         r.lost += sent[i] - got[i];
     return r;
 }
@@ -463,21 +487,31 @@ int main(int argc, char **argv)
     const int lineRateSeconds = lineRateOnly > 0 ? lineRateOnly : smoke ? 2 : 30;
     LineRate lineRate;
     {
-        const Pty la = OpenPty(), lb = OpenPty(), lc = OpenPty(), ld = OpenPty();
-        const std::vector<int> masters = {la.master, lb.master, lc.master, ld.master};
+        const Pty la = OpenPty(), lb = OpenPty(), lc = OpenPty(), ld = OpenPty(), le = OpenPty(), lf = OpenPty();
+        const std::vector<int> masters = {la.master, lb.master, lc.master, ld.master, le.master, lf.master};
         Child window = StartWindow(argc, argv, {{"la", la.path}, {"lb", lb.path}}, WindowMode::Linked, masters);
         Child bare = StartBareRelay(argc, argv, lc, ld, masters);
+        Child recording =
+            StartWindow(argc, argv, {{"le", le.path}, {"lf", lf.path}}, WindowMode::LinkedRecording, masters);
         Probe(la.master, lb.master);
         Probe(lc.master, ld.master);
+        Probe(le.master, lf.master);
         ::usleep(500 * 1000); // past start-up work
-        lineRate = MeasureLineRate(window.pid, la.master, lb.master, bare.pid, lc.master, ld.master, lineRateSeconds);
+        lineRate = MeasureLineRate({{window.pid, la.master, lb.master},
+                                    {bare.pid, lc.master, ld.master},
+                                    {recording.pid, le.master, lf.master}},
+                                   lineRateSeconds);
         window.Stop();
         bare.Stop();
+        recording.Stop();
         for (int fd : masters)
             ::close(fd);
+        QFile::remove(TempFileChooser().SaveFileName(nullptr, {}));
         lost += lineRate.lost;
-        std::printf("line rate: app %.2f%% of a core, bare Qt relay %.2f%%, ratio %.1f, lost %ld\n",
-                    lineRate.appPercent, lineRate.barePercent, lineRate.appPercent / lineRate.barePercent, lineRate.lost);
+        std::printf("line rate: app %.2f%% of a core, bare Qt relay %.2f%%, ratio %.1f, lost %ld; "
+                    "recording both sides: app %.2f%%\n",
+                    lineRate.percent[0], lineRate.percent[1], lineRate.percent[0] / lineRate.percent[1],
+                    lineRate.lost, lineRate.percent[2]);
         std::fflush(stdout);
         if (lineRateOnly > 0)
             return lineRate.lost == 0 ? 0 : 1;
@@ -561,7 +595,7 @@ int main(int argc, char **argv)
         std::printf("relay: lost %ld, latency median %.0f us (socat %.0f us, ratio %.2f), throughput %.1f MB/s "
                     "(socat %.1f MB/s, ratio %.2f), idle %.2f%%, line rate ratio %.1f\n",
                     lost, ours.median, theirs->median, ours.median / theirs->median, oursT.mbPerS, theirsT->mbPerS,
-                    oursT.mbPerS / theirsT->mbPerS, idlePercent, lineRate.appPercent / lineRate.barePercent);
+                    oursT.mbPerS / theirsT->mbPerS, idlePercent, lineRate.percent[0] / lineRate.percent[1]);
     } else {
         std::printf("relay: lost %ld, latency median %.0f us, throughput %.1f MB/s, idle %.2f%%\n", lost, ours.median,
                     oursT.mbPerS, idlePercent);

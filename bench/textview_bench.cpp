@@ -149,6 +149,31 @@ int main(int argc, char **argv)
         std::fflush(stdout);
     }
 
+    {
+        // Switching a full area (64 MiB kept) to hex and back.
+        QWidget window;
+        window.resize(480, 452);
+        platform::TextArea area(&window);
+        area.setGeometry(20, 292, 160, 123);
+        window.show();
+        const QByteArray source = Source(false);
+        for (qsizetype done = 0; done < area.KeepBytes(); done += source.size())
+            area.AppendText(source);
+        area.Flush();
+        QElapsedTimer t;
+        t.start();
+        area.SetHexMode(true);
+        area.repaint();
+        const double toHexMs = double(t.nsecsElapsed()) / 1e6;
+        t.restart();
+        area.SetHexMode(false);
+        area.repaint();
+        const double backMs = double(t.nsecsElapsed()) / 1e6;
+        std::printf("byte view, hex switch at %lld MiB kept: to hex %.0f ms, back %.0f ms\n",
+                    (long long)(area.Size() / kMiB), toHexMs, backMs);
+        std::fflush(stdout);
+    }
+
     for (const bool binary : {true, false}) {
         const QByteArray source = Source(binary);
         const char *kind = binary ? "binary, no line breaks" : "40-character text lines";
