@@ -194,7 +194,6 @@ void TextArea::UpdateScrollRange(bool followBottom)
     // Lines trimmed off the top move the bytes in view up by as many.
     const qsizetype dropped = text_.DroppedLines() - droppedSeen_;
     droppedSeen_ = text_.DroppedLines();
-    droppedBy_ += dropped;
     const int value = int(std::max<qsizetype>(0, bar->value() - dropped));
     const qsizetype visible = VisibleLines();
     const qsizetype max = std::max<qsizetype>(0, text_.LineCount() - visible);
@@ -231,15 +230,22 @@ void TextArea::Flush()
     framePending_ = false;
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
-    // Rows already drawn are moved (scrollContentsBy), not drawn again; then
-    // the rows from the one the new bytes begin in are painted.
+    // Unless the view scrolled (which repaints it all), only the new bytes
+    // are painted: from where they begin in their row, and the rows below.
     UpdateScrollRange(AtBottom());
-    const qsizetype row = text_.LineOf(std::max(paintedEnd_, text_.Begin())) - FirstVisibleLine();
-    if (row < VisibleLines() + 1) {
-        const int top = kMarginPx + int(std::max<qsizetype>(0, row)) * lineHeight_;
-        viewport()->update(QRect(0, top, viewport()->width(), viewport()->height() - top));
+    const qsizetype from = std::max(paintedEnd_, text_.Begin());
+    const qsizetype row = text_.LineOf(from) - FirstVisibleLine();
+    if (row >= 0 && row < VisibleLines() + 1) {
+        // The row the new bytes begin in, from where they begin, and the
+        // rows below it.
+        const int top = kMarginPx + int(row) * lineHeight_;
+        const int left = kMarginPx + XOf(from) / kSubpixel;
+        QRegion dirty(left, top, viewport()->width() - left, lineHeight_);
+        dirty += QRect(0, top + lineHeight_, viewport()->width(), viewport()->height() - top - lineHeight_);
+        viewport()->update(dirty);
+    } else if (row < 0) {
+        viewport()->update();
     }
-    droppedBy_ = 0;
     paintedEnd_ = text_.End();
     if (!announce_.isActive() && SomeoneListens())
         announce_.start();
@@ -364,23 +370,29 @@ struct TextArea::LineGlyphs {
 void TextArea::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    const QRect dirty = event->rect();
-    painter.fillRect(dirty, palette().color(QPalette::Base));
     const bool showSelection = hasFocus() || !property("HideSelection").toBool();
     const Selection selection {showSelection ? SelectionStart() : 0, showSelection ? SelectionEnd() : 0};
-    // Only the rows the update touches.
-    const qsizetype first = FirstVisibleLine() + std::max(0, (dirty.top() - kMarginPx) / lineHeight_);
-    const qsizetype last = std::min(text_.LineCount(), FirstVisibleLine() + (dirty.bottom() - kMarginPx) / lineHeight_ + 1);
     LineGlyphs glyphs;
-    for (qsizetype line = first; line < last; ++line)
-        PaintLine(painter, line, kMarginPx + int(line - FirstVisibleLine()) * lineHeight_, selection, glyphs);
+    for (const QRect &dirty : event->region()) {
+        painter.fillRect(dirty, palette().color(QPalette::Base));
+        // Only the rows, and the part of them, the update touches.
+        const qsizetype first = FirstVisibleLine() + std::max(0, (dirty.top() - kMarginPx) / lineHeight_);
+        const qsizetype last =
+            std::min(text_.LineCount(), FirstVisibleLine() + (dirty.bottom() - kMarginPx) / lineHeight_ + 1);
+        painter.setClipRect(dirty);
+        for (qsizetype line = first; line < last; ++line)
+            PaintLine(painter, line, kMarginPx + int(line - FirstVisibleLine()) * lineHeight_, selection,
+                      (dirty.left() - kMarginPx) * kSubpixel, glyphs);
+    }
+    painter.setClipping(false);
     if (hasFocus()) {
         painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
         painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
 }
 
-void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, LineGlyphs &g) const
+void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, std::int32_t fromX,
+                         LineGlyphs &g) const
 {
     g = {};
     const QColor highlight = palette().color(QPalette::Highlight);
@@ -390,6 +402,10 @@ void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection s
     for (qsizetype i = text_.LineStart(line); i < end; ++i) {
         const std::uint8_t b = text_.Store().At(i);
         const std::int32_t advance = metrics.AdvanceAt(b, x);
+        if (x + advance <= fromX) { // left of the part being painted
+            x += advance;
+            continue;
+        }
         const qreal left = kMarginPx + qreal(x) / kSubpixel;
         const bool selected = i >= selection.start && i < selection.end;
         if (selected)
@@ -455,17 +471,6 @@ void TextArea::DrawGlyphs(QPainter &painter, const QRawFont &font, const QList<q
     run.setPositions(at);
     painter.setPen(colour);
     painter.drawGlyphRun(QPointF(0, 0), run);
-}
-
-void TextArea::scrollContentsBy(int, int dy)
-{
-    // Trimmed lines move the numbers, not the picture; a focus frame would
-    // move with the rows.
-    if (droppedBy_ != 0 || hasFocus() || std::abs(dy) >= VisibleLines()) {
-        viewport()->update();
-        return;
-    }
-    viewport()->scroll(0, dy * lineHeight_, QRect(0, kMarginPx, viewport()->width(), viewport()->height() - kMarginPx));
 }
 
 void TextArea::resizeEvent(QResizeEvent *event)

@@ -73,7 +73,6 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -90,7 +89,8 @@ private:
     };
     struct LineGlyphs;
     void UpdateLayout();
-    void PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, LineGlyphs &glyphs) const;
+    void PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, std::int32_t fromX,
+                   LineGlyphs &glyphs) const;
     void PaintBoxes(QPainter &painter, const LineGlyphs &glyphs) const;
     static void DrawGlyphs(QPainter &painter, const QRawFont &font, const QList<quint32> &glyphs,
                            const QList<QPointF> &at, const QColor &colour);
@@ -127,7 +127,6 @@ private:
     bool framePending_ = false;     // scroll range and paint wait for the frame clock
     qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
     qsizetype paintedEnd_ = 0;      // end of the text at the last flush
-    qsizetype droppedBy_ = 0;       // trimmed lines since the last flush
     QTimer announce_;               // pending word to screen readers
     qsizetype announcedEnd_ = 0;    // end of the text they have heard of
 };
