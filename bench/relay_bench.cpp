@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <functional>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -150,8 +151,8 @@ struct Child {
     }
 };
 
-Child StartWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, WindowMode mode,
-                  const std::vector<int> &closeInChild)
+// Forks a child that runs `run` and reports readiness on the pipe it gets.
+Child StartChild(const std::vector<int> &closeInChild, const std::function<void(int readyFd)> &run, const char *what)
 {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -161,38 +162,29 @@ Child StartWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &
         ::close(fds[0]);
         for (int fd : closeInChild)
             ::close(fd);
-        RunWindow(argc, argv, ports, mode, fds[1]);
+        run(fds[1]);
+        std::_Exit(3);
     }
     ::close(fds[1]);
     char ok = 'n';
     if (::read(fds[0], &ok, 1) != 1 || ok != 'y') {
-        std::fprintf(stderr, "the window did not reach its state\n");
+        std::fprintf(stderr, "%s did not start\n", what);
         std::exit(2);
     }
     ::close(fds[0]);
     return {pid};
 }
 
+Child StartWindow(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, WindowMode mode,
+                  const std::vector<int> &closeInChild)
+{
+    return StartChild(closeInChild, [&](int readyFd) { RunWindow(argc, argv, ports, mode, readyFd); }, "the window");
+}
+
 Child StartBareRelay(int argc, char **argv, const Pty &a, const Pty &b, const std::vector<int> &closeInChild)
 {
-    int fds[2];
-    if (::pipe(fds) != 0)
-        std::exit(2);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(fds[0]);
-        for (int fd : closeInChild)
-            ::close(fd);
-        RunBareRelay(argc, argv, a.path, b.path, fds[1]);
-    }
-    ::close(fds[1]);
-    char ok = 'n';
-    if (::read(fds[0], &ok, 1) != 1 || ok != 'y') {
-        std::fprintf(stderr, "the bare relay did not start\n");
-        std::exit(2);
-    }
-    ::close(fds[0]);
-    return {pid};
+    return StartChild(closeInChild, [&](int readyFd) { RunBareRelay(argc, argv, a.path, b.path, readyFd); },
+                      "the bare relay");
 }
 
 Child StartSocat(const Pty &a, const Pty &b)
@@ -282,45 +274,63 @@ struct Throughput {
 };
 
 // `size` random bytes into each end at once; each must come out of the other.
-Throughput MeasureThroughput(int a, int b, qsizetype size)
+// Bytes offered at one device end, to come out of another.
+struct Flow {
+    Flow(int from, int to, QByteArray bytes) : in(from), out(to), data(std::move(bytes)) {}
+    int in;
+    int out;
+    QByteArray data;
+    qsizetype sent = 0;
+    QByteArray got;
+    bool Done() const { return got.size() >= data.size(); }
+};
+
+// Writes every flow's data and collects what comes out, all at once and
+// never blocking on a full pty, until all have arrived or time runs out.
+void Pump(std::vector<Flow *> flows, std::chrono::seconds limit)
 {
-    QByteArray toB(size, Qt::Uninitialized), toA(size, Qt::Uninitialized);
-    QRandomGenerator gen(7);
-    gen.fillRange(reinterpret_cast<quint32 *>(toB.data()), size / 4);
-    gen.fillRange(reinterpret_cast<quint32 *>(toA.data()), size / 4);
-    QByteArray gotA, gotB;
-    gotA.reserve(size);
-    gotB.reserve(size);
-    qsizetype sentB = 0, sentA = 0;
-    const auto t0 = Clock::now();
-    const auto deadline = t0 + std::chrono::seconds(300);
+    const auto deadline = Clock::now() + limit;
     char buf[65536];
-    while ((gotA.size() < size || gotB.size() < size) && Clock::now() < deadline) {
-        pollfd p[2] = {{a, short(POLLIN | (sentB < size ? POLLOUT : 0)), 0},
-                       {b, short(POLLIN | (sentA < size ? POLLOUT : 0)), 0}};
-        if (::poll(p, 2, 1000) <= 0)
+    auto done = [&] { return std::all_of(flows.begin(), flows.end(), [](const Flow *f) { return f->Done(); }); };
+    while (!done() && Clock::now() < deadline) {
+        std::vector<pollfd> p;
+        for (const Flow *f : flows) {
+            p.push_back({f->in, short(f->sent < f->data.size() ? POLLOUT : 0), 0});
+            p.push_back({f->out, POLLIN, 0});
+        }
+        if (::poll(p.data(), nfds_t(p.size()), 1000) <= 0)
             continue;
-        if ((p[0].revents & POLLOUT) && sentB < size) {
-            const ssize_t n = ::write(a, toB.constData() + sentB, size_t(std::min<qsizetype>(65536, size - sentB)));
-            if (n > 0)
-                sentB += n;
-        }
-        if ((p[1].revents & POLLOUT) && sentA < size) {
-            const ssize_t n = ::write(b, toA.constData() + sentA, size_t(std::min<qsizetype>(65536, size - sentA)));
-            if (n > 0)
-                sentA += n;
-        }
-        if (p[0].revents & POLLIN) {
-            const ssize_t n = ::read(a, buf, sizeof buf);
-            if (n > 0)
-                gotA.append(buf, n);
-        }
-        if (p[1].revents & POLLIN) {
-            const ssize_t n = ::read(b, buf, sizeof buf);
-            if (n > 0)
-                gotB.append(buf, n);
+        for (std::size_t i = 0; i < flows.size(); ++i) {
+            Flow &f = *flows[i];
+            if ((p[2 * i].revents & POLLOUT) && f.sent < f.data.size()) {
+                const ssize_t n = ::write(f.in, f.data.constData() + f.sent,
+                                          size_t(std::min<qsizetype>(65536, f.data.size() - f.sent)));
+                if (n > 0)
+                    f.sent += n;
+            }
+            if (p[2 * i + 1].revents & POLLIN) {
+                const ssize_t n = ::read(f.out, buf, sizeof buf);
+                if (n > 0)
+                    f.got.append(buf, n);
+            }
         }
     }
+}
+
+QByteArray RandomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
+Throughput MeasureThroughput(int a, int b, qsizetype size)
+{
+    Flow toB {a, b, RandomBytes(size, 7)};
+    Flow toA {b, a, RandomBytes(size, 8)};
+    const auto t0 = Clock::now();
+    Pump({&toB, &toA}, std::chrono::seconds(300));
+    const QByteArray &gotA = toA.got, &gotB = toB.got;
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
     auto lost = [](const QByteArray &want, const QByteArray &got) -> long {
         if (want == got)
@@ -330,7 +340,7 @@ Throughput MeasureThroughput(int a, int b, qsizetype size)
             ++same;
         return long(std::max<qsizetype>(1, want.size() - same));
     };
-    return {double(gotA.size() + gotB.size()) / 1e6 / s, lost(toB, gotB) + lost(toA, gotA)};
+    return {double(gotA.size() + gotB.size()) / 1e6 / s, lost(toB.data, gotB) + lost(toA.data, gotA)};
 }
 
 double CpuSecondsOf(pid_t pid)
@@ -372,41 +382,22 @@ struct Stalled {
 // offered; then it reads, and every byte must come out, in order.
 Stalled MeasureStalled(pid_t window, int in, int out, qsizetype total, int stallSeconds)
 {
-    QByteArray data(total, Qt::Uninitialized);
-    QRandomGenerator(11).fillRange(reinterpret_cast<quint32 *>(data.data()), total / 4);
+    Flow flow {in, out, RandomBytes(total, 11)};
     Stalled r;
-    qsizetype sent = 0;
     const auto stallEnd = Clock::now() + std::chrono::seconds(stallSeconds);
-    while (Clock::now() < stallEnd && sent < total) {
+    while (Clock::now() < stallEnd && flow.sent < total) {
         pollfd p {in, POLLOUT, 0};
         if (::poll(&p, 1, 100) == 1) {
-            const ssize_t n = ::write(in, data.constData() + sent, size_t(std::min<qsizetype>(65536, total - sent)));
+            const ssize_t n = ::write(in, flow.data.constData() + flow.sent,
+                                      size_t(std::min<qsizetype>(65536, total - flow.sent)));
             if (n > 0)
-                sent += n;
+                flow.sent += n;
         }
     }
-    r.takenWhileStalled = sent;
-    QByteArray got;
-    got.reserve(total);
-    char buf[65536];
-    const auto deadline = Clock::now() + std::chrono::seconds(300);
-    while (got.size() < total && Clock::now() < deadline) {
-        pollfd p[2] = {{in, short(sent < total ? POLLOUT : 0), 0}, {out, POLLIN, 0}};
-        if (::poll(p, 2, 1000) <= 0)
-            continue;
-        if ((p[0].revents & POLLOUT) && sent < total) {
-            const ssize_t n = ::write(in, data.constData() + sent, size_t(std::min<qsizetype>(65536, total - sent)));
-            if (n > 0)
-                sent += n;
-        }
-        if (p[1].revents & POLLIN) {
-            const ssize_t n = ::read(out, buf, sizeof buf);
-            if (n > 0)
-                got.append(buf, n);
-        }
-    }
+    r.takenWhileStalled = flow.sent;
+    Pump({&flow}, std::chrono::seconds(300));
     r.peakKb = MemoryKb(window, "VmHWM:");
-    r.lost = got == data ? 0 : long(std::max<qsizetype>(1, total - got.size()));
+    r.lost = flow.got == flow.data ? 0 : long(std::max<qsizetype>(1, total - flow.got.size()));
     return r;
 }
 
@@ -508,10 +499,12 @@ int main(int argc, char **argv)
             ::close(fd);
         QFile::remove(TempFileChooser().SaveFileName(nullptr, {}));
         lost += lineRate.lost;
-        std::printf("line rate: app %.2f%% of a core, bare Qt relay %.2f%%, ratio %.1f, lost %ld; "
+        // CPU time comes in clock ticks: too short a run leaves the bare relay at 0.
+        const QString ratio = lineRate.percent[1] > 0 ? QString::number(lineRate.percent[0] / lineRate.percent[1], 'f', 1)
+                                                      : QStringLiteral("n/a");
+        std::printf("line rate: app %.2f%% of a core, bare Qt relay %.2f%%, ratio %s, lost %ld; "
                     "recording both sides: app %.2f%%\n",
-                    lineRate.percent[0], lineRate.percent[1], lineRate.percent[0] / lineRate.percent[1],
-                    lineRate.lost, lineRate.percent[2]);
+                    lineRate.percent[0], lineRate.percent[1], qPrintable(ratio), lineRate.lost, lineRate.percent[2]);
         std::fflush(stdout);
         if (lineRateOnly > 0)
             return lineRate.lost == 0 ? 0 : 1;

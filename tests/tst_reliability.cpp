@@ -37,6 +37,15 @@ QStringList LockFiles(const QString &devicePath)
     return all;
 }
 
+// One of the helper programs beside the tests, started as a user would.
+void StartHelper(QProcess &child, const char *name)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationDirPath() + '/' + QLatin1String(name));
+}
+
 } // namespace
 
 class TestReliability : public QObject {
@@ -140,10 +149,7 @@ private slots:
     void errorInAHandlerEndsTheProgramInOrder()
     {
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/unhandled_error"));
+        StartHelper(child, "unhandled_error");
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("message:"), 20000);
         QTest::qWait(1200); // two more ticks, two more errors, inside the box
@@ -170,10 +176,7 @@ private slots:
     {
         QFETCH(int, signal);
         QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationDirPath() + QStringLiteral("/signal_exit"));
+        StartHelper(child, "signal_exit");
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("ready:"), 20000);
         QVERIFY2(out.contains("ready: 1 1"), out.constData());
