@@ -11,6 +11,7 @@
 
 #include "platform/Alerts.h"
 #include "platform/Application.h"
+#include "platform/SignalExit.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -89,6 +90,9 @@ public:
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::Application app(argc, argv);
+    // Stopped with SIGTERM: ports closed, no lock files left behind.
+    const platform::SignalExit signalExit;
+    QObject::connect(&signalExit, &platform::SignalExit::Received, &platform::CloseAllPortsAndQuit);
     QuietAlerts alerts;
     platform::ListPortEnumerator list(ports);
     TempFileChooser files;
@@ -124,6 +128,12 @@ public:
     qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QSerialPort one, two;
+    const platform::SignalExit signalExit;
+    QObject::connect(&signalExit, &platform::SignalExit::Received, [&] {
+        one.close();
+        two.close();
+        QCoreApplication::exit(0);
+    });
     for (auto [port, path] : {std::pair{&one, left}, std::pair{&two, right}}) {
         port->setPortName(path);
         port->setBaudRate(9600);
