@@ -22,15 +22,18 @@ void MainWindow::RelayArrival(int channel, SerialController &controller)
         recorder_.Arrival(channel, Recorder::Route::Shown, bytes);
         return;
     }
-    if (LoopbackTxt().Visible()) {
-        own.controller.Write(bytes);
+    SerialController &destination = LoopbackTxt().Visible() ? own.controller : other.controller;
+    destination.Write(bytes);
+    if (&destination == &own.controller) {
         other.text.AppendText(bytes);
         recorder_.Arrival(channel, Recorder::Route::Echoed, bytes);
     } else {
-        other.controller.Write(bytes);
         recorder_.Arrival(channel, Recorder::Route::Forwarded, bytes);
     }
-    PaceReading();
+    // Past the high-water mark the source waits for its destination
+    // (PaceReading resumes it).
+    if (destination.BytesToWrite() > SerialController::kWriteHighWaterBytes)
+        own.controller.HoldReading(true);
 }
 
 // Where a channel's arrivals are written now, if anywhere.
