@@ -38,6 +38,11 @@ constexpr int kCaptionLeadingPx = 6;
 // The smallest face a label shrinks to where it has no room to grow.
 constexpr qreal kMinShrunkPoints = 6;
 
+bool IsGeometry(QByteArrayView name)
+{
+    return name == "Left" || name == "Top" || name == "Width" || name == "Height";
+}
+
 Qt::Alignment LabelAlignment(qlonglong code)
 {
     switch (code) {
@@ -156,7 +161,8 @@ PropertyTable PushButton::Properties() const { return kPushButtonProperties; }
 void PushButton::ApplySetting(QByteArrayView name, const QVariant &value)
 {
     if (ApplyRectSetting(name, value)) {
-        FitCaption();
+        if (IsGeometry(name)) // a font change refits through changeEvent
+            FitCaption();
         return;
     }
     if (name == "Caption")
@@ -177,7 +183,8 @@ PropertyTable Label::Properties() const { return kLabelProperties; }
 void Label::ApplySetting(QByteArrayView name, const QVariant &value)
 {
     if (ApplyRectSetting(name, value)) {
-        FitText();
+        if (IsGeometry(name)) // a font change refits through changeEvent
+            FitText();
         return;
     }
     if (name == "Text") {
@@ -216,7 +223,6 @@ void Label::FitText()
             smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
             needed = neededFor(smaller);
         }
-        const QSignalBlocker quiet(this);
         fitting_ = true;
         setFont(smaller);
         fitting_ = false;

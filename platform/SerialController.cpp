@@ -99,20 +99,27 @@ void SerialController::HoldReading(bool hold)
     if (hold == readingHeld_)
         return;
     readingHeld_ = hold;
-    // Bounded while held: once full, Qt stops reading the device.
+    // Bounded while held: once full, Qt stops reading the device. Setting
+    // the size also starts Qt reading again.
     serial_.setReadBufferSize(hold ? kHeldReadBufferBytes : 0);
     if (!hold)
-        RearmReading();
+        ReportWaitingBytes();
 }
 
 // Qt stops watching a port whose read failed or whose buffer filled up;
-// setting the buffer size starts it again. Bytes already waiting get no
-// readyRead of their own, so they are reported here, from the event loop.
+// setting the buffer size starts it again.
 void SerialController::RearmReading()
 {
     if (!serial_.isOpen())
         return;
     serial_.setReadBufferSize(serial_.readBufferSize());
+    ReportWaitingBytes();
+}
+
+// Bytes already waiting get no readyRead of their own, so they are
+// reported here, from the event loop.
+void SerialController::ReportWaitingBytes()
+{
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -79,6 +79,7 @@ private:
     void FailAfterError();
     void ReleaseDevice();
     void RearmReading();
+    void ReportWaitingBytes();
 
     QSerialPort serial_;
     std::optional<SerialPortInfo> port_;

@@ -98,14 +98,15 @@ void MainWindow::DisconnectSteps(int channel, PushButton &button)
     const bool otherSharesOurs = other.connect.Caption() == texts::kDisconnect && !other.controller.IsHeld() &&
                                  Own(channel).controller.IsHeld();
 
-    CloseChannel(Own(channel), button, /*resetLink=*/true);
+    CloseChannel(channel, button, /*resetLink=*/true);
     if (otherSharesOurs)
-        CloseChannel(other, other.connect, /*resetLink=*/false);
+        CloseChannel(3 - channel, other.connect, /*resetLink=*/false);
 }
 
-void MainWindow::CloseChannel(Channel channel, PushButton &button, bool resetLink)
+void MainWindow::CloseChannel(int number, PushButton &button, bool resetLink)
 {
-    recorder_.Event(tr("%1 disconnected").arg(&channel.connect == &ConnectSerial1() ? 1 : 2));
+    const Channel channel = Own(number);
+    recorder_.Event(tr("%1 disconnected").arg(number));
     channel.controller.Close();
     if (resetLink) {
         LinkBtn().SetCaption(texts::kLink);

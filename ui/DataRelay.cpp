@@ -30,10 +30,7 @@ void MainWindow::RelayArrival(int channel, SerialController &controller)
     } else {
         recorder_.Arrival(channel, Recorder::Route::Forwarded, bytes);
     }
-    // Past the high-water mark the source waits for its destination
-    // (PaceReading resumes it).
-    if (destination.BytesToWrite() > SerialController::kWriteHighWaterBytes)
-        own.controller.HoldReading(true);
+    Pace(own.controller, &destination);
 }
 
 // Where a channel's arrivals are written now, if anywhere.
@@ -50,15 +47,17 @@ SerialController *MainWindow::Destination(int channel) const
 // has gone. Nothing is dropped either way.
 void MainWindow::PaceReading()
 {
-    for (int channel : {1, 2}) {
-        SerialController &source = Own(channel).controller;
-        const SerialController *destination = Destination(channel);
-        const qint64 queued = destination ? destination->BytesToWrite() : 0;
-        if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes)
-            source.HoldReading(true);
-        else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes)
-            source.HoldReading(false);
-    }
+    for (int channel : {1, 2})
+        Pace(Own(channel).controller, Destination(channel));
+}
+
+void MainWindow::Pace(SerialController &source, const SerialController *destination)
+{
+    const qint64 queued = destination ? destination->BytesToWrite() : 0;
+    if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes)
+        source.HoldReading(true);
+    else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes)
+        source.HoldReading(false);
 }
 
 } // namespace ui

@@ -9,11 +9,12 @@ using namespace platform;
 
 void MainWindow::LinkBtn_Action(PushButton *button)
 {
-    recorder_.Event(button->Caption() == texts::kLink ? tr("linked") : tr("unlinked"));
     if (button->Caption() == texts::kLink) {
+        recorder_.Event(tr("linked"));
         button->SetCaption(texts::kUnlink);
         LinkedTxt().SetVisible(true);
     } else {
+        recorder_.Event(tr("unlinked"));
         button->SetCaption(texts::kLink);
         LinkedTxt().SetVisible(false);
         LoopbackTxt().SetVisible(false);

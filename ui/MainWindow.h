@@ -100,7 +100,7 @@ private:
     void ConnectPressed(int channel, platform::PushButton &button);
     void ConnectSteps(int channel, platform::PushButton &button);
     void DisconnectSteps(int channel, platform::PushButton &button);
-    void CloseChannel(Channel channel, platform::PushButton &button, bool resetLink);
+    void CloseChannel(int channel, platform::PushButton &button, bool resetLink);
     bool SharesOtherPort(int channel, const std::optional<platform::SerialPortInfo> &port) const;
     std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
     void ReportSerialError(int channel);
@@ -108,6 +108,7 @@ private:
     void RelayArrival(int channel, platform::SerialController &controller);
     platform::SerialController *Destination(int channel) const;
     void PaceReading();
+    static void Pace(platform::SerialController &source, const platform::SerialController *destination);
 
     void AddTrafficItems(int channel, QMenu *menu);
     void RecordingFailed(const QString &error);
