@@ -15,6 +15,9 @@
 #include <QPointer>
 #include <QPaintEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QVarLengthArray>
+#include <QStyleOptionSlider>
 
 #include <cmath>
 
@@ -34,27 +37,30 @@ constexpr PropertyDecl kTextAreaProperties[] = {
 
 constexpr int kMarginPx = 3;         // text inset from the frame
 constexpr int kSubpixel = 64;        // layout units per pixel
+constexpr quint32 kNoGlyph = ~0u;   // a cell of background only
 constexpr int kBoxPaddingPx = 3;     // room around a boxed hex pair
 constexpr qreal kBoxFontScale = 0.7; // boxed hex digits, relative to the text
 constexpr int kFrameMs = 16;         // at most one repaint per frame during a flood
+constexpr int kQuietMs = kFrameMs / 2; // after this long without a paint, new bytes show at once
+constexpr int kBarPictureMs = 250;   // a following view's scroll bar is repainted this often
 
-// One frame timer for every view: views that get bytes in the same frame
-// are brought up to date together, in one paint of the window.
+// One frame timer for every view: views due in the same frame are brought
+// up to date together, in one paint of the window.
 class FrameClock : public QObject {
 public:
-    static void Schedule(TextArea *area)
+    static void Schedule(TextArea *area, int dueInMs)
     {
         static FrameClock clock;
         clock.pending_.append(area);
-        if (!clock.timer_.isActive())
-            clock.timer_.start();
+        if (!clock.timer_.isActive() || clock.timer_.remainingTime() > dueInMs)
+            clock.timer_.start(dueInMs);
     }
 
 private:
     FrameClock()
     {
         timer_.setSingleShot(true);
-        timer_.setInterval(kFrameMs);
+        timer_.setTimerType(Qt::PreciseTimer);
         connect(&timer_, &QTimer::timeout, this, [this] {
             const QList<QPointer<TextArea>> due = std::exchange(pending_, {});
             for (const QPointer<TextArea> &area : due)
@@ -73,8 +79,76 @@ QString HexPair(std::uint8_t b)
 
 } // namespace
 
-TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(static_cast<QWidget &>(*this))
+// A view's scroll bar, repainted only when its picture changes: in a long
+// text a new line moves the slider by less than a pixel, and a styled bar
+// costs more to paint than the new text. The range and value are always
+// current; while arrivals move them, the picture catches up at most every
+// kBarPictureMs. What the user does with the bar shows at once.
+class ViewScrollBar : public QScrollBar {
+public:
+    explicit ViewScrollBar(QWidget *parent) : QScrollBar(Qt::Vertical, parent)
+    {
+        setSingleStep(1);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        due_.setSingleShot(true);
+        due_.setInterval(kBarPictureMs);
+        // A range grown past the value changes the picture until the value
+        // follows: only where it ends up counts.
+        connect(&due_, &QTimer::timeout, this, [this] {
+            if (Look() != painted_)
+                Repaint();
+        });
+    }
+    template <typename Change> void Quietly(Change &&change)
+    {
+        quiet_ = true;
+        change();
+        quiet_ = false;
+    }
+
+protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (change != SliderOrientationChange && Look() == painted_)
+            return;
+        if (quiet_ && !isSliderDown()) {
+            if (!due_.isActive())
+                due_.start();
+            return;
+        }
+        due_.stop();
+        painted_ = Look();
+        QScrollBar::sliderChange(change); // repaints
+    }
+
+private:
+    void Repaint()
+    {
+        painted_ = Look();
+        update();
+    }
+    // What the picture shows: where the slider is, and which ends it is at.
+    struct Picture {
+        QRect slider;
+        bool atTop = false, atBottom = false;
+        bool operator==(const Picture &) const = default;
+    };
+    Picture Look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                value() == minimum(), value() == maximum()};
+    }
+    QTimer due_;
+    Picture painted_;
+    bool quiet_ = false;
+};
+
+TextArea::TextArea(QWidget *parent)
+    : QAbstractScrollArea(parent), RectControl(static_cast<QWidget &>(*this)), bar_(new ViewScrollBar(this))
 {
+    setVerticalScrollBar(bar_);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -83,7 +157,6 @@ TextArea::TextArea(QWidget *parent) : QAbstractScrollArea(parent), RectControl(s
     // The view and its scroll bar paint every pixel themselves: nothing
     // beneath them (frame, window backdrop) is repainted with them.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-    verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     QPalette p = palette();
     p.setColor(QPalette::Base, Qt::white);
@@ -166,6 +239,28 @@ int TextArea::LineHeight() const
     return lineHeight_;
 }
 
+QRect TextArea::RowsRect() const
+{
+    return QRect(0, kMarginPx, viewport()->width(), int(VisibleLines()) * lineHeight_);
+}
+
+// Rows still in view keep their pixels: they are moved, and only the rows
+// scrolled in are painted. The margins and whatever lies below the last
+// whole row do not move with the rows, so they are painted afresh.
+void TextArea::scrollContentsBy(int, int dy)
+{
+    const QRect rows = RowsRect();
+    const int shift = dy * lineHeight_;
+    if (dy == 0)
+        return;
+    if (std::abs(shift) >= rows.height()) {
+        viewport()->update();
+        return;
+    }
+    viewport()->scroll(0, shift, rows);
+    viewport()->update(QRect(0, rows.bottom() + 1, rows.width(), viewport()->height() - rows.bottom() - 1));
+}
+
 qsizetype TextArea::VisibleLines() const
 {
     return std::max(1, (viewport()->height() - 2 * kMarginPx) / LineHeight());
@@ -190,17 +285,28 @@ void TextArea::ScrollToLine(qsizetype line)
 
 void TextArea::UpdateScrollRange(bool followBottom)
 {
-    QScrollBar *bar = verticalScrollBar();
     // Lines trimmed off the top move the bytes in view up by as many.
     const qsizetype dropped = text_.DroppedLines() - droppedSeen_;
     droppedSeen_ = text_.DroppedLines();
-    const int value = int(std::max<qsizetype>(0, bar->value() - dropped));
+    const int before = bar_->value();
+    const int value = int(std::max<qsizetype>(0, before - dropped));
     const qsizetype visible = VisibleLines();
-    const qsizetype max = std::max<qsizetype>(0, text_.LineCount() - visible);
-    bar->setRange(0, int(std::min<qsizetype>(max, std::numeric_limits<int>::max())));
-    bar->setPageStep(int(visible));
-    bar->setSingleStep(1);
-    bar->setValue(followBottom ? bar->maximum() : value);
+    const int max = int(std::min<qsizetype>(std::max<qsizetype>(0, text_.LineCount() - visible),
+                                            std::numeric_limits<int>::max()));
+    bar_->Quietly([&] {
+        if (max != bar_->maximum()) {
+            // Nothing to lay out when the range grows by a line: the bar
+            // is always there. A range that shrinks under the value moves
+            // the view without telling it, so the view is painted afresh.
+            const QSignalBlocker unannounced(bar_);
+            bar_->setRange(0, max);
+            if (bar_->value() != before)
+                viewport()->update();
+        }
+        if (bar_->pageStep() != visible)
+            bar_->setPageStep(int(visible));
+        bar_->setValue(followBottom ? max : value);
+    });
 }
 
 void TextArea::SetText(QByteArrayView bytes)
@@ -221,13 +327,17 @@ void TextArea::AppendText(QByteArrayView bytes)
     text_.Append(bytes);
     if (!framePending_) {
         framePending_ = true;
-        FrameClock::Schedule(this);
+        // A byte after a quiet spell is shown in this pass of the event loop,
+        // with no wake-up of its own; during a flood, once a frame.
+        const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kFrameMs;
+        FrameClock::Schedule(this, since >= kQuietMs ? 0 : int(kFrameMs - since));
     }
 }
 
 void TextArea::Flush()
 {
     framePending_ = false;
+    sinceFlush_.start();
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
     // Unless the view scrolled (which repaints it all), only the new bytes
@@ -333,8 +443,8 @@ QRect TextArea::ByteRect(qsizetype offset) const
     const qsizetype line = text_.LineOf(offset);
     const std::int32_t x = XOf(offset);
     const std::int32_t advance = offset < text_.End() ? text_.Metrics().AdvanceAt(text_.Store().At(offset), x) : 0;
-    return QRect(kMarginPx + x / kSubpixel, kMarginPx + int(line - FirstVisibleLine()) * LineHeight(),
-                 std::max(1, advance / kSubpixel), LineHeight());
+    return QRect(Column(x), kMarginPx + int(line - FirstVisibleLine()) * LineHeight(),
+                 std::max(1, Column(x + advance) - Column(x)), LineHeight());
 }
 
 void TextArea::MoveCursor(qsizetype offset, bool extend)
@@ -370,60 +480,121 @@ struct TextArea::LineGlyphs {
 void TextArea::paintEvent(QPaintEvent *event)
 {
     QPainter painter(viewport());
-    const bool showSelection = hasFocus() || !property("HideSelection").toBool();
+    const QPalette &colours = palette();
+    const bool showSelection = hasFocus() || !hideSelection_;
     const Selection selection {showSelection ? SelectionStart() : 0, showSelection ? SelectionEnd() : 0};
+    // Cells hold device pixels: on a scaled screen glyphs are drawn instead.
+    useCells_ = viewport()->devicePixelRatio() == 1.0;
+    if (useCells_) {
+        cells_.Prepare(rawFont_, lineHeight_, ascent_,
+                       {colours.color(QPalette::Text).rgb(), colours.color(QPalette::Base).rgb()},
+                       {colours.color(QPalette::HighlightedText).rgb(), colours.color(QPalette::Highlight).rgb()});
+        if (strip_.width() != viewport()->width() || strip_.height() != lineHeight_)
+            strip_ = GlyphCells::NewStrip(viewport()->width(), lineHeight_);
+    }
     LineGlyphs glyphs;
     for (const QRect &dirty : event->region()) {
-        painter.fillRect(dirty, palette().color(QPalette::Base));
         // Only the rows, and the part of them, the update touches.
         const qsizetype first = FirstVisibleLine() + std::max(0, (dirty.top() - kMarginPx) / lineHeight_);
         const qsizetype last =
             std::min(text_.LineCount(), FirstVisibleLine() + (dirty.bottom() - kMarginPx) / lineHeight_ + 1);
+        // Composed rows paint every pixel of theirs; the rest is background.
+        QRegion background(dirty);
+        if (useCells_ && last > first)
+            background -= QRect(dirty.left(), kMarginPx + int(first - FirstVisibleLine()) * lineHeight_, dirty.width(),
+                                int(last - first) * lineHeight_);
+        for (const QRect &part : background)
+            painter.fillRect(part, colours.color(QPalette::Base));
         painter.setClipRect(dirty);
         for (qsizetype line = first; line < last; ++line)
             PaintLine(painter, line, kMarginPx + int(line - FirstVisibleLine()) * lineHeight_, selection,
-                      (dirty.left() - kMarginPx) * kSubpixel, glyphs);
+                      {std::max(0, dirty.left()), std::min(viewport()->width(), dirty.right() + 1)}, glyphs);
     }
     painter.setClipping(false);
     if (hasFocus()) {
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 1));
+        painter.setPen(QPen(colours.color(QPalette::Highlight), 1));
         painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
 }
 
-void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, std::int32_t fromX,
+int TextArea::Column(std::int32_t x)
+{
+    return kMarginPx + (x + kSubpixel / 2) / kSubpixel;
+}
+
+// The row is composed in a strip, from cells where the glyph fits its
+// columns, and drawn at once; glyphs that do not fit, and boxed bytes, are
+// drawn over it.
+void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, Span span,
                          LineGlyphs &g) const
 {
     g = {};
     const QColor highlight = palette().color(QPalette::Highlight);
+    const QRgb base = palette().color(QPalette::Base).rgb();
     const ByteMetrics &metrics = text_.Metrics();
+    // Columns [left, right) of the strip get the glyph's cell, which holds
+    // its background too, or else its background, the glyph drawn later.
+    // Ink past a glyph's own columns is added once its neighbours are in.
+    struct Spilled {
+        const GlyphCells::Cell *cell;
+        int x;
+        GlyphCells::Set set;
+    };
+    QVarLengthArray<Spilled, 32> spills;
+    auto place = [&](quint32 glyph, int left, int right, bool selected) {
+        const GlyphCells::Set set = selected ? GlyphCells::Selected : GlyphCells::Plain;
+        const GlyphCells::Cell *cell = useCells_ && glyph != kNoGlyph ? cells_.Find(glyph, right - left, set) : nullptr;
+        if (cell) {
+            GlyphCells::Copy(strip_, left, *cell, span.from, span.to);
+            if (cell->image.width() > cell->width)
+                spills.append({cell, left, set});
+            return;
+        }
+        if (useCells_)
+            GlyphCells::Fill(strip_, std::max(left, span.from), std::min(right, span.to), selected ? highlight.rgb() : base);
+        else if (selected)
+            painter.fillRect(QRect(left, top, right - left, lineHeight_), highlight);
+        if (glyph != kNoGlyph) {
+            (selected ? g.selected : g.plain).append(glyph);
+            (selected ? g.selectedAt : g.plainAt).append(QPointF(left, top + ascent_));
+        }
+    };
     const qsizetype end = text_.LineEnd(line);
     std::int32_t x = 0;
+    if (useCells_)
+        GlyphCells::Fill(strip_, span.from, std::min(span.to, Column(0)), base);
     for (qsizetype i = text_.LineStart(line); i < end; ++i) {
         const std::uint8_t b = text_.Store().At(i);
         const std::int32_t advance = metrics.AdvanceAt(b, x);
-        if (x + advance <= fromX) { // left of the part being painted
-            x += advance;
+        const int left = Column(x), right = Column(x + advance);
+        const std::int32_t from = x;
+        x += advance;
+        // Ink may reach a little past a glyph's own columns.
+        if (right <= span.from - lineHeight_)
             continue;
-        }
-        const qreal left = kMarginPx + qreal(x) / kSubpixel;
+        if (left >= span.to + lineHeight_)
+            break;
         const bool selected = i >= selection.start && i < selection.end;
-        if (selected)
-            painter.fillRect(QRectF(left, top, qreal(advance) / kSubpixel, lineHeight_), highlight);
         if (text_.Hex()) {
-            for (int d = 0; d < 2; ++d) {
-                (selected ? g.selected : g.plain).append(hexGlyph_[d == 0 ? b >> 4 : b & 15]);
-                (selected ? g.selectedAt : g.plainAt).append(QPointF(left + d * hexDigitWidth_, top + ascent_));
-            }
+            const int digit = Column(from + std::int32_t(std::lround(hexDigitWidth_ * kSubpixel)));
+            const int digits = Column(from + std::int32_t(std::lround(2 * hexDigitWidth_ * kSubpixel)));
+            place(hexGlyph_[b >> 4], left, digit, selected);
+            place(hexGlyph_[b & 15], digit, digits, selected);
+            place(kNoGlyph, digits, right, selected);
         } else if (boxed_[b]) {
+            place(kNoGlyph, left, right, selected);
             g.boxAt.append(QPointF(left, top));
             g.boxByte.append(b);
             g.boxSelected.append(selected);
-        } else if (b != '\t') {
-            (selected ? g.selected : g.plain).append(glyphIndex_[b]);
-            (selected ? g.selectedAt : g.plainAt).append(QPointF(left, top + ascent_));
+        } else {
+            place(b == '\t' ? kNoGlyph : glyphIndex_[b], left, right, selected);
         }
-        x += advance;
+    }
+    if (useCells_) {
+        GlyphCells::Fill(strip_, std::max(span.from, Column(x)), span.to, base);
+        for (const Spilled &spill : spills)
+            cells_.Spill(strip_, spill.x, *spill.cell, spill.set, span.from, span.to);
+        painter.drawImage(QPoint(span.from, top), strip_, QRect(span.from, 0, span.to - span.from, lineHeight_));
     }
     DrawGlyphs(painter, rawFont_, g.plain, g.plainAt, palette().color(QPalette::Text));
     DrawGlyphs(painter, rawFont_, g.selected, g.selectedAt, palette().color(QPalette::HighlightedText));
@@ -431,7 +602,7 @@ void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection s
     // A selected line break shows as a narrow mark at the line's end.
     const qsizetype next = line + 1 < text_.LineCount() ? text_.LineStart(line + 1) : end;
     if (next > end && end >= selection.start && end < selection.end)
-        painter.fillRect(QRectF(kMarginPx + qreal(x) / kSubpixel, top, breakMarkWidth_, lineHeight_), highlight);
+        painter.fillRect(QRectF(Column(x), top, breakMarkWidth_, lineHeight_), highlight);
 }
 
 void TextArea::PaintBoxes(QPainter &painter, const LineGlyphs &g) const
@@ -601,6 +772,9 @@ void TextArea::ApplySetting(QByteArrayView name, const QVariant &value)
         setFrameShape(value.toBool() ? QFrame::StyledPanel : QFrame::NoFrame);
     } else if (name == "ScrollbarVertical") {
         setVerticalScrollBarPolicy(value.toBool() ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    } else if (name == "HideSelection") {
+        hideSelection_ = value.toBool();
+        KeepAsProperty(*this, name, value);
     } else if (name == "TextColor" || name == "BackColor") {
         QPalette p = palette();
         p.setColor(name == "TextColor" ? QPalette::Text : QPalette::Base, value.value<QColor>());

@@ -5,13 +5,17 @@
 
 #include "ByteText.h"
 #include "Controls.h"
+#include "GlyphCells.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QRawFont>
 #include <QTimer>
 
 namespace platform {
+
+class ViewScrollBar;
 
 class TextArea : public QAbstractScrollArea, public RectControl, public Settable {
     Q_OBJECT
@@ -73,6 +77,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
@@ -87,9 +92,14 @@ private:
         qsizetype start;
         qsizetype end;
     };
+    // Columns [from, to) of the viewport being painted.
+    struct Span {
+        int from;
+        int to;
+    };
     struct LineGlyphs;
     void UpdateLayout();
-    void PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, std::int32_t fromX,
+    void PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, Span span,
                    LineGlyphs &glyphs) const;
     void PaintBoxes(QPainter &painter, const LineGlyphs &glyphs) const;
     static void DrawGlyphs(QPainter &painter, const QRawFont &font, const QList<quint32> &glyphs,
@@ -100,10 +110,16 @@ private:
     void MoveCursor(qsizetype offset, bool extend);
     void EnsureCursorVisible();
     int LineHeight() const;
+    // The rows of text, between the margins: what scrolling moves.
+    QRect RowsRect() const;
     // Pixel x, in 1/64 px, where `offset` begins within its line.
     std::int32_t XOf(qsizetype offset) const;
+    // The viewport column a glyph at x is drawn from: whole pixels, so that
+    // glyphs can be copied from their cells.
+    static int Column(std::int32_t x);
     qsizetype OffsetAtX(qsizetype line, std::int32_t x64) const;
 
+    ViewScrollBar *bar_;
     ByteText text_;
     qsizetype anchor_ = 0;
     qsizetype cursor_ = 0;
@@ -121,10 +137,15 @@ private:
         qreal width[256] {};
         qreal baseline = 0;
     } box_;
+    mutable GlyphCells cells_;
+    mutable QImage strip_;          // a row composed from cells
+    bool useCells_ = false;         // set per paint: whole device pixels
+    bool hideSelection_ = false;
     int lineHeight_ = 1;
     qreal ascent_ = 0;
     qreal breakMarkWidth_ = 1;
     bool framePending_ = false;     // scroll range and paint wait for the frame clock
+    QElapsedTimer sinceFlush_;
     qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
     qsizetype paintedEnd_ = 0;      // end of the text at the last flush
     QTimer announce_;               // pending word to screen readers

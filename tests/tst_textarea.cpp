@@ -1,12 +1,18 @@
 // The byte view: what it shows for each byte, how it wraps, and that it
 // keeps every byte and behaves like a read-only text area.
 
+#include "platform/GlyphCells.h"
 #include "platform/TextArea.h"
 
 #include <QAccessible>
 #include <QClipboard>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QGlyphRun>
+#include <QPainter>
+#include <QRawFont>
+#include <QScreen>
+#include <QScrollBar>
 #include <QRandomGenerator>
 #include <QtTest>
 
@@ -224,6 +230,109 @@ private slots:
         QTest::qWait(40);
         QCOMPARE(area.FirstVisibleLine(), first);
         QVERIFY(!area.grab().isNull()); // paints without trouble
+    }
+
+    // What reaches the screen is pieced together from moved rows and
+    // partial repaints; it must be the picture a full repaint gives. The
+    // scroll bar's may lag a moment behind, not more.
+    void theScreenShowsWhatAFullRepaintWould_data()
+    {
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<bool>("focused");
+        QTest::newRow("following") << false << false << false;
+        QTest::newRow("with a selection and focus") << false << true << true;
+        QTest::newRow("hex") << true << true << false;
+    }
+    void theScreenShowsWhatAFullRepaintWould()
+    {
+        QFETCH(bool, hex);
+        QFETCH(bool, selected);
+        QFETCH(bool, focused);
+        ShownArea shown;
+        TextArea &area = shown.area;
+        area.SetHexMode(hex);
+        if (focused)
+            area.setFocus();
+        const QByteArray text = "AVWfjy_ (x) Tk\r\nfrom {q}|/\\ wavy\n" + RandomBytes(40, 7) + "\r\n";
+        for (int round = 0; round < 12; ++round) {
+            for (qsizetype at = 0; at < text.size(); at += 5) {
+                area.AppendText(text.mid(at, 5));
+                area.Flush();
+                QCoreApplication::processEvents();
+            }
+            if (selected && round == 3)
+                area.SetSelection(area.Content().Begin() + 20, area.Content().End() + 1000);
+        }
+        QVERIFY(area.AtBottom() && area.FirstVisibleLine() > 10); // it scrolled
+        QCoreApplication::processEvents();
+        const auto onScreen = [&](QWidget *widget) {
+            const QRect where(widget->mapTo(&shown.parent, QPoint()), widget->size());
+            return shown.parent.screen()->grabWindow(shown.parent.winId()).toImage().copy(where).convertToFormat(
+                QImage::Format_RGB32);
+        };
+        const auto fresh = [](QWidget *widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+        QCOMPARE(onScreen(area.viewport()), fresh(area.viewport()));
+        QScrollBar *bar = area.verticalScrollBar();
+        QTRY_VERIFY_WITH_TIMEOUT(onScreen(bar) == fresh(bar), 1000);
+    }
+
+    // Glyphs pieced from cells look as drawn text does: where two glyphs'
+    // ink meets, neither stroke is cut off.
+    void glyphCellsMatchDrawnText_data()
+    {
+        QTest::addColumn<bool>("italic");
+        QTest::newRow("upright") << false;
+        QTest::newRow("italic") << true;
+    }
+    void glyphCellsMatchDrawnText()
+    {
+        QFETCH(bool, italic);
+        QFont font = QApplication::font();
+        font.setItalic(italic);
+        const QRawFont raw = QRawFont::fromFont(font);
+        const QFontMetrics fm(font);
+        const QRgb text = qRgb(0, 0, 0), back = qRgb(255, 255, 255);
+        GlyphCells cells;
+        cells.Prepare(raw, fm.lineSpacing(), fm.ascent(), {text, back}, {back, text});
+        const QList<quint32> glyphs = raw.glyphIndexesForString(QStringLiteral("AVWfjy_/T7 kf//ww"));
+        const QList<QPointF> advances = raw.advancesForGlyphIndexes(glyphs);
+        QList<int> columns = {4};
+        for (const QPointF &step : advances)
+            columns.append(int(std::lround(columns.last() + step.x())));
+        QImage strip = GlyphCells::NewStrip(columns.last() + 8, fm.lineSpacing());
+        GlyphCells::Fill(strip, 0, strip.width(), back);
+        QList<QPointF> at;
+        for (qsizetype i = 0; i < glyphs.size(); ++i) {
+            const GlyphCells::Cell *cell = cells.Find(glyphs[i], columns[i + 1] - columns[i], GlyphCells::Plain);
+            QVERIFY(cell);
+            GlyphCells::Copy(strip, columns[i], *cell, 0, strip.width());
+            at.append(QPointF(columns[i], fm.ascent()));
+        }
+        for (qsizetype i = 0; i < glyphs.size(); ++i)
+            cells.Spill(strip, columns[i], *cells.Find(glyphs[i], columns[i + 1] - columns[i], GlyphCells::Plain),
+                        GlyphCells::Plain, 0, strip.width());
+        QImage drawn = GlyphCells::NewStrip(strip.width(), strip.height());
+        drawn.fill(back);
+        {
+            QPainter painter(&drawn);
+            QGlyphRun run;
+            run.setRawFont(raw);
+            run.setGlyphIndexes(glyphs);
+            run.setPositions(at);
+            painter.setPen(QColor(text));
+            painter.drawGlyphRun(QPointF(), run);
+        }
+        // Where ink overlaps, drawn text adds the two and cells keep the
+        // stronger: close, never a missing stroke.
+        int inked = 0;
+        for (int y = 0; y < strip.height(); ++y)
+            for (int x = 0; x < strip.width(); ++x) {
+                const int want = qGray(drawn.pixel(x, y)), got = qGray(strip.pixel(x, y));
+                inked += want < 128;
+                QVERIFY2(std::abs(want - got) < 100, qPrintable(QStringLiteral("at %1,%2").arg(x).arg(y)));
+            }
+        QVERIFY(inked > 50);
     }
 
     // Past its limit an area keeps exactly the newest bytes; a view that
