@@ -347,9 +347,10 @@ void TextArea::Flush()
     const qsizetype row = text_.LineOf(from) - FirstVisibleLine();
     if (row >= 0 && row < VisibleLines() + 1) {
         // The row the new bytes begin in, from where they begin, and the
-        // rows below it.
+        // rows below it. A new glyph's ink may reach back over its
+        // neighbour by up to a row's height.
         const int top = kMarginPx + int(row) * lineHeight_;
-        const int left = kMarginPx + XOf(from) / kSubpixel;
+        const int left = std::max(0, kMarginPx + XOf(from) / kSubpixel - lineHeight_);
         QRegion dirty(left, top, viewport()->width() - left, lineHeight_);
         dirty += QRect(0, top + lineHeight_, viewport()->width(), viewport()->height() - top - lineHeight_);
         viewport()->update(dirty);

@@ -240,24 +240,31 @@ private slots:
         QTest::addColumn<bool>("hex");
         QTest::addColumn<bool>("selected");
         QTest::addColumn<bool>("focused");
-        QTest::newRow("following") << false << false << false;
-        QTest::newRow("with a selection and focus") << false << true << true;
-        QTest::newRow("hex") << true << true << false;
+        QTest::addColumn<bool>("italic");
+        QTest::newRow("following") << false << false << false << false;
+        QTest::newRow("with a selection and focus") << false << true << true << false;
+        QTest::newRow("hex") << true << true << false << false;
+        QTest::newRow("italic, ink past the glyphs") << false << false << false << true;
     }
     void theScreenShowsWhatAFullRepaintWould()
     {
         QFETCH(bool, hex);
         QFETCH(bool, selected);
         QFETCH(bool, focused);
+        QFETCH(bool, italic);
         ShownArea shown;
         TextArea &area = shown.area;
+        QFont font = area.font();
+        font.setItalic(italic);
+        area.setFont(font);
         area.SetHexMode(hex);
         if (focused)
             area.setFocus();
         const QByteArray text = "AVWfjy_ (x) Tk\r\nfrom {q}|/\\ wavy\n" + RandomBytes(40, 7) + "\r\n";
         for (int round = 0; round < 12; ++round) {
-            for (qsizetype at = 0; at < text.size(); at += 5) {
-                area.AppendText(text.mid(at, 5));
+            // Piece by piece, so that glyphs meet across partial repaints.
+            for (qsizetype at = 0, piece = 1; at < text.size(); at += piece, piece = piece % 3 + 1) {
+                area.AppendText(text.mid(at, piece));
                 area.Flush();
                 QCoreApplication::processEvents();
             }
