@@ -568,7 +568,6 @@ void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection s
         const std::uint8_t b = text_.Store().At(i);
         const std::int32_t advance = metrics.AdvanceAt(b, x);
         const int left = Column(x), right = Column(x + advance);
-        const std::int32_t from = x;
         x += advance;
         // Ink may reach a little past a glyph's own columns.
         if (right <= span.from - lineHeight_)
@@ -577,8 +576,9 @@ void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection s
             break;
         const bool selected = i >= selection.start && i < selection.end;
         if (text_.Hex()) {
-            const int digit = Column(from + std::int32_t(std::lround(hexDigitWidth_ * kSubpixel)));
-            const int digits = Column(from + std::int32_t(std::lround(2 * hexDigitWidth_ * kSubpixel)));
+            // The same whole-pixel offsets in every pair, so pairs look alike.
+            const int digit = left + int(std::lround(hexDigitWidth_));
+            const int digits = left + int(std::lround(2 * hexDigitWidth_));
             place(hexGlyph_[b >> 4], left, digit, selected);
             place(hexGlyph_[b & 15], digit, digits, selected);
             place(kNoGlyph, digits, right, selected);
