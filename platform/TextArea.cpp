@@ -253,7 +253,9 @@ void TextArea::scrollContentsBy(int, int dy)
     const int shift = dy * lineHeight_;
     if (dy == 0)
         return;
-    if (std::abs(shift) >= rows.height()) {
+    // On a scaled screen Qt moves a part of a widget to the wrong place
+    // (seen at a scale of 2 under X11), so there the view is painted anew.
+    if (std::abs(shift) >= rows.height() || viewport()->devicePixelRatio() != 1.0) {
         viewport()->update();
         return;
     }
