@@ -30,6 +30,7 @@ void GlyphCells::Prepare(const QRawFont &font, int rowHeight, qreal baseline, Co
         }
     }
     cells_.clear();
+    recent_.fill({});
 }
 
 const GlyphCells::Cell *GlyphCells::Find(quint32 glyph, int width, Set set)
@@ -37,10 +38,14 @@ const GlyphCells::Cell *GlyphCells::Find(quint32 glyph, int width, Set set)
     if (width <= 0)
         return nullptr;
     const quint64 key = glyph | quint64(width) << 32 | quint64(set) << 48;
+    Recent &recent = recent_[(key * 0x9E3779B97F4A7C15ull) >> 56];
+    if (recent.key == key)
+        return recent.cell;
     auto it = cells_.find(key);
     if (it == cells_.end())
         it = cells_.emplace(key, Draw(glyph, width, set)).first;
-    return it->second.image.isNull() ? nullptr : &it->second;
+    recent = {key, it->second.image.isNull() ? nullptr : &it->second};
+    return recent.cell;
 }
 
 // Drawn with a row's height of room on both sides, to find where the ink

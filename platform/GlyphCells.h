@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QRawFont>
 
+#include <array>
 #include <unordered_map>
 
 namespace platform {
@@ -57,6 +58,12 @@ private:
     int inkShift_[2] = {}; // the colour channel that tells text from background
     // Node-based, so a cell found stays put while others are added.
     std::unordered_map<quint64, Cell> cells_; // a null image: drawn as text
+    // The cells found last, by key: a row uses few, over and over.
+    struct Recent {
+        quint64 key = ~quint64(0);
+        const Cell *cell = nullptr;
+    };
+    std::array<Recent, 256> recent_;
 };
 
 } // namespace platform

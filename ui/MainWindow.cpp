@@ -147,7 +147,17 @@ void MainWindow::LayOut()
     ApplySettings(*this, settings::WindowRecord());
 }
 
-MainWindow::Channel MainWindow::Own(int channel) const
+// Arrivals use a channel's controls many times a second: they are looked
+// up by name once.
+const MainWindow::Channel &MainWindow::Own(int channel) const
+{
+    std::optional<Channel> &known = channels_[channel - 1];
+    if (!known)
+        known.emplace(LookUpChannel(channel));
+    return *known;
+}
+
+MainWindow::Channel MainWindow::LookUpChannel(int channel) const
 {
     if (channel == 1)
         return {SerialController1(), SerialPortsPopupMenu1(), ConnectSerial1(), Serialcomms1(), PortListUpdater1()};

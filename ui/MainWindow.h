@@ -13,6 +13,8 @@
 #include "platform/TextArea.h"
 #include "platform/Window.h"
 
+#include <optional>
+
 namespace ui {
 
 class MainWindow : public platform::Window {
@@ -86,8 +88,10 @@ private:
         platform::TextArea &text;
         platform::Timer &timer;
     };
-    Channel Own(int channel) const;
-    Channel Other(int channel) const { return Own(3 - channel); }
+    const Channel &Own(int channel) const;
+    const Channel &Other(int channel) const { return Own(3 - channel); }
+    Channel LookUpChannel(int channel) const;
+    mutable std::optional<Channel> channels_[2]; // looked up once, on first use
 
     template <typename C>
     C &Create(const char *name, const QByteArray &record);
