@@ -255,7 +255,7 @@ void TextArea::scrollContentsBy(int, int dy)
         return;
     // On a scaled screen Qt moves a part of a widget to the wrong place
     // (seen at a scale of 2 under X11), so there the view is painted anew.
-    if (std::abs(shift) >= rows.height() || viewport()->devicePixelRatio() != 1.0) {
+    if (std::abs(shift) >= rows.height() || !WholePixels()) {
         viewport()->update();
         return;
     }
@@ -342,17 +342,16 @@ void TextArea::Flush()
     sinceFlush_.start();
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
-    // Unless the view scrolled (which repaints it all), only the new bytes
-    // are painted: from where they begin in their row, and the rows below.
+    // Rows still in view are moved as it scrolls; the new bytes are painted
+    // from where they begin in their row, with the rows below.
     UpdateScrollRange(AtBottom());
     const qsizetype from = std::max(paintedEnd_, text_.Begin());
     const qsizetype row = text_.LineOf(from) - FirstVisibleLine();
     if (row >= 0 && row < VisibleLines() + 1) {
         // The row the new bytes begin in, from where they begin, and the
-        // rows below it. A new glyph's ink may reach back over its
-        // neighbour by up to a row's height.
+        // rows below it, taking in the ink a new glyph lays over the last.
         const int top = kMarginPx + int(row) * lineHeight_;
-        const int left = std::max(0, kMarginPx + XOf(from) / kSubpixel - lineHeight_);
+        const int left = std::max(0, kMarginPx + XOf(from) / kSubpixel - InkReach());
         QRegion dirty(left, top, viewport()->width() - left, lineHeight_);
         dirty += QRect(0, top + lineHeight_, viewport()->width(), viewport()->height() - top - lineHeight_);
         viewport()->update(dirty);
@@ -487,7 +486,7 @@ void TextArea::paintEvent(QPaintEvent *event)
     const bool showSelection = hasFocus() || !hideSelection_;
     const Selection selection {showSelection ? SelectionStart() : 0, showSelection ? SelectionEnd() : 0};
     // Cells hold device pixels: on a scaled screen glyphs are drawn instead.
-    useCells_ = viewport()->devicePixelRatio() == 1.0;
+    useCells_ = WholePixels();
     if (useCells_) {
         cells_.Prepare(rawFont_, lineHeight_, ascent_,
                        {colours.color(QPalette::Text).rgb(), colours.color(QPalette::Base).rgb()},
@@ -518,6 +517,18 @@ void TextArea::paintEvent(QPaintEvent *event)
         painter.setPen(QPen(colours.color(QPalette::Highlight), 1));
         painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
+}
+
+bool TextArea::WholePixels() const
+{
+    return viewport()->devicePixelRatio() == 1.0;
+}
+
+// As far as a glyph's ink may reach past its own columns: the room glyph
+// cells are drawn with.
+int TextArea::InkReach() const
+{
+    return lineHeight_;
 }
 
 int TextArea::Column(std::int32_t x)
@@ -571,10 +582,9 @@ void TextArea::PaintLine(QPainter &painter, qsizetype line, int top, Selection s
         const std::int32_t advance = metrics.AdvanceAt(b, x);
         const int left = Column(x), right = Column(x + advance);
         x += advance;
-        // Ink may reach a little past a glyph's own columns.
-        if (right <= span.from - lineHeight_)
+        if (right <= span.from - InkReach())
             continue;
-        if (left >= span.to + lineHeight_)
+        if (left >= span.to + InkReach())
             break;
         const bool selected = i >= selection.start && i < selection.end;
         if (text_.Hex()) {

@@ -117,6 +117,10 @@ private:
     // The viewport column a glyph at x is drawn from: whole pixels, so that
     // glyphs can be copied from their cells.
     static int Column(std::int32_t x);
+    // The screen maps the view's pixels one to one: rows can be moved and
+    // glyphs copied from their cells.
+    bool WholePixels() const;
+    int InkReach() const;
     qsizetype OffsetAtX(qsizetype line, std::int32_t x64) const;
 
     ViewScrollBar *bar_;
