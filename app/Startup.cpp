@@ -4,6 +4,7 @@
 #include "Version.h"
 
 #include "platform/SignalExit.h"
+#include "platform/byteview/TextAreaAccessible.h"
 
 #include <QTimer>
 
@@ -34,6 +35,8 @@ void EarlyStartup(std::unique_ptr<App> &app, char *programName, platform::Alerts
     app->SetVersionData({VARDELO_VERSION_MAJOR, VARDELO_VERSION_MINOR, VARDELO_VERSION_FIX, VARDELO_VERSION_BUILD,
                          VARDELO_VERSION_STAGE, QStringLiteral(VARDELO_MAKER), QString(), QString()});
     app->SetAlerts(&alerts);
+    // Screen readers see the byte views through their own interface.
+    platform::TextAreaAccessible::Install();
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 // loop after each as the app does, and the same arrivals into
 // QPlainTextEdit for comparison (stopped after 30 s of its own time).
 
-#include "platform/TextArea.h"
+#include "platform/byteview/TextArea.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

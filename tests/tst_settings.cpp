@@ -3,7 +3,7 @@
 #include "platform/Controls.h"
 #include "platform/SerialController.h"
 #include "platform/SettingsRecord.h"
-#include "platform/TextArea.h"
+#include "platform/byteview/TextArea.h"
 #include "ui/InitialSettings.h"
 
 #include <QtTest>

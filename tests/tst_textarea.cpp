@@ -1,8 +1,9 @@
 // The byte view: what it shows for each byte, how it wraps, and that it
 // keeps every byte and behaves like a read-only text area.
 
-#include "platform/GlyphCells.h"
-#include "platform/TextArea.h"
+#include "platform/byteview/GlyphCells.h"
+#include "platform/byteview/TextArea.h"
+#include "platform/byteview/TextAreaAccessible.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -64,6 +65,7 @@ QList<QByteArray> Lines(const ByteText &t)
 class TestTextArea : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { TextAreaAccessible::Install(); } // as start-up does
     void everyByteHasAVisibleForm()
     {
         QCOMPARE(ByteGlyphs::DisplayChar(0x00), QChar(0x2400));

@@ -10,7 +10,7 @@
 #include "platform/Files.h"
 #include "platform/PortEnumerator.h"
 #include "platform/SerialController.h"
-#include "platform/TextArea.h"
+#include "platform/byteview/TextArea.h"
 #include "platform/Window.h"
 
 #include <optional>

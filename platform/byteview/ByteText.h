@@ -96,7 +96,8 @@ private:
 
 // Advances of the 256 byte values in one font, in 1/64 pixel.
 struct ByteMetrics {
-    static constexpr std::int32_t kMinAdvance = 64; // one pixel
+    static constexpr std::int32_t kUnitsPerPixel = 64;
+    static constexpr std::int32_t kMinAdvance = kUnitsPerPixel; // one pixel
     std::array<std::int32_t, 256> advance{};
     std::int32_t tabStop = 0;
     std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const
@@ -141,6 +142,11 @@ public:
     std::int32_t Width() const { return width_; }
     // Lines let go from the front so far.
     qsizetype DroppedLines() const { return droppedLines_; }
+
+    // Where `offset` begins within its line, in 1/64 px, and back: the byte
+    // whose cell holds x in `line` (its end when x is past the last byte).
+    std::int32_t XOf(qsizetype offset) const;
+    qsizetype OffsetAtX(qsizetype line, std::int32_t x) const;
 
     // Positions in the text as shown and copied, where CR LF is one line
     // break: the characters before a byte offset, and back.

@@ -1,16 +1,18 @@
 #pragma once
 // A read-only view of received bytes that stays fast however much arrives:
 // bytes are stored as bytes, lines are indexed as they come, and only the
-// visible lines are painted.
+// visible lines are painted. The text and its layout live in ByteText, the
+// font's measures in ByteFont, the drawing of a row in RowPainter; this
+// class handles events, selection, scrolling, flushing and the menu.
 
+#include "ByteFont.h"
 #include "ByteText.h"
-#include "Controls.h"
-#include "GlyphCells.h"
+#include "RowPainter.h"
+#include "platform/Controls.h"
 
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QMenu>
-#include <QRawFont>
 #include <QTimer>
 
 namespace platform {
@@ -24,7 +26,7 @@ public:
 
     // Exactly the bytes kept: the newest KeepBytes() received.
     QByteArray Text() const { return text_.Bytes(); }
-    void SetKeepBytes(qsizetype bytes) { text_.SetKeepBytes(bytes); }
+    void SetKeepBytes(qsizetype bytes);
     qsizetype KeepBytes() const { return text_.KeepBytes(); }
     void SetText(QByteArrayView bytes);
     // Stores the bytes now; the scroll range and the paint follow within
@@ -44,10 +46,10 @@ public:
     QString SelectedText() const;
     // Hex mode is only a view: the bytes, Text() and the relay are untouched.
     void SetHexMode(bool on);
+    bool HexMode() const { return hex_; }
     // The context menu's items: Copy, Select All, Show as Hex, Clear, and
     // what the window adds through ContextMenuAboutToShow.
     void FillContextMenu(QMenu *menu);
-    bool HexMode() const { return hex_; }
     void Copy() const;
 
     bool AtBottom() const;
@@ -56,6 +58,7 @@ public:
     void ScrollToLine(qsizetype line);
     qsizetype VisibleLines() const;
     const ByteText &Content() const { return text_; }
+    const ByteFont &Font() const { return font_; }
     // Offset of the byte under a viewport point, and the cell of a byte.
     qsizetype OffsetAt(QPoint viewportPos) const;
     QRect ByteRect(qsizetype offset) const;
@@ -64,6 +67,10 @@ public:
     static constexpr int kAnnounceMs = 500;
     // and of at most this much of it: a flood is not read out.
     static constexpr qsizetype kAnnounceBytes = 4096;
+    // At most one repaint per frame during a flood.
+    static constexpr int kFrameMs = 16;
+    // After this long without a paint, new bytes show at once.
+    static constexpr int kQuietMs = kFrameMs / 2;
 
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
@@ -88,70 +95,43 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    struct Selection {
-        qsizetype start;
-        qsizetype end;
-    };
-    // Columns [from, to) of the viewport being painted.
-    struct Span {
-        int from;
-        int to;
-    };
-    struct LineGlyphs;
-    void UpdateLayout();
-    void PaintLine(QPainter &painter, qsizetype line, int top, Selection selection, Span span,
-                   LineGlyphs &glyphs) const;
-    void PaintBoxes(QPainter &painter, const LineGlyphs &glyphs) const;
-    static void DrawGlyphs(QPainter &painter, const QRawFont &font, const QList<quint32> &glyphs,
-                           const QList<QPointF> &at, const QColor &colour);
-    void AnnounceNewText();
-    bool SomeoneListens() const;
+    void Relayout();
     void UpdateScrollRange(bool followBottom);
     void MoveCursor(qsizetype offset, bool extend);
     void EnsureCursorVisible();
-    int LineHeight() const;
+    void AnnounceNewText();
+    bool SomeoneListens() const;
     // The rows of text, between the margins: what scrolling moves.
     QRect RowsRect() const;
-    // Pixel x, in 1/64 px, where `offset` begins within its line.
-    std::int32_t XOf(qsizetype offset) const;
-    // The viewport column a glyph at x is drawn from: whole pixels, so that
-    // glyphs can be copied from their cells.
-    static int Column(std::int32_t x);
     // The screen maps the view's pixels one to one: rows can be moved and
     // glyphs copied from their cells.
     bool WholePixels() const;
-    int InkReach() const;
-    qsizetype OffsetAtX(qsizetype line, std::int32_t x64) const;
+
+    // What is repainted; see the section in the source.
+    void RepaintAll();
+    void CatchUp();
+    // The first line in view, counted from the first line ever.
+    qsizetype ShownTop() const { return text_.DroppedLines() + FirstVisibleLine(); }
+    // What the picture on screen shows, or will once the pending paint is
+    // done: its first line counted from the first line ever, and the bytes
+    // [begin, end) it was painted from.
+    struct Shown {
+        qsizetype top = 0;
+        qsizetype begin = 0;
+        qsizetype end = 0;
+    } shown_;
 
     ViewScrollBar *bar_;
     ByteText text_;
+    ByteFont font_;
+    RowPainter rows_;
     qsizetype anchor_ = 0;
     qsizetype cursor_ = 0;
-    // Per font: what each byte value is drawn with.
-    QRawFont rawFont_;
-    std::array<quint32, 256> glyphIndex_{};
-    std::array<quint32, 16> hexGlyph_{};
-    qreal hexDigitWidth_ = 0;
     bool hex_ = false;
-    std::array<bool, 256> boxed_{}; // drawn as a boxed hex pair
-    struct BoxGlyphs {
-        QRawFont font;
-        quint32 glyph[256][2] {};
-        qreal offset[256][2] {};
-        qreal width[256] {};
-        qreal baseline = 0;
-    } box_;
-    mutable GlyphCells cells_;
-    mutable QImage strip_;          // a row composed from cells
-    bool useCells_ = false;         // set per paint: whole device pixels
     bool hideSelection_ = false;
-    int lineHeight_ = 1;
-    qreal ascent_ = 0;
-    qreal breakMarkWidth_ = 1;
     bool framePending_ = false;     // scroll range and paint wait for the frame clock
     QElapsedTimer sinceFlush_;
-    qsizetype droppedSeen_ = 0;     // trimmed lines the scroll position knows of
-    qsizetype paintedEnd_ = 0;      // end of the text at the last flush
+    qsizetype droppedSeen_ = 0;     // trimmed lines the scroll bar's value counts from
     QTimer announce_;               // pending word to screen readers
     qsizetype announcedEnd_ = 0;    // end of the text they have heard of
 };

@@ -269,6 +269,29 @@ void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
     afterCr_ = afterCr;
 }
 
+std::int32_t ByteText::XOf(qsizetype offset) const
+{
+    const qsizetype line = LineOf(offset);
+    const qsizetype end = std::min(offset, LineEnd(line));
+    std::int32_t x = 0;
+    for (qsizetype i = LineStart(line); i < end; ++i)
+        x += metrics_.AdvanceAt(store_.At(i), x);
+    return x;
+}
+
+qsizetype ByteText::OffsetAtX(qsizetype line, std::int32_t x) const
+{
+    const qsizetype end = LineEnd(line);
+    std::int32_t at = 0;
+    for (qsizetype i = LineStart(line); i < end; ++i) {
+        const std::int32_t advance = metrics_.AdvanceAt(store_.At(i), at);
+        if (x < at + advance / 2)
+            return i;
+        at += advance;
+    }
+    return end;
+}
+
 qsizetype ByteText::CharsBefore(qsizetype offset) const
 {
     offset = std::clamp(offset, store_.Begin(), store_.End());

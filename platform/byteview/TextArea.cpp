@@ -1,0 +1,305 @@
+#include "TextArea.h"
+
+#include "FrameClock.h"
+#include "ViewScrollBar.h"
+
+#include <QAccessible>
+#include <QMetaMethod>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QSignalBlocker>
+
+#include <cmath>
+
+namespace platform {
+
+namespace {
+
+constexpr int kMarginPx = RowPainter::kMarginPx;
+constexpr int kUnits = ByteMetrics::kUnitsPerPixel;
+
+} // namespace
+
+TextArea::TextArea(QWidget *parent)
+    : QAbstractScrollArea(parent), RectControl(static_cast<QWidget &>(*this)), bar_(new ViewScrollBar(this))
+{
+    setVerticalScrollBar(bar_);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setAutoFillBackground(false);
+    // The view and its scroll bar paint every pixel themselves: nothing
+    // beneath them (frame, window backdrop) is repainted with them.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    QPalette p = palette();
+    p.setColor(QPalette::Base, Qt::white);
+    p.setColor(QPalette::Text, Qt::black);
+    setPalette(p);
+    announce_.setSingleShot(true);
+    announce_.setInterval(kAnnounceMs);
+    connect(&announce_, &QTimer::timeout, this, &TextArea::AnnounceNewText);
+    font_ = ByteFont::From(font());
+    Relayout();
+}
+
+// ---- What is repainted -------------------------------------------------
+// The rule: once the pending paint is done, the viewport shows exactly what
+// a full paint of the present state would. shown_ says what the picture
+// was painted from, and only the two functions below touch the picture:
+//  - RepaintAll(), for any change but the three CatchUp() knows: new
+//    selection, focus, font, hex, width, replaced text;
+//  - CatchUp(), for the first line moving (scrolling, following the
+//    bottom, lines trimmed away), bytes trimmed off the first line, and
+//    bytes appended. Rows still in view are moved; only what changed is
+//    painted.
+// Scrolling is told by where the first line now is, never by how far the
+// bar says it moved: trimming renumbers the lines under the bar. The bar
+// counts from the lines trimmed when it was last set, so between a trim
+// and the next flush the view stays on the same lines.
+
+void TextArea::RepaintAll()
+{
+    shown_ = {ShownTop(), text_.Begin(), text_.End()};
+    viewport()->update();
+}
+
+void TextArea::CatchUp()
+{
+    const qsizetype top = ShownTop();
+    if (top != shown_.top) {
+        const QRect rows = RowsRect();
+        const qsizetype shift = (shown_.top - top) * font_.lineHeight;
+        // On a scaled screen Qt moves a part of a widget to the wrong place
+        // (seen at a scale of 2 under X11), so there the view is painted anew.
+        if (std::abs(shift) >= rows.height() || !WholePixels())
+            return RepaintAll();
+        viewport()->scroll(0, int(shift), rows); // paints the rows scrolled in
+        // The margins and what lies below the last whole row do not move.
+        viewport()->update(QRect(0, rows.bottom() + 1, rows.width(), viewport()->height() - rows.bottom() - 1));
+        shown_.top = top;
+    }
+    if (text_.Begin() != shown_.begin) {
+        // The first kept line may have lost bytes from its start.
+        if (FirstVisibleLine() == 0)
+            viewport()->update(QRect(0, 0, viewport()->width(), kMarginPx + font_.lineHeight));
+        shown_.begin = text_.Begin();
+    }
+    if (text_.End() != shown_.end) {
+        // From where the new bytes begin in their row, taking in the ink a
+        // new glyph lays over the last, and the rows below.
+        const qsizetype from = std::max(shown_.end, text_.Begin());
+        const qsizetype row = text_.LineOf(from) - FirstVisibleLine();
+        if (row < 0)
+            return RepaintAll();
+        const qsizetype rowTop = kMarginPx + row * font_.lineHeight;
+        if (rowTop < viewport()->height()) { // a row cut off at the bottom shows too
+            const int left = std::max(0, RowPainter::Column(text_.XOf(from)) - font_.InkReach());
+            const int y = int(rowTop);
+            QRegion dirty(left, y, viewport()->width() - left, font_.lineHeight);
+            dirty += QRect(0, y + font_.lineHeight, viewport()->width(), viewport()->height() - y - font_.lineHeight);
+            viewport()->update(dirty);
+        }
+        shown_.end = text_.End();
+    }
+}
+
+void TextArea::scrollContentsBy(int, int)
+{
+    CatchUp();
+}
+
+// ---- Layout and scrolling ----------------------------------------------
+
+// Lays every kept byte out again for the width, font and mode.
+void TextArea::Relayout()
+{
+    // The scroll bar is always on, so the width is known before showing.
+    const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
+    const bool follow = AtBottom();
+    text_.SetLayout(hex_ ? font_.hex : font_.text, std::max(1, width) * kUnits, hex_);
+    droppedSeen_ = text_.DroppedLines();
+    UpdateScrollRange(follow);
+    RepaintAll();
+}
+
+QRect TextArea::RowsRect() const
+{
+    return QRect(0, kMarginPx, viewport()->width(), int(VisibleLines()) * font_.lineHeight);
+}
+
+qsizetype TextArea::VisibleLines() const
+{
+    return std::max(1, (viewport()->height() - 2 * kMarginPx) / font_.lineHeight);
+}
+
+qsizetype TextArea::FirstVisibleLine() const
+{
+    return std::max<qsizetype>(0, droppedSeen_ + bar_->value() - text_.DroppedLines());
+}
+
+bool TextArea::AtBottom() const
+{
+    return verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+}
+
+void TextArea::ScrollToLine(qsizetype line)
+{
+    if (framePending_)
+        Flush();
+    verticalScrollBar()->setValue(int(std::clamp<qsizetype>(line, 0, verticalScrollBar()->maximum())));
+}
+
+void TextArea::UpdateScrollRange(bool followBottom)
+{
+    // Lines trimmed off the top move the bytes in view up by as many.
+    const int value = int(std::min<qsizetype>(FirstVisibleLine(), std::numeric_limits<int>::max()));
+    droppedSeen_ = text_.DroppedLines();
+    const qsizetype visible = VisibleLines();
+    const int max = int(std::min<qsizetype>(std::max<qsizetype>(0, text_.LineCount() - visible),
+                                            std::numeric_limits<int>::max()));
+    bar_->Quietly([&] {
+        if (max != bar_->maximum()) {
+            // Nothing to lay out when the range grows by a line: the bar is
+            // always there. A value the new range moves is caught up with
+            // by where the first line is.
+            const QSignalBlocker unannounced(bar_);
+            bar_->setRange(0, max);
+        }
+        if (bar_->pageStep() != visible)
+            bar_->setPageStep(int(visible));
+        bar_->setValue(followBottom ? max : value);
+    });
+}
+
+bool TextArea::WholePixels() const
+{
+    return viewport()->devicePixelRatio() == 1.0;
+}
+
+// ---- Text coming in ----------------------------------------------------
+
+void TextArea::SetText(QByteArrayView bytes)
+{
+    framePending_ = false;
+    text_.Clear();
+    text_.Append(bytes);
+    anchor_ = cursor_ = text_.Begin();
+    announcedEnd_ = text_.End();
+    UpdateScrollRange(true);
+    RepaintAll();
+}
+
+void TextArea::SetKeepBytes(qsizetype bytes)
+{
+    text_.SetKeepBytes(bytes);
+    Flush();
+}
+
+void TextArea::AppendText(QByteArrayView bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    text_.Append(bytes);
+    // Trimmed past the first line in view: what it shows changes now.
+    if (ShownTop() != shown_.top)
+        RepaintAll();
+    if (!framePending_) {
+        framePending_ = true;
+        // A byte after a quiet spell is shown in this pass of the event loop,
+        // with no wake-up of its own; during a flood, once a frame.
+        const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kFrameMs;
+        FrameClock::Schedule(this, [this] { Flush(); }, since >= kQuietMs ? 0 : int(kFrameMs - since));
+    }
+}
+
+void TextArea::Flush()
+{
+    framePending_ = false;
+    sinceFlush_.start();
+    // The range has not moved since the last flush, so this is where the
+    // user left the view: at the bottom, the view follows the new lines.
+    UpdateScrollRange(AtBottom());
+    CatchUp();
+    if (!announce_.isActive() && SomeoneListens())
+        announce_.start();
+}
+
+// A screen reader, or whoever watches Announced; nobody else pays for it.
+bool TextArea::SomeoneListens() const
+{
+    return QAccessible::isActive() || isSignalConnected(QMetaMethod::fromSignal(&TextArea::Announced));
+}
+
+void TextArea::AnnounceNewText()
+{
+    const qsizetype to = text_.End();
+    const qsizetype from = std::max({announcedEnd_, text_.Begin(), to - kAnnounceBytes});
+    announcedEnd_ = to;
+    if (from >= to)
+        return;
+    const QString shown = text_.DisplayText(from, to);
+    emit Announced(shown);
+    if (!QAccessible::isActive())
+        return;
+    const int at = int(std::min<qsizetype>(text_.CharsBefore(from), std::numeric_limits<int>::max()));
+    QAccessibleTextInsertEvent inserted(this, at, shown);
+    QAccessible::updateAccessibility(&inserted);
+    QAccessibleTextCursorEvent caret(this, at + int(shown.size()));
+    QAccessible::updateAccessibility(&caret);
+}
+
+// ---- Painting and events -------------------------------------------------
+
+void TextArea::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    const QPalette &colours = palette();
+    const bool showSelection = hasFocus() || !hideSelection_;
+    const RowPainter::Selection selection {showSelection ? SelectionStart() : 0, showSelection ? SelectionEnd() : 0};
+    const bool wholePixels = WholePixels();
+    rows_.Begin(font_, colours, viewport()->width(), wholePixels);
+    const int height = font_.lineHeight;
+    for (const QRect &dirty : event->region()) {
+        // Only the rows, and the part of them, the update touches.
+        const qsizetype first = FirstVisibleLine() + std::max(0, (dirty.top() - kMarginPx) / height);
+        const qsizetype last = std::min(text_.LineCount(), FirstVisibleLine() + (dirty.bottom() - kMarginPx) / height + 1);
+        // Rows composed from cells paint every pixel of theirs; the rest is background.
+        QRegion background(dirty);
+        if (wholePixels && last > first)
+            background -= QRect(dirty.left(), kMarginPx + int(first - FirstVisibleLine()) * height, dirty.width(),
+                                int(last - first) * height);
+        // Each part of the update in its own clip, the fill too.
+        painter.setClipRect(dirty);
+        for (const QRect &part : background)
+            painter.fillRect(part, colours.color(QPalette::Base));
+        for (qsizetype line = first; line < last; ++line)
+            rows_.Paint(painter, text_, line, kMarginPx + int(line - FirstVisibleLine()) * height, selection,
+                        {std::max(0, dirty.left()), std::min(viewport()->width(), dirty.right() + 1)});
+    }
+    painter.setClipping(false);
+    if (hasFocus()) {
+        painter.setPen(QPen(colours.color(QPalette::Highlight), 1));
+        painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    }
+}
+
+void TextArea::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    Relayout();
+}
+
+void TextArea::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        font_ = ByteFont::From(font());
+        Relayout();
+    } else if (event->type() == QEvent::PaletteChange) {
+        RepaintAll();
+    }
+}
+
+} // namespace platform
