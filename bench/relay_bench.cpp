@@ -66,6 +66,7 @@ Pty OpenPty()
 class QuietAlerts : public platform::Alerts {
 public:
     void Beep() override {}
+    int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
     void MsgBox(const QString &text, const QString &detail) override
     {
         std::fprintf(stderr, "window: %s %s\n", qPrintable(text), qPrintable(detail));
@@ -77,7 +78,7 @@ enum class WindowMode { Linked, LinkedRecording, Loopback, Idle };
 // Answers the record dialog with a file in the temporary folder.
 class TempFileChooser : public platform::FileChooser {
 public:
-    QString SaveFileName(QWidget *, const QString &) override
+    QString SaveFileName(QWidget *, const QString &, Existing) override
     {
         return QDir::temp().filePath(QStringLiteral("relay_bench_record.txt"));
     }
@@ -507,7 +508,7 @@ int main(int argc, char **argv)
         recording.Stop();
         for (int fd : masters)
             ::close(fd);
-        QFile::remove(TempFileChooser().SaveFileName(nullptr, {}));
+        QFile::remove(TempFileChooser().SaveFileName(nullptr, {}, platform::FileChooser::Existing::Replace));
         lost += lineRate.lost;
         // CPU time comes in clock ticks: too short a run leaves the bare relay at 0.
         const QString ratio = lineRate.percent[1] > 0 ? QString::number(lineRate.percent[0] / lineRate.percent[1], 'f', 1)

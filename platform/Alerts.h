@@ -14,12 +14,16 @@ public:
     virtual void Beep() = 0;
     // Modal; returns when dismissed. `detail` is the secondary text.
     virtual void MsgBox(const QString &text, const QString &detail = {}) = 0;
+    // Modal; the index of the button chosen, -1 when the box was closed
+    // without a choice. The last button is the one Escape presses.
+    virtual int Ask(const QString &text, const QString &detail, const QStringList &buttons) = 0;
 };
 
 class SystemAlerts : public Alerts {
 public:
     void Beep() override;
     void MsgBox(const QString &text, const QString &detail = {}) override;
+    int Ask(const QString &text, const QString &detail, const QStringList &buttons) override;
 };
 
 } // namespace platform

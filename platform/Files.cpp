@@ -1,13 +1,36 @@
 #include "Files.h"
 
 #include <QFileDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QProgressDialog>
+
+#include <cerrno>
 
 namespace platform {
 
-QString SystemFileChooser::SaveFileName(QWidget *parent, const QString &title)
+QString SystemFileChooser::SaveFileName(QWidget *parent, const QString &title, Existing existing)
 {
-    return QFileDialog::getSaveFileName(parent, title);
+    return QFileDialog::getSaveFileName(parent, title, {}, {}, nullptr,
+                                        existing == Existing::Any ? QFileDialog::DontConfirmOverwrite
+                                                                  : QFileDialog::Options());
+}
+
+QString NotARegularFile(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() || info.isFile())
+        return {};
+    return QObject::tr("%1 is not a regular file (it is a device, pipe, socket or folder). Choose a file name.")
+        .arg(QDir::toNativeSeparators(path));
+}
+
+QString FailureReason(const QFileDevice &file, int code)
+{
+    const QString qt = file.errorString();
+    if (code != 0 && (qt.isEmpty() || qt == QStringLiteral("Unknown error")))
+        return qt_error_string(code);
+    return qt;
 }
 
 ByteSaver::ByteSaver(QByteArray bytes, const QString &path, QWidget *parent)
@@ -21,8 +44,13 @@ ByteSaver::~ByteSaver() { delete progress_; }
 
 void ByteSaver::Start()
 {
+    // A device, pipe or folder is never replaced by the saved file.
+    if (const QString refused = NotARegularFile(file_.fileName()); !refused.isEmpty()) {
+        Finish(false, refused);
+        return;
+    }
     if (!file_.open(QIODevice::WriteOnly)) {
-        Finish(false, file_.errorString());
+        Finish(false, FailureReason(file_, errno));
         return;
     }
     if (bytes_.size() >= kProgressFromBytes) {
@@ -46,8 +74,9 @@ void ByteSaver::WriteSlice()
 {
     const qsizetype n = std::min(kSliceBytes, bytes_.size() - written_);
     if (n > 0 && file_.write(bytes_.constData() + written_, n) != n) {
+        const QString reason = FailureReason(file_, errno);
         file_.cancelWriting();
-        Finish(false, file_.errorString());
+        Finish(false, reason);
         return;
     }
     written_ += n;
@@ -56,7 +85,7 @@ void ByteSaver::WriteSlice()
     if (written_ < bytes_.size())
         return;
     if (!file_.commit()) {
-        Finish(false, file_.errorString());
+        Finish(false, FailureReason(file_, errno));
         return;
     }
     Finish(true, {});

@@ -3,6 +3,7 @@
 // without freezing the window or leaving half a file behind.
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QObject>
 #include <QSaveFile>
 #include <QTimer>
@@ -15,14 +16,26 @@ namespace platform {
 // Asks the user for a file name; empty when cancelled.
 class FileChooser {
 public:
+    // Replace: the dialog asks before a file is replaced. Any: the caller
+    // asks what to do with an existing file itself.
+    enum class Existing { Replace, Any };
     virtual ~FileChooser() = default;
-    virtual QString SaveFileName(QWidget *parent, const QString &title) = 0;
+    virtual QString SaveFileName(QWidget *parent, const QString &title, Existing existing) = 0;
 };
 
 class SystemFileChooser : public FileChooser {
 public:
-    QString SaveFileName(QWidget *parent, const QString &title) override;
+    QString SaveFileName(QWidget *parent, const QString &title, Existing existing) override;
 };
+
+// Files are written only where a regular file is or may be made: the
+// sentence saying why `path` is refused (a device, pipe, socket or
+// folder), or empty.
+QString NotARegularFile(const QString &path);
+
+// Why an operation on `file` failed: the system's reason (errno `code`)
+// where Qt's text says nothing more than "Unknown error".
+QString FailureReason(const QFileDevice &file, int code);
 
 // Writes `bytes` to `path` in slices from the event loop, through a
 // temporary file beside it that is renamed only once complete: a failure

@@ -17,6 +17,8 @@ bool DeviceLost(const QSerialPort &port, QSerialPort::SerialPortError error)
 QList<SerialPortInfo> ScanVirtualPorts(const QString &) { return {}; }
 bool VirtualPortPresent(const QString &) { return false; }
 std::optional<FolderStamp> DeviceFolderStamp(const QString &) { return std::nullopt; }
+// An open file cannot be removed there; only its name can be missing.
+bool SameFile(int, const QString &path) { return QFileInfo::exists(path); }
 
 } // namespace platform::os
 
@@ -73,6 +75,13 @@ std::optional<FolderStamp> DeviceFolderStamp(const QString &dir)
 #else
     return FolderStamp {{st.st_mtim.tv_sec, st.st_mtim.tv_nsec}, {st.st_ctim.tv_sec, st.st_ctim.tv_nsec}};
 #endif
+}
+
+bool SameFile(int fd, const QString &path)
+{
+    struct stat open {}, named {};
+    return ::fstat(fd, &open) == 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 } // namespace platform::os

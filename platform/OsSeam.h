@@ -40,4 +40,8 @@ struct FolderStamp {
 };
 std::optional<FolderStamp> DeviceFolderStamp(const QString &dir);
 
+// Whether the open file `fd` is still the file `path` names: false once
+// it was removed, or another file put in its place.
+bool SameFile(int fd, const QString &path);
+
 } // namespace platform::os

@@ -90,8 +90,13 @@ bool SerialController::HoldsDevice(const QString &path) const
 
 void SerialController::OnReadyRead()
 {
-    if (!readingHeld_)
-        emit DataAvailable(this);
+    if (readingHeld_)
+        return;
+    emit DataAvailable(this);
+    // Qt does not report bytes that came while a handler ran its own event
+    // loop; they are reported now rather than with the next byte.
+    if (serial_.isOpen() && !readingHeld_ && serial_.bytesAvailable() > 0)
+        ReportWaitingBytes();
 }
 
 void SerialController::HoldReading(bool hold)

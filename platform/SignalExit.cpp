@@ -1,6 +1,7 @@
 #include "SignalExit.h"
 
 #include "SerialController.h"
+#include "Window.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -16,6 +17,10 @@ namespace platform {
 
 void CloseAllPortsAndQuit()
 {
+    // Closing a window ends what it does in order (its record, too).
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (qobject_cast<Window *>(window))
+            window->close();
     for (QWidget *window : QApplication::topLevelWidgets())
         for (SerialController *controller : window->findChildren<SerialController *>())
             controller->Close();

@@ -54,10 +54,12 @@ QStringList LocksHeldBy(qint64 pid)
 }
 
 // One of the helper programs beside the tests, started as a user would.
-void StartHelper(QProcess &child, const char *name)
+void StartHelper(QProcess &child, const char *name, const QString &record = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!record.isEmpty())
+        env.insert(QStringLiteral("VARDELO_RECORD"), record);
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationDirPath() + '/' + QLatin1String(name));
 }
@@ -192,7 +194,9 @@ private slots:
     {
         QFETCH(int, signal);
         QProcess child;
-        StartHelper(child, "signal_exit");
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("record.txt"));
+        StartHelper(child, "signal_exit", record);
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("ready:"), 20000);
         QVERIFY2(out.contains("ready: 1 1"), out.constData());
@@ -201,11 +205,22 @@ private slots:
         const qint64 pid = child.processId();
         QVERIFY(LocksHeldBy(pid).size() == 2 || !QDir(QStringLiteral("/var/lock")).exists());
 
+        QTest::qWait(300); // lines arrive every 20 ms meanwhile
         ::kill(pid_t(pid), signal);
         QVERIFY(child.waitForFinished(20000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(LocksHeldBy(pid), QStringList());
+        // The record ends in order: every line that arrived, then the
+        // channels' disconnects, then "recording stopped".
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() > 8, qPrintable(lines.join('\n')));
+        QVERIFY2(lines.last().endsWith(QStringLiteral("-- recording stopped")), qPrintable(lines.last()));
+        QVERIFY(lines[lines.size() - 3].endsWith(QStringLiteral("-- 1 disconnected")));
+        QVERIFY(lines[lines.size() - 2].endsWith(QStringLiteral("-- 2 disconnected")));
+        QVERIFY2(lines.filter(QStringLiteral("1 only shown")).size() >= 5, qPrintable(lines.join('\n')));
     }
 
     // Another program reading the same device for a while (a modem

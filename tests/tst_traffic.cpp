@@ -3,12 +3,18 @@
 
 #include "support/TestSupport.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QMenu>
 #include <QRandomGenerator>
 #include <QtTest>
 
 #include <csignal>
+#include <thread>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace platform;
 using testing::Pty;
@@ -19,7 +25,10 @@ namespace {
 // Answers every file dialog with the next of its paths.
 class ScriptedFiles : public FileChooser {
 public:
-    QString SaveFileName(QWidget *, const QString &) override { return paths.isEmpty() ? QString() : paths.takeFirst(); }
+    QString SaveFileName(QWidget *, const QString &, Existing) override
+    {
+        return paths.isEmpty() ? QString() : paths.takeFirst();
+    }
     QStringList paths;
 };
 
@@ -48,6 +57,17 @@ struct TrafficRig {
         rig.ports.SetPorts(std::move(ports));
         rig.window = std::make_unique<ui::MainWindow>(ui::MainWindow::Services {
             &rig.ports, &rig.alerts, &files, [this] { return now; }});
+    }
+};
+
+// A file system of 64 KiB, mounted for the test where the system allows.
+struct TinyDisk {
+    QTemporaryDir dir;
+    bool mounted = ::mount("tmpfs", QFile::encodeName(dir.path()).constData(), "tmpfs", 0, "size=64k") == 0;
+    ~TinyDisk()
+    {
+        if (mounted)
+            ::umount2(QFile::encodeName(dir.path()).constData(), MNT_DETACH);
     }
 };
 
@@ -196,27 +216,187 @@ private slots:
         QCOMPARE(t.rig.alerts.messages.size(), 0);
     }
 
-    // A disk that fills up stops the recording with one message; the relay
-    // goes on.
-    void fullDiskStopsTheRecordingOnly()
+    // A copy of tens of MiB of text is asked for first; Cancel leaves the
+    // clipboard as it was. Smaller copies are not asked about.
+    void hugeCopyIsAskedFor()
     {
+        TrafficRig t({});
+        TextArea &area = t.rig.w().Serialcomms1();
+        area.AppendText(QByteArray(6 << 20, 'x')); // 18 MiB as hex
+        area.SelectAll();
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        area.Copy(); // as text: 6 MiB
+        QVERIFY(t.rig.alerts.questions.isEmpty());
+        QCOMPARE(QApplication::clipboard()->text().size(), 6 << 20);
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        area.SetHexMode(true);
+        t.rig.alerts.answers = {1};
+        area.Copy();
+        QCOMPARE(t.rig.alerts.questions.size(), 1);
+        QVERIFY(t.rig.alerts.questions[0].text.contains(QStringLiteral("18 MiB")));
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("before"));
+    }
+
+    // Save and Record write only to regular files: a device node, a pipe
+    // or a folder under the chosen name is refused with a sentence and
+    // left as it was (a pipe would also block the window on open).
+    void filesAreWrittenOnlyToRegularFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QByteArray>("action");
+        for (const char *action : {"SaveAction", "RecordAction"})
+            for (const char *kind : {"device", "pipe", "folder"})
+                QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(action, kind))) << kind << QByteArray(action);
+    }
+    void filesAreWrittenOnlyToRegularFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, action);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("target"));
+        const QByteArray name = QFile::encodeName(path);
+        if (kind == "device")
+            QVERIFY2(::mknod(name.constData(), S_IFCHR | 0666, makedev(1, 7)) == 0, "mknod needs root"); // as /dev/full
+        else if (kind == "pipe")
+            QCOMPARE(::mkfifo(name.constData(), 0666), 0);
+        else
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("target")));
+        struct stat before {};
+        QCOMPARE(::stat(name.constData(), &before), 0);
+
+        TrafficRig t({});
+        t.rig.w().Serialcomms1().AppendText("bytes");
+        t.files.paths = {path};
+        Choose(t.rig.w().Serialcomms1(), action.constData());
+        QTRY_COMPARE(t.rig.alerts.messages.size(), 1);
+        QVERIFY2(t.rig.alerts.messages[0].detail.contains(QStringLiteral("not a regular file")),
+                 qPrintable(t.rig.alerts.messages[0].detail));
+        QVERIFY(!t.rig.w().Recording().Active());
+        struct stat after {};
+        QCOMPARE(::stat(name.constData(), &after), 0);
+        QCOMPARE(after.st_mode, before.st_mode);
+        QCOMPARE(after.st_ino, before.st_ino);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden).size(), 1);
+    }
+
+    // A record that fills its disk during a flood: the far side gets every
+    // byte, in order, while the message box stays open, and nothing waits
+    // for a further byte once it is closed. The reason is the system's.
+    void aFailingRecordNeverHoldsUpTheRelay()
+    {
+        TinyDisk disk;
+        if (!disk.mounted)
+            QSKIP("no tmpfs can be mounted here");
         Pty a, b;
         TrafficRig t({a.Info(), b.Info()});
         auto &w = t.rig.w();
         t.rig.ConnectBothLinked();
-        t.files.paths = {QStringLiteral("/dev/full")};
+        t.files.paths = {disk.dir.filePath(QStringLiteral("record.txt"))};
         Choose(w.Serialcomms1(), "RecordAction");
-        QVERIFY(w.RecordingTxt().Visible());
-        a.Send("still relayed");
-        QCOMPARE(b.Receive(13), QByteArray("still relayed"));
-        QTRY_COMPARE_WITH_TIMEOUT(t.rig.alerts.messages.size(), 1, 5000);
-        QCOMPARE(t.rig.alerts.messages[0].text, QStringLiteral("The recording could not go on."));
-        QVERIFY(!w.RecordingTxt().Visible());
-        QVERIFY(!w.Recording().Active());
-        a.Send("and after");
-        QCOMPARE(b.Receive(9), QByteArray("and after"));
-        QTest::qWait(ui::Recorder::kFlushMs + 200);
+        QVERIFY(w.Recording().Active());
+        QByteArray flood(4 << 20, Qt::Uninitialized);
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(flood.data()), flood.size() / 4);
+        // The device sends on its own, as fast as the window takes it.
+        std::thread device([&] {
+            for (qsizetype done = 0; done < flood.size();) {
+                pollfd p {a.Master(), POLLOUT, 0};
+                ::poll(&p, 1, 100);
+                const ssize_t n = ::write(a.Master(), flood.constData() + done, size_t(flood.size() - done));
+                done += std::max<ssize_t>(0, n);
+            }
+        });
+        QByteArray received;
+        qint64 heldMost = 0;
+        const auto pump = [&](int ms) {
+            QDeadlineTimer deadline(ms);
+            while (received.size() < flood.size() && !deadline.hasExpired()) {
+                received += b.Drain();
+                heldMost = std::max(heldMost, w.SerialController1().Serial().bytesAvailable());
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            }
+        };
+        qsizetype whenShown = -1;
+        t.rig.alerts.whileOpen = [&] { // the box stays open till the flood is through
+            whenShown = received.size();
+            pump(30000);
+        };
+        pump(30000);
+        device.join();
         QCOMPARE(t.rig.alerts.messages.size(), 1);
+        QCOMPARE(t.rig.alerts.messages[0].text, QStringLiteral("The recording could not go on."));
+        QCOMPARE(t.rig.alerts.messages[0].detail, QStringLiteral("No space left on device"));
+        QVERIFY2(whenShown < flood.size() / 2, "the box came after most of the flood");
+        QCOMPARE(received.size(), flood.size());
+        QVERIFY(received == flood);
+        QVERIFY2(heldMost <= SerialController::kWriteHighWaterBytes, qPrintable(QString::number(heldMost)));
+        QVERIFY(!w.RecordingTxt().Visible());
+        QCOMPARE(t.rig.alerts.messages.size(), 1);
+    }
+
+    // A record file deleted or replaced while recording is noticed within
+    // a flush, with one message; closing the window ends a record with
+    // the channels' disconnect lines.
+    void recordEndsWithItsFile()
+    {
+        Pty a, b;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("record.txt"));
+        {
+            TrafficRig t({a.Info(), b.Info()});
+            t.rig.ConnectBoth();
+            t.files.paths = {path, path};
+            Choose(t.rig.w().Serialcomms1(), "RecordAction");
+            QVERIFY(QFile::remove(path));
+            QTRY_COMPARE_WITH_TIMEOUT(t.rig.alerts.messages.size(), 1, ui::Recorder::kFlushMs + 1000);
+            QVERIFY(t.rig.alerts.messages[0].detail.contains(QStringLiteral("removed or replaced")));
+            QVERIFY(!t.rig.w().RecordingTxt().Visible());
+
+            Choose(t.rig.w().Serialcomms1(), "RecordAction");
+            QVERIFY(t.rig.w().Recording().Active());
+            t.rig.w().close();
+        }
+        const QStringList lines = QString::fromUtf8(ReadAll(path)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[0].endsWith(QStringLiteral("-- recording started")));
+        QVERIFY(lines[1].endsWith(QStringLiteral("-- 1 disconnected")));
+        QVERIFY(lines[2].endsWith(QStringLiteral("-- 2 disconnected")));
+        QVERIFY(lines[3].endsWith(QStringLiteral("-- recording stopped")));
+    }
+
+    // An existing record file: Append adds to it, Replace empties it
+    // first, Cancel (or closing the box) leaves it and records nothing.
+    void existingRecordFileIsAppendedOrReplacedAsChosen_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("keepsOld");
+        QTest::addColumn<bool>("records");
+        QTest::newRow("append") << 0 << true << true;
+        QTest::newRow("replace") << 1 << false << true;
+        QTest::newRow("cancel") << 2 << true << false;
+        QTest::newRow("box closed") << -1 << true << false;
+    }
+    void existingRecordFileIsAppendedOrReplacedAsChosen()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, keepsOld);
+        QFETCH(bool, records);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("record.txt"));
+        QFile old(path);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("older record\n");
+        old.close();
+        TrafficRig t({});
+        t.files.paths = {path};
+        t.rig.alerts.answers = {answer};
+        Choose(t.rig.w().Serialcomms1(), "RecordAction");
+        QCOMPARE(t.rig.alerts.questions.size(), 1);
+        QVERIFY(t.rig.alerts.questions[0].text.contains(QStringLiteral("already exists")));
+        QCOMPARE(t.rig.w().Recording().Active(), records);
+        Choose(t.rig.w().Serialcomms1(), "RecordAction"); // Stop, where it records
+        const QByteArray text = ReadAll(path);
+        QCOMPARE(text.startsWith("older record\n"), keepsOld);
+        QCOMPARE(text.contains("recording started"), records);
     }
 };
 

@@ -129,8 +129,9 @@ void MainWindow::ReportSerialError(int channel)
     recorder_.Event(tr("%1 lost: %2").arg(channel).arg(own.controller.ErrorText()));
     if (own.connect.Caption() == texts::kDisconnect)
         DisconnectSteps(channel, own.connect);
-    services_.alerts->Beep();
-    services_.alerts->MsgBox(texts::kSerialError, own.controller.ErrorText());
+    // What led up to the loss is on disk before anyone reads the message.
+    recorder_.Flush();
+    ReportLater(texts::kSerialError, own.controller.ErrorText());
 }
 
 } // namespace ui

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "InitialSettings.h"
+#include "Texts.h"
 
 #include "platform/Pictures.h"
 
@@ -108,9 +109,15 @@ void MainWindow::CreateControls()
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
     Create<Label>("RecordingTxt", ControlRecord("RecordingTxt"));
-    for (int channel : {1, 2})
+    for (int channel : {1, 2}) {
         connect(&Own(channel).text, &TextArea::ContextMenuAboutToShow, this,
                 [this, channel](QMenu *menu) { AddTrafficItems(channel, menu); });
+        Own(channel).text.SetLargeCopyCheck([this](qsizetype chars) {
+            const QString mib = QString::number(double(chars) / (1 << 20), 'f', 0);
+            return services_.alerts->Ask(texts::kLargeCopy.arg(mib), texts::kLargeCopyDetail,
+                                         {texts::kCopy, texts::kCancel}) == 0;
+        });
+    }
     connect(&recorder_, &Recorder::Failed, this, &MainWindow::RecordingFailed);
 
     ApplyTabOrder();

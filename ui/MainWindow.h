@@ -116,6 +116,11 @@ private:
 
     void AddTrafficItems(int channel, QMenu *menu);
     void RecordingFailed(const QString &error);
+    // Beeps now; the box follows once the handler running now has
+    // returned, so no serial or timer handler waits for a person.
+    void ReportLater(const QString &text, const QString &detail);
+    // The record ends with the channels' own disconnect lines.
+    void closeEvent(QCloseEvent *event) override;
 
     Services services_;
     Recorder recorder_;

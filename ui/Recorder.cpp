@@ -1,5 +1,10 @@
 #include "Recorder.h"
 
+#include "platform/Files.h"
+#include "platform/OsSeam.h"
+
+#include <cerrno>
+
 namespace ui {
 
 namespace {
@@ -26,12 +31,22 @@ Recorder::Recorder(Clock clock, QObject *parent) : QObject(parent), clock_(std::
     connect(&flush_, &QTimer::timeout, this, &Recorder::Flush);
 }
 
-bool Recorder::Start(const QString &path, QString *error)
+Recorder::~Recorder() { Stop(); }
+
+bool Recorder::Start(const QString &path, Mode mode, QString *error)
 {
     Stop();
+    if (const QString refused = platform::NotARegularFile(path); !refused.isEmpty()) {
+        *error = refused;
+        return false;
+    }
     file_.setFileName(path);
-    if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        *error = file_.errorString();
+    // Unbuffered: the lines gather in pending_, and a failed write tells
+    // the system's reason at once.
+    const QIODevice::OpenMode how = QIODevice::WriteOnly | QIODevice::Unbuffered |
+                                    (mode == Mode::Append ? QIODevice::Append : QIODevice::Truncate);
+    if (!file_.open(how)) {
+        *error = platform::FailureReason(file_, errno);
         return false;
     }
     flush_.start();
@@ -41,14 +56,12 @@ bool Recorder::Start(const QString &path, QString *error)
 
 void Recorder::Stop()
 {
-    if (!file_.isOpen())
+    if (!Active())
         return;
     Event(QStringLiteral("recording stopped"));
     flush_.stop();
-    if (file_.isOpen()) {
-        file_.flush();
-        file_.close();
-    }
+    Flush();
+    file_.close();
 }
 
 void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
@@ -58,34 +71,47 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
     static constexpr const char *kRoutes[] = {"only shown", "> %1", "echoed"};
     const QByteArray what = QByteArray::number(channel) + ' ' +
                             QByteArray(kRoutes[int(route)]).replace("%1", QByteArray::number(3 - channel));
-    Write(Stamp(clock_()) + "  " + what + "  " + QByteArray(bytes.data(), bytes.size()).toHex(' ').toUpper() + "  " +
-          Printable(bytes) + '\n');
+    Add(Stamp(clock_()) + "  " + what + "  " + QByteArray(bytes.data(), bytes.size()).toHex(' ').toUpper() + "  " +
+        Printable(bytes) + '\n');
 }
 
 void Recorder::Event(const QString &text)
 {
     if (Active())
-        Write(Stamp(clock_()) + "  -- " + text.toUtf8() + '\n');
+        Add(Stamp(clock_()) + "  -- " + text.toUtf8() + '\n');
 }
 
-void Recorder::Write(const QByteArray &line)
+void Recorder::Add(const QByteArray &line)
 {
-    if (file_.write(line) != line.size()) {
-        const QString error = file_.errorString();
-        flush_.stop();
-        file_.close();
-        emit Failed(error);
-    }
+    pending_ += line;
+    if (pending_.size() >= kFlushBytes)
+        Flush();
 }
 
 void Recorder::Flush()
 {
-    if (file_.isOpen() && !file_.flush()) {
-        const QString error = file_.errorString();
-        flush_.stop();
-        file_.close();
-        emit Failed(error);
+    if (!Active())
+        return;
+    if (!platform::os::SameFile(file_.handle(), file_.fileName())) {
+        Fail(tr("%1 was removed or replaced.").arg(file_.fileName()));
+        return;
     }
+    if (pending_.isEmpty())
+        return;
+    errno = 0;
+    if (file_.write(pending_) != pending_.size()) {
+        Fail(platform::FailureReason(file_, errno));
+        return;
+    }
+    pending_.clear();
+}
+
+void Recorder::Fail(const QString &error)
+{
+    flush_.stop();
+    file_.close();
+    pending_.clear();
+    emit Failed(error);
 }
 
 } // namespace ui

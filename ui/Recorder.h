@@ -1,8 +1,10 @@
 #pragma once
 // A text record of both sides: one line per arrival (time to the
 // millisecond, channel and route, hex, printable text) and one per event
-// (ports opened and closed, unplugs, Link and Unlink). Written as bytes
-// arrive and flushed at least once a second; nothing is kept in memory.
+// (ports opened and closed, unplugs, Link and Unlink). Lines gather in
+// memory for at most a second (or 64 KiB) and are then written; a file
+// that is removed or replaced meanwhile, or a write that fails, stops the
+// recording and is reported once through Failed.
 
 #include <QDateTime>
 #include <QFile>
@@ -18,28 +20,36 @@ class Recorder : public QObject {
 public:
     using Clock = std::function<QDateTime()>;
     static constexpr int kFlushMs = 1000;
+    static constexpr qsizetype kFlushBytes = 64 * 1024;
 
     explicit Recorder(Clock clock = &QDateTime::currentDateTime, QObject *parent = nullptr);
+    ~Recorder() override;
 
-    // False with the reason when the file cannot be opened for appending.
-    bool Start(const QString &path, QString *error);
+    enum class Mode { Append, Replace };
+    // False with the reason when the file cannot be opened: only a regular
+    // file, new or existing, is written.
+    bool Start(const QString &path, Mode mode, QString *error);
+    // Writes "recording stopped" and everything still gathered.
     void Stop();
     bool Active() const { return file_.isOpen(); }
 
     enum class Route { Shown, Forwarded, Echoed };
     void Arrival(int channel, Route route, QByteArrayView bytes);
     void Event(const QString &text);
+    // Writes what has gathered now, and checks the file is still there.
+    void Flush();
 
 signals:
     // The file could not be written (disk full, removed): recording stopped.
     void Failed(const QString &error);
 
 private:
-    void Write(const QByteArray &line);
-    void Flush();
+    void Add(const QByteArray &line);
+    void Fail(const QString &error);
 
     Clock clock_;
     QFile file_;
+    QByteArray pending_;
     QTimer flush_;
 };
 

@@ -16,5 +16,13 @@ inline const QString kSerialError = QStringLiteral("A serial port error occurred
 inline const QString kSaveFailed = QStringLiteral("The received bytes could not be saved.");
 inline const QString kRecordingFailed = QStringLiteral("The recording could not go on.");
 inline const QString kRecordingNotStarted = QStringLiteral("The recording could not be started.");
+inline const QString kRecordExists = QStringLiteral("%1 already exists.");
+inline const QString kRecordExistsDetail = QStringLiteral("Add the new record at its end, or replace what it holds?");
+inline const QString kAppend = QStringLiteral("Append");
+inline const QString kReplace = QStringLiteral("Replace");
+inline const QString kCancel = QStringLiteral("Cancel");
+inline const QString kCopy = QStringLiteral("Copy");
+inline const QString kLargeCopy = QStringLiteral("Copy %1 MiB of text to the clipboard?");
+inline const QString kLargeCopyDetail = QStringLiteral("A copy this large takes a few seconds and much memory.");
 
 } // namespace ui::texts

@@ -5,7 +5,11 @@
 #include "MainWindow.h"
 #include "Texts.h"
 
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
+#include <QTimer>
 
 namespace ui {
 
@@ -23,27 +27,34 @@ void MainWindow::AddTrafficItems(int channel, QMenu *menu)
 
 void MainWindow::SaveReceivedBytes(int channel)
 {
-    const QString path = services_.files->SaveFileName(this, tr("Save Received Bytes"));
+    const QString path = services_.files->SaveFileName(this, tr("Save Received Bytes"), FileChooser::Existing::Replace);
     if (path.isEmpty())
         return;
     // The bytes kept at this moment; later arrivals do not change the file.
     auto *saver = new ByteSaver(Own(channel).text.Text(), path, this);
     connect(saver, &ByteSaver::Finished, this, [this](bool ok, const QString &error) {
-        if (ok || error.isEmpty())
-            return; // saved, or cancelled
-        services_.alerts->Beep();
-        services_.alerts->MsgBox(texts::kSaveFailed, error);
+        if (!ok && !error.isEmpty()) // not saved, nor cancelled
+            ReportLater(texts::kSaveFailed, error);
     });
     saver->Start();
 }
 
 void MainWindow::StartRecording()
 {
-    const QString path = services_.files->SaveFileName(this, tr("Record Both Sides"));
+    const QString path = services_.files->SaveFileName(this, tr("Record Both Sides"), FileChooser::Existing::Any);
     if (path.isEmpty())
         return;
+    Recorder::Mode mode = Recorder::Mode::Append;
+    if (QFileInfo(path).isFile()) {
+        const int choice = services_.alerts->Ask(texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
+                                                 texts::kRecordExistsDetail,
+                                                 {texts::kAppend, texts::kReplace, texts::kCancel});
+        if (choice != 0 && choice != 1)
+            return;
+        mode = choice == 0 ? Recorder::Mode::Append : Recorder::Mode::Replace;
+    }
     QString error;
-    if (!recorder_.Start(path, &error)) {
+    if (!recorder_.Start(path, mode, &error)) {
         services_.alerts->Beep();
         services_.alerts->MsgBox(texts::kRecordingNotStarted, error);
         return;
@@ -60,8 +71,22 @@ void MainWindow::StopRecording()
 void MainWindow::RecordingFailed(const QString &error)
 {
     RecordingTxt().SetVisible(false);
+    ReportLater(texts::kRecordingFailed, error);
+}
+
+void MainWindow::ReportLater(const QString &text, const QString &detail)
+{
     services_.alerts->Beep();
-    services_.alerts->MsgBox(texts::kRecordingFailed, error);
+    QTimer::singleShot(0, this, [this, text, detail] { services_.alerts->MsgBox(text, detail); });
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    for (int channel : {1, 2})
+        if (Own(channel).connect.Caption() == texts::kDisconnect)
+            DisconnectSteps(channel, Own(channel).connect);
+    StopRecording();
+    platform::Window::closeEvent(event);
 }
 
 } // namespace ui

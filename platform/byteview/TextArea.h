@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QTimer>
 
+#include <functional>
+
 namespace platform {
 
 class ViewScrollBar;
@@ -50,7 +52,12 @@ public:
     // The context menu's items: Copy, Select All, Show as Hex, Clear, and
     // what the window adds through ContextMenuAboutToShow.
     void FillContextMenu(QMenu *menu);
+    // Copies the selection as shown. Past kAskBeforeCopyChars the text is
+    // built only if `confirm` agrees: a copy that size takes seconds and
+    // several times its size in memory.
     void Copy() const;
+    static constexpr qsizetype kAskBeforeCopyChars = qsizetype(16) << 20;
+    void SetLargeCopyCheck(std::function<bool(qsizetype chars)> confirm) { confirmLargeCopy_ = std::move(confirm); }
 
     bool AtBottom() const;
     // Scrolling in lines.
@@ -132,6 +139,7 @@ private:
     bool framePending_ = false;     // scroll range and paint wait for the frame clock
     QElapsedTimer sinceFlush_;
     qsizetype droppedSeen_ = 0;     // trimmed lines the scroll bar's value counts from
+    std::function<bool(qsizetype)> confirmLargeCopy_;
     QTimer announce_;               // pending word to screen readers
     qsizetype announcedEnd_ = 0;    // end of the text they have heard of
 };

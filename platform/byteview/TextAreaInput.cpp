@@ -48,8 +48,13 @@ QString TextArea::SelectedText() const
 
 void TextArea::Copy() const
 {
-    if (SelectionEnd() > SelectionStart())
-        QApplication::clipboard()->setText(SelectedText());
+    const qsizetype bytes = SelectionEnd() - SelectionStart();
+    if (bytes <= 0)
+        return;
+    const qsizetype chars = hex_ ? 3 * bytes : bytes; // "XX " a byte in hex
+    if (chars > kAskBeforeCopyChars && confirmLargeCopy_ && !confirmLargeCopy_(chars))
+        return;
+    QApplication::clipboard()->setText(SelectedText());
 }
 
 qsizetype TextArea::OffsetAt(QPoint pos) const

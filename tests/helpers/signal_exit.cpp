@@ -1,11 +1,16 @@
 // Starts the program with two pseudo-terminals connected as ports, prints
-// their paths and "ready", then runs until a signal ends it.
+// their paths and "ready", then runs until a signal ends it. With
+// VARDELO_RECORD set it records both sides to that file while the first
+// port's device sends a line every 20 ms.
 
 #include "app/Startup.h"
 #include "platform/Alerts.h"
 #include "ui/MainWindow.h"
 
+#include <QTimer>
+
 #include <cstdio>
+#include <unistd.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <termios.h>
@@ -15,12 +20,20 @@ namespace {
 class PrintingAlerts : public platform::Alerts {
 public:
     void Beep() override {}
+    int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
     void MsgBox(const QString &text, const QString &detail) override
     {
         std::printf("message: %s | %s\n", qPrintable(text), qPrintable(detail));
         std::fflush(stdout);
     }
 };
+
+class EnvFile : public platform::FileChooser {
+public:
+    QString SaveFileName(QWidget *, const QString &, Existing) override { return qEnvironmentVariable("VARDELO_RECORD"); }
+};
+
+int g_firstMaster = -1;
 
 platform::SerialPortInfo OpenPty()
 {
@@ -31,6 +44,8 @@ platform::SerialPortInfo OpenPty()
     if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
         std::exit(2);
     // The masters stay open, like devices that stay plugged in.
+    if (g_firstMaster < 0)
+        g_firstMaster = master;
     return {QString::fromLocal8Bit(name).section(QLatin1Char('/'), -1), QString::fromLocal8Bit(name)};
 }
 
@@ -40,14 +55,24 @@ int main(int argc, char **argv)
 {
     static platform::ListPortEnumerator ports({OpenPty(), OpenPty()});
     static PrintingAlerts alerts;
+    static EnvFile files;
     return startup::Run(argc, argv, alerts, [] {
-        auto *window = new ui::MainWindow({&ports, &alerts});
+        auto *window = new ui::MainWindow({&ports, &alerts, &files});
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->PortListUpdater1_Action(nullptr);
         window->PortListUpdater2_Action(nullptr);
         window->SerialPortsPopupMenu1().SetListIndex(0);
         window->ConnectSerial1_Action(&window->ConnectSerial1());
         window->ConnectSerial2_Action(&window->ConnectSerial2());
+        if (qEnvironmentVariableIsSet("VARDELO_RECORD")) {
+            window->StartRecording();
+            auto *device = new QTimer(window);
+            QObject::connect(device, &QTimer::timeout, [n = 0]() mutable {
+                const QByteArray line = "line " + QByteArray::number(n++) + "\r\n";
+                [[maybe_unused]] const ssize_t written = ::write(g_firstMaster, line.constData(), size_t(line.size()));
+            });
+            device->start(20);
+        }
         for (int i = 0; i < ports.SerialPortCount(); ++i)
             std::printf("port: %s\n", qPrintable(ports.SerialPort(i)->Path));
         std::printf("ready: %d %d\n", window->SerialController1().IsOpen(), window->SerialController2().IsOpen());

@@ -24,6 +24,7 @@ public:
 class PrintingAlerts : public platform::Alerts {
 public:
     void Beep() override { std::printf("beep\n"); }
+    int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
     void MsgBox(const QString &text, const QString &detail) override
     {
         std::printf("message: %s | %s\n", qPrintable(text), qPrintable(detail));

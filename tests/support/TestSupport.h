@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <pty.h>
@@ -131,9 +132,22 @@ struct RecordedMessage {
 class RecordingAlerts : public platform::Alerts {
 public:
     void Beep() override { ++beeps; }
-    void MsgBox(const QString &text, const QString &detail = {}) override { messages.append({text, detail}); }
+    void MsgBox(const QString &text, const QString &detail = {}) override
+    {
+        messages.append({text, detail});
+        if (whileOpen) // a person who leaves the box open a while
+            whileOpen();
+    }
+    int Ask(const QString &text, const QString &detail, const QStringList &) override
+    {
+        questions.append({text, detail});
+        return answers.isEmpty() ? -1 : answers.takeFirst();
+    }
     int beeps = 0;
     QList<RecordedMessage> messages;
+    QList<RecordedMessage> questions;
+    QList<int> answers;
+    std::function<void()> whileOpen;
 };
 
 // The window with an injected port list and recorded alerts.
