@@ -22,6 +22,17 @@ void SystemAlerts::MsgBox(const QString &text, const QString &detail)
     box.exec();
 }
 
+void SystemAlerts::Notice(const QString &text, const QString &detail)
+{
+    auto *box = new QMessageBox(QMessageBox::Information, QApplication::applicationDisplayName(), text,
+                                QMessageBox::Ok, QApplication::activeWindow());
+    box->setObjectName(QStringLiteral("NoticeBox"));
+    box->setInformativeText(detail);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}
+
 int SystemAlerts::Ask(const QString &text, const QString &detail, const QStringList &buttons)
 {
     QMessageBox box(QApplication::activeWindow());

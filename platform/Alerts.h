@@ -17,6 +17,8 @@ public:
     // Modal; the index of the button chosen, -1 when the box was closed
     // without a choice. The last button is the one Escape presses.
     virtual int Ask(const QString &text, const QString &detail, const QStringList &buttons) = 0;
+    // Not modal: says it and returns at once.
+    virtual void Notice(const QString &text, const QString &detail) = 0;
 };
 
 class SystemAlerts : public Alerts {
@@ -24,6 +26,7 @@ public:
     void Beep() override;
     void MsgBox(const QString &text, const QString &detail = {}) override;
     int Ask(const QString &text, const QString &detail, const QStringList &buttons) override;
+    void Notice(const QString &text, const QString &detail) override;
 };
 
 } // namespace platform

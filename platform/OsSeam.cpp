@@ -19,10 +19,15 @@ bool VirtualPortPresent(const QString &) { return false; }
 std::optional<FolderStamp> DeviceFolderStamp(const QString &) { return std::nullopt; }
 // An open file cannot be removed there; only its name can be missing.
 bool SameFile(int, const QString &path) { return QFileInfo::exists(path); }
+std::optional<Process> LockHolder(const QString &) { return std::nullopt; }
+QList<Process> OtherOpeners(const QString &) { return {}; }
 
 } // namespace platform::os
 
 #else
+#include <QCoreApplication>
+
+#include <csignal>
 #include <poll.h>
 #include <sys/stat.h>
 
@@ -75,6 +80,57 @@ std::optional<FolderStamp> DeviceFolderStamp(const QString &dir)
 #else
     return FolderStamp {{st.st_mtim.tv_sec, st.st_mtim.tv_nsec}, {st.st_ctim.tv_sec, st.st_ctim.tv_nsec}};
 #endif
+}
+
+namespace {
+
+QString ProcessName(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    return comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll().trimmed()) : QString();
+}
+
+} // namespace
+
+std::optional<Process> LockHolder(const QString &path)
+{
+    // Locks are named after the device's name below /dev, '/' as '_'.
+    QString name = path.startsWith(QStringLiteral("/dev/")) ? path.mid(5) : QFileInfo(path).fileName();
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *dir : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                            "/var/tmp"}) {
+        QFile lock(QString::fromLatin1(dir) + QStringLiteral("/LCK..") + name);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        const qint64 pid = lock.readLine().trimmed().toLongLong();
+        if (pid > 0 && ::kill(pid_t(pid), 0) == 0)
+            return Process {pid, ProcessName(pid)};
+    }
+    return std::nullopt;
+}
+
+QList<Process> OtherOpeners(const QString &path)
+{
+    const QString device = QFileInfo(path).canonicalFilePath();
+    QList<Process> found;
+    if (device.isEmpty())
+        return found;
+    const qint64 self = QCoreApplication::applicationPid();
+    const QDir proc(QStringLiteral("/proc"));
+    for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number || pid == self)
+            continue;
+        const QDir fds(proc.filePath(entry + QStringLiteral("/fd")));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+            if (fd.symLinkTarget() == device) {
+                found.append({pid, ProcessName(pid)});
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 bool SameFile(int fd, const QString &path)

@@ -44,4 +44,16 @@ std::optional<FolderStamp> DeviceFolderStamp(const QString &dir);
 // it was removed, or another file put in its place.
 bool SameFile(int fd, const QString &path);
 
+// A process, as the system names it.
+struct Process {
+    qint64 pid = 0;
+    QString name;
+};
+// The live process that holds the lock file of the serial device at
+// `path`, as serial ports are locked here (LCK..<name>); none if unlocked.
+std::optional<Process> LockHolder(const QString &path);
+// Other processes that have the device at `path` open, where the system
+// tells (on Linux, /proc/*/fd).
+QList<Process> OtherOpeners(const QString &path);
+
 } // namespace platform::os

@@ -42,6 +42,11 @@ QString OpenFailureReason(QSerialPort::SerialPortError error, const QString &pat
     case QSerialPort::DeviceNotFoundError:
         return QCoreApplication::translate("SerialController", "%1 is not present (it may have been unplugged).").arg(path);
     case QSerialPort::PermissionError:
+        if (const std::optional<os::Process> holder = os::LockHolder(path))
+            return QCoreApplication::translate("SerialController", "%1 is in use by another program (process %2, %3).")
+                .arg(path)
+                .arg(holder->pid)
+                .arg(holder->name);
 #ifdef Q_OS_LINUX
         return QCoreApplication::translate("SerialController",
                    "%1 is in use by another program, or you may not use it. On Linux, serial ports belong to "

@@ -3,6 +3,9 @@
 
 #include "support/TestSupport.h"
 
+#include "platform/OsSeam.h"
+
+#include <QProcess>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -324,6 +327,51 @@ private slots:
         QCOMPARE((other == 1 ? w.ConnectSerial1() : w.ConnectSerial2()).Caption(), QStringLiteral("Disconnect"));
         kept.Send("still here");
         QTRY_COMPARE((other == 1 ? w.Serialcomms1() : w.Serialcomms2()).Text(), QByteArray("still here"));
+    }
+
+    // A port locked by another program is refused as in use, naming the
+    // process, not as a permission problem; a program that takes no lock
+    // but has the device open is told of once, without a box.
+    void anotherProgramOnThePortIsNamed()
+    {
+        Pty a, b;
+        QProcess holder; // stands for another copy of this program
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(holder.waitForStarted());
+        const QString lockName = QStringLiteral("/var/lock/LCK..") + a.Path().mid(5).replace('/', '_');
+        QFile lock(lockName);
+        if (!lock.open(QIODevice::WriteOnly))
+            QSKIP("no lock folder to write to");
+        lock.write(QByteArray::number(holder.processId()) + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        lock.close();
+        QProcess reader; // takes no lock
+        reader.setStandardOutputFile(QProcess::nullDevice());
+        reader.start(QStringLiteral("cat"), {b.Path()});
+        QVERIFY(reader.waitForStarted());
+
+        Rig rig({a.Info(), b.Info()});
+        rig.TickBoth();
+        rig.Pick(1, 0);
+        rig.Connect(1);
+        QFile::remove(lockName);
+        QCOMPARE(rig.alerts.messages.size(), 1);
+        const QString why = rig.alerts.messages[0].detail;
+        QVERIFY2(why.contains(QStringLiteral("in use by another program (process %1, sleep)").arg(holder.processId())),
+                 qPrintable(why));
+        QVERIFY(!why.contains(QStringLiteral("dialout")));
+
+        rig.Pick(2, 1);
+        QTRY_VERIFY(!os::OtherOpeners(b.Path()).isEmpty()); // cat has opened it
+        rig.Connect(2);
+        QCOMPARE(rig.w().ConnectSerial2().Caption(), QStringLiteral("Disconnect"));
+        QCOMPARE(rig.alerts.messages.size(), 1);
+        QCOMPARE(rig.alerts.notices.size(), 1);
+        QVERIFY2(rig.alerts.notices[0].detail.contains(QString::number(reader.processId())),
+                 qPrintable(rig.alerts.notices[0].detail));
+        holder.kill();
+        reader.kill();
+        holder.waitForFinished();
+        reader.waitForFinished();
     }
 
     void errorAfterDisconnectInTheSamePassSaysNothing()

@@ -165,12 +165,15 @@ private slots:
         QCOMPARE(w.SerialPortsPopupMenu2().ListCount(), 3);
         // Both on their last row, but the frozen menu's last is row 1.
         QCOMPARE(w.Loopback(), false);
-        // Channel 2's menu losing its selection disables channel 1's
-        // Disconnect button too.
+        // Channel 2's menu losing its selection disables its own Connect,
+        // never channel 1's Disconnect: a channel can always let go.
         rig.ports.SetPorts({});
         rig.Tick(2);
-        QVERIFY(!w.ConnectSerial1().Enabled());
-        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QVERIFY(!w.ConnectSerial2().Enabled());
+        QVERIFY(w.ConnectSerial1().Enabled());
+        rig.Press(w.ConnectSerial1());
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Connect"));
+        QVERIFY(!w.SerialController1().IsOpen());
     }
 
     void ptyLinksAreTheOnlyVirtualPorts()

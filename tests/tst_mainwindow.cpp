@@ -2,10 +2,15 @@
 
 #include "support/TestSupport.h"
 
+using testing::Pty;
+
 #include "app/App.h"
 #include "platform/Pictures.h"
 
 #include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
 #include <QtTest>
 
 using namespace platform;
@@ -176,17 +181,19 @@ private slots:
                  QStringLiteral("Disconnect, channel 1"));
     }
 
-    void tabOrderRunsChannelTwoFirst()
+    // As the window is read: channel 1, the Link button, channel 2; the
+    // keyboard starts on channel 1's menu.
+    void tabOrderRunsChannelOneFirst()
     {
         Rig rig;
         auto &w = rig.w();
-        const QStringList expected = {"SerialPortsPopupMenu2", "ConnectSerial2", "Label2", "Serialcomms2",
-                                      "SerialPortsPopupMenu1", "Label3", "ConnectSerial1", "LinkBtn",
-                                      "Serialcomms1", "LoopbackTxt", "LinkedTxt"};
+        QCOMPARE(w.focusWidget(), &w.SerialPortsPopupMenu1());
+        const QStringList expected = {"SerialPortsPopupMenu1", "ConnectSerial1", "Serialcomms1", "LinkBtn",
+                                      "SerialPortsPopupMenu2", "ConnectSerial2", "Serialcomms2"};
         QStringList chain;
-        QWidget *at = &w.SerialPortsPopupMenu2();
+        QWidget *at = &w.SerialPortsPopupMenu1();
         while (chain.size() < expected.size()) {
-            if (!at->objectName().isEmpty() && at->parentWidget() == &w)
+            if (!at->objectName().isEmpty() && at->parentWidget() == &w && (at->focusPolicy() & Qt::TabFocus))
                 chain.append(at->objectName());
             at = at->nextInFocusChain();
         }
@@ -236,6 +243,50 @@ private slots:
         QCOMPARE(code, 0);
         QVERIFY(t.elapsed() < 5000);
         QTRY_VERIFY(guard.isNull()); // nobody holds the window after close
+    }
+
+    // Enter on a closed port menu presses its channel's Connect; Shift+F10
+    // opens a text area's menu as the Menu key does.
+    void keyboardReachesConnectAndTheMenu()
+    {
+        Pty a;
+        Rig rig({a.Info()});
+        auto &w = rig.w();
+        rig.TickBoth();
+        QTest::keyClick(&w.SerialPortsPopupMenu1(), Qt::Key_Return);
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QVERIFY(w.SerialController1().IsOpen());
+
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QStringList items;
+        QTimer::singleShot(100, [&] {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                for (QAction *action : popup->findChildren<QAction *>())
+                    items.append(action->objectName());
+                popup->close();
+            }
+        });
+        QTest::keyClick(&w.Serialcomms2(), Qt::Key_F10, Qt::ShiftModifier);
+        QVERIFY2(items.contains(QStringLiteral("CopyAction")) && items.contains(QStringLiteral("SaveAction")),
+                 qPrintable(items.join(' ')));
+    }
+
+    // On Linux a screen reader names a combo box by the label that labels
+    // it: each menu is labelled by its channel's heading.
+    void menusAreLabelledByTheirHeadings()
+    {
+        Rig rig;
+        auto &w = rig.w();
+        const std::pair<QWidget *, QWidget *> pairs[] = {{&w.SerialPortsPopupMenu1(), &w.Label3()},
+                                                         {&w.SerialPortsPopupMenu2(), &w.Label2()}};
+        for (const auto &[menu, heading] : pairs) {
+            QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(menu);
+            QStringList labels;
+            for (const auto &[other, relation] : iface->relations(QAccessible::Label))
+                labels.append(other->text(QAccessible::Name));
+            QCOMPARE(labels, QStringList {static_cast<QLabel *>(heading)->text()});
+        }
     }
 };
 

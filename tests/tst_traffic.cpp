@@ -25,11 +25,13 @@ namespace {
 // Answers every file dialog with the next of its paths.
 class ScriptedFiles : public FileChooser {
 public:
-    QString SaveFileName(QWidget *, const QString &, Existing) override
+    QString SaveFileName(QWidget *, const QString &title, Existing) override
     {
+        titles.append(title);
         return paths.isEmpty() ? QString() : paths.takeFirst();
     }
     QStringList paths;
+    QStringList titles;
 };
 
 // The menu a right-click would show, with its action called `name` run.
@@ -137,6 +139,24 @@ private slots:
         QVERIFY(ReadAll(dir.filePath(QStringLiteral("received.bin"))) == bytes);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 1);
         QCOMPARE(t.rig.alerts.messages.size(), 0);
+    }
+
+    // A save after trimming says, before the file is chosen, how much
+    // older traffic the file will not hold.
+    void saveTellsWhatIsNoLongerKept()
+    {
+        TrafficRig t({});
+        TextArea &area = t.rig.w().Serialcomms1();
+        area.SetKeepBytes(1000);
+        area.AppendText(QByteArray(3048, 'x'));
+        Choose(area, "SaveAction"); // cancelled: no path
+        QCOMPARE(t.files.titles.size(), 1);
+        QVERIFY2(t.files.titles[0].contains(QStringLiteral("the oldest 2")) &&
+                     t.files.titles[0].contains(QStringLiteral("no longer kept")),
+                 qPrintable(t.files.titles[0]));
+        Choose(area, "ClearAction");
+        Choose(area, "SaveAction");
+        QCOMPARE(t.files.titles[1], QStringLiteral("Save Received Bytes"));
     }
 
     void failedSaveLeavesNothing()
@@ -361,6 +381,26 @@ private slots:
         QVERIFY(lines[1].endsWith(QStringLiteral("-- 1 disconnected")));
         QVERIFY(lines[2].endsWith(QStringLiteral("-- 2 disconnected")));
         QVERIFY(lines[3].endsWith(QStringLiteral("-- recording stopped")));
+    }
+
+    // A record that fails while a channel connects cannot cut the connect
+    // short: its box comes once the connect is done.
+    void recordFailingDuringConnectLeavesItWhole()
+    {
+        Pty a;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("record.txt"));
+        TrafficRig t({a.Info()});
+        t.files.paths = {path};
+        Choose(t.rig.w().Serialcomms1(), "RecordAction");
+        QVERIFY(QFile::remove(path));
+        QString captionWhenShown;
+        t.rig.alerts.whileOpen = [&] { captionWhenShown = t.rig.w().ConnectSerial1().Caption(); };
+        t.rig.TickBoth();
+        t.rig.Connect(1);
+        QTRY_COMPARE(t.rig.alerts.messages.size(), 1);
+        QCOMPARE(captionWhenShown, QStringLiteral("Disconnect"));
+        QVERIFY(t.rig.w().SerialController1().IsOpen());
     }
 
     // An existing record file: Append adds to it, Replace empties it

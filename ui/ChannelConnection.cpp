@@ -3,6 +3,8 @@
 #include "MainWindow.h"
 #include "Texts.h"
 
+#include "platform/OsSeam.h"
+
 namespace ui {
 
 using namespace platform;
@@ -66,8 +68,6 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
         return;
     }
 
-    recorder_.Event(shares ? tr("%1 connected, sharing %2 (loopback)").arg(channel).arg(port->Path)
-                           : tr("%1 connected to %2").arg(channel).arg(own.controller.Port()->Path));
     button.SetCaption(texts::kDisconnect);
     own.menu.SetEnabled(false);
     own.timer.SetMode(Timer::kModeOff);
@@ -88,6 +88,27 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
             LinkBtn().SetCaption(texts::kUnlink);
         }
     }
+    // Recorded once the steps are done: a failing record cannot cut them short.
+    recorder_.Event(shares ? tr("%1 connected, sharing %2 (loopback)").arg(channel).arg(port->Path)
+                           : tr("%1 connected to %2").arg(channel).arg(own.controller.Port()->Path));
+    if (!shares)
+        TellOfOtherReaders(channel, own.controller.Port()->Path);
+}
+
+// A program that takes no lock (a terminal, cat) may hold the device open
+// too, and the two readers split its bytes: said once, without a box.
+void MainWindow::TellOfOtherReaders(int channel, const QString &path)
+{
+    const QList<os::Process> others = os::OtherOpeners(path);
+    if (others.isEmpty())
+        return;
+    QStringList who;
+    for (const os::Process &p : others)
+        who.append(tr("process %1 (%2)").arg(p.pid).arg(p.name));
+    const QString text = texts::kAlsoOpen.arg(path);
+    recorder_.Event(tr("%1: %2").arg(channel).arg(text + QLatin1Char(' ') + who.join(QStringLiteral(", "))));
+    services_.alerts->Notice(text, tr("It is open in %1; bytes read there do not reach this window.")
+                                       .arg(who.join(QStringLiteral(", "))));
 }
 
 void MainWindow::DisconnectSteps(int channel, PushButton &button)
@@ -129,8 +150,6 @@ void MainWindow::ReportSerialError(int channel)
     recorder_.Event(tr("%1 lost: %2").arg(channel).arg(own.controller.ErrorText()));
     if (own.connect.Caption() == texts::kDisconnect)
         DisconnectSteps(channel, own.connect);
-    // What led up to the loss is on disk before anyone reads the message.
-    recorder_.Flush();
     ReportLater(texts::kSerialError, own.controller.ErrorText());
 }
 

@@ -18,19 +18,19 @@ void MainWindow::RelayArrival(int channel, SerialController &controller)
     const QByteArray bytes = controller.ReadAll();
     own.text.AppendText(bytes);
 
-    if (!LinkedTxt().Visible()) {
+    SerialController *destination = Destination(channel);
+    if (!destination) {
         recorder_.Arrival(channel, Recorder::Route::Shown, bytes);
         return;
     }
-    SerialController &destination = LoopbackTxt().Visible() ? own.controller : other.controller;
-    destination.Write(bytes);
-    if (&destination == &own.controller) {
+    destination->Write(bytes);
+    if (destination == &own.controller) {
         other.text.AppendText(bytes);
         recorder_.Arrival(channel, Recorder::Route::Echoed, bytes);
     } else {
         recorder_.Arrival(channel, Recorder::Route::Forwarded, bytes);
     }
-    Pace(own.controller, &destination);
+    Pace(own.controller, destination);
 }
 
 // Where a channel's arrivals are written now, if anywhere.

@@ -25,17 +25,18 @@ struct ControlRow {
     bool enabled, visible;
 };
 
-// Creation order; positions in window points.
+// Creation order; positions in window points. Tab order: channel 1 left to
+// right and down, the Link button between, then channel 2.
 constexpr ControlRow kControls[] = {
-    {"SerialPortsPopupMenu2", Kind::PopupMenu, 300, 203, 160, 20, true, 10, "", true, true},
-    {"ConnectSerial2", Kind::PushButton, 300, 235, 69, 20, true, 11, "Connect", true, true},
-    {"Label2", Kind::Label, 300, 171, 129, 20, false, 12, "Vardelo 2 Serial Port", true, true},
-    {"Serialcomms2", Kind::TextArea, 300, 292, 160, 123, true, 13, "", true, true},
-    {"SerialPortsPopupMenu1", Kind::PopupMenu, 20, 203, 160, 20, true, 14, "", true, true},
-    {"Label3", Kind::Label, 20, 171, 107, 20, false, 15, "Vardelo 1 Serial Port", true, true},
-    {"ConnectSerial1", Kind::PushButton, 20, 235, 69, 20, true, 16, "Connect", true, true},
-    {"LinkBtn", Kind::PushButton, 205, 383, 70, 22, true, 17, "Link", false, false},
-    {"Serialcomms1", Kind::TextArea, 20, 292, 160, 123, true, 18, "", true, true},
+    {"SerialPortsPopupMenu2", Kind::PopupMenu, 300, 203, 160, 20, true, 16, "", true, true},
+    {"ConnectSerial2", Kind::PushButton, 300, 235, 69, 20, true, 17, "Connect", true, true},
+    {"Label2", Kind::Label, 300, 171, 129, 20, false, 15, "Vardelo 2 Serial Port", true, true},
+    {"Serialcomms2", Kind::TextArea, 300, 292, 160, 123, true, 18, "", true, true},
+    {"SerialPortsPopupMenu1", Kind::PopupMenu, 20, 203, 160, 20, true, 11, "", true, true},
+    {"Label3", Kind::Label, 20, 171, 107, 20, false, 10, "Vardelo 1 Serial Port", true, true},
+    {"ConnectSerial1", Kind::PushButton, 20, 235, 69, 20, true, 12, "Connect", true, true},
+    {"LinkBtn", Kind::PushButton, 205, 383, 70, 22, true, 14, "Link", false, false},
+    {"Serialcomms1", Kind::TextArea, 20, 292, 160, 123, true, 13, "", true, true},
     {"LoopbackTxt", Kind::Label, 187, 342, 105, 20, false, 19, "Loopback mode", true, false},
     {"LinkedTxt", Kind::Label, 187, 319, 105, 20, false, 20, "<- Linked ->", true, false},
     // Not one of the window's original controls: shown while recording.

@@ -5,6 +5,8 @@
 
 #include "platform/Pictures.h"
 
+#include <QKeyEvent>
+
 namespace ui {
 
 using namespace platform;
@@ -122,6 +124,9 @@ void MainWindow::CreateControls()
 
     ApplyTabOrder();
     DescribeForScreenReaders();
+    for (int channel : {1, 2})
+        Own(channel).menu.installEventFilter(this);
+    SerialPortsPopupMenu1().setFocus(); // where a reader of the window starts
 }
 
 // What a screen reader says for each control: the channel it belongs to,
@@ -130,7 +135,9 @@ void MainWindow::DescribeForScreenReaders()
 {
     for (int channel : {1, 2}) {
         const Channel own = Own(channel);
-        const QString heading = (channel == 1 ? Label3() : Label2()).text();
+        const QString heading = own.heading.text();
+        // Screen readers on Linux name a menu by its label relation.
+        own.heading.setBuddy(&own.menu);
         own.menu.setAccessibleName(tr("%1, port").arg(heading));
         own.connect.SetAccessibleContext(tr(", channel %1").arg(channel));
         own.text.setAccessibleName(tr("Received on channel %1").arg(channel));
@@ -148,8 +155,8 @@ void MainWindow::LayOut()
     for (Label *centred : {&LinkedTxt(), &LoopbackTxt(), &RecordingTxt()})
         centred->SetMaximumTextWidth(column);
     // A heading is as wide as its column at most: the menu below it.
-    Label3().SetMaximumTextWidth(SerialPortsPopupMenu1().width());
-    Label2().SetMaximumTextWidth(SerialPortsPopupMenu2().width());
+    for (int channel : {1, 2})
+        Own(channel).heading.SetMaximumTextWidth(Own(channel).menu.width());
     SetBackdrop(BackdropPicture());
     ApplySettings(*this, settings::WindowRecord());
 }
@@ -167,8 +174,25 @@ const MainWindow::Channel &MainWindow::Own(int channel) const
 MainWindow::Channel MainWindow::LookUpChannel(int channel) const
 {
     if (channel == 1)
-        return {SerialController1(), SerialPortsPopupMenu1(), ConnectSerial1(), Serialcomms1(), PortListUpdater1()};
-    return {SerialController2(), SerialPortsPopupMenu2(), ConnectSerial2(), Serialcomms2(), PortListUpdater2()};
+        return {SerialController1(), SerialPortsPopupMenu1(), ConnectSerial1(), Serialcomms1(), PortListUpdater1(),
+                Label3()};
+    return {SerialController2(), SerialPortsPopupMenu2(), ConnectSerial2(), Serialcomms2(), PortListUpdater2(),
+            Label2()};
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        for (int channel : {1, 2}) {
+            const Channel own = Own(channel);
+            if (watched == &own.menu && (key == Qt::Key_Return || key == Qt::Key_Enter) && own.connect.isEnabled()) {
+                own.connect.click();
+                return true;
+            }
+        }
+    }
+    return platform::Window::eventFilter(watched, event);
 }
 
 } // namespace ui

@@ -87,20 +87,30 @@ private:
         platform::PushButton &connect;
         platform::TextArea &text;
         platform::Timer &timer;
+        platform::Label &heading; // names the channel, above its menu
     };
     const Channel &Own(int channel) const;
     const Channel &Other(int channel) const { return Own(3 - channel); }
     Channel LookUpChannel(int channel) const;
     mutable std::optional<Channel> channels_[2]; // looked up once, on first use
 
+    // MainWindow.cpp: controls and their layout.
     template <typename C>
     C &Create(const char *name, const QByteArray &record);
     void CreateControls();
     void DescribeForScreenReaders();
     void LayOut();
+    // Enter on a closed port menu presses that channel's Connect.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The record ends with the channels' own disconnect lines.
+    void closeEvent(QCloseEvent *event) override;
 
+    // PortDiscovery.cpp
     void RefreshPortList(int channel);
     void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<platform::PushButton *> buttons);
+    bool MenuMatchesPorts(const platform::PopupMenu &menu) const;
+
+    // ChannelConnection.cpp
     void ConnectPressed(int channel, platform::PushButton &button);
     void ConnectSteps(int channel, platform::PushButton &button);
     void DisconnectSteps(int channel, platform::PushButton &button);
@@ -108,19 +118,20 @@ private:
     bool SharesOtherPort(int channel, const std::optional<platform::SerialPortInfo> &port) const;
     std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
     void ReportSerialError(int channel);
-    bool MenuMatchesPorts(const platform::PopupMenu &menu) const;
+    void TellOfOtherReaders(int channel, const QString &path);
+
+    // DataRelay.cpp
     void RelayArrival(int channel, platform::SerialController &controller);
     platform::SerialController *Destination(int channel) const;
     void PaceReading();
     static void Pace(platform::SerialController &source, const platform::SerialController *destination);
 
+    // Traffic.cpp
     void AddTrafficItems(int channel, QMenu *menu);
     void RecordingFailed(const QString &error);
     // Beeps now; the box follows once the handler running now has
     // returned, so no serial or timer handler waits for a person.
     void ReportLater(const QString &text, const QString &detail);
-    // The record ends with the channels' own disconnect lines.
-    void closeEvent(QCloseEvent *event) override;
 
     Services services_;
     Recorder recorder_;

@@ -2,6 +2,7 @@
 // Connect buttons with the menus' selections.
 
 #include "MainWindow.h"
+#include "Texts.h"
 
 namespace ui {
 
@@ -63,9 +64,10 @@ void MainWindow::SerialPortsPopupMenu2_Change(PopupMenu *menu)
 
 void MainWindow::EnableConnectButtons(PopupMenu &changed, std::initializer_list<PushButton *> buttons)
 {
+    // A channel holding a port can always let go of it, whatever the menus show.
     const bool chosen = changed.ListIndex() != -1;
     for (PushButton *button : buttons)
-        button->SetEnabled(chosen);
+        button->SetEnabled(chosen || button->Caption() == texts::kDisconnect);
 }
 
 } // namespace ui

@@ -75,10 +75,13 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
         Printable(bytes) + '\n');
 }
 
+// Events are rare and say most: each is on disk at once.
 void Recorder::Event(const QString &text)
 {
-    if (Active())
-        Add(Stamp(clock_()) + "  -- " + text.toUtf8() + '\n');
+    if (!Active())
+        return;
+    pending_ += Stamp(clock_()) + "  -- " + text.toUtf8() + '\n';
+    Flush();
 }
 
 void Recorder::Add(const QByteArray &line)

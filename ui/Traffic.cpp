@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QTimer>
 
@@ -27,7 +28,12 @@ void MainWindow::AddTrafficItems(int channel, QMenu *menu)
 
 void MainWindow::SaveReceivedBytes(int channel)
 {
-    const QString path = services_.files->SaveFileName(this, tr("Save Received Bytes"), FileChooser::Existing::Replace);
+    // What was trimmed away is not in the file: the dialog says how much.
+    const qsizetype gone = Own(channel).text.Content().Begin();
+    const QString title = gone > 0 ? tr("Save Received Bytes (the oldest %1 are no longer kept)")
+                                         .arg(QLocale().formattedDataSize(gone))
+                                   : tr("Save Received Bytes");
+    const QString path = services_.files->SaveFileName(this, title, FileChooser::Existing::Replace);
     if (path.isEmpty())
         return;
     // The bytes kept at this moment; later arrivals do not change the file.

@@ -108,6 +108,13 @@ void TextArea::keyPressEvent(QKeyEvent *event)
         Copy();
         return;
     }
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        // The menu's other key, as on most desktops.
+        const QPoint at = viewport()->rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, viewport()->mapToGlobal(at));
+        contextMenuEvent(&menu);
+        return;
+    }
     const bool extend = event->modifiers() & Qt::ShiftModifier;
     const bool ctrl = event->modifiers() & Qt::ControlModifier;
     const qsizetype line = text_.LineOf(cursor_);

@@ -143,8 +143,10 @@ public:
         questions.append({text, detail});
         return answers.isEmpty() ? -1 : answers.takeFirst();
     }
+    void Notice(const QString &text, const QString &detail) override { notices.append({text, detail}); }
     int beeps = 0;
     QList<RecordedMessage> messages;
+    QList<RecordedMessage> notices;
     QList<RecordedMessage> questions;
     QList<int> answers;
     std::function<void()> whileOpen;
