@@ -5,8 +5,10 @@ set -euo pipefail
 
 build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
 # Tests: Windows resource and syntax checks, virtual ports, desktop-file and
-# metainfo checks, packaging.
-test=(binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix socat desktop-file-utils appstream dpkg-dev file strace)
+# metainfo checks, packaging, and the window read through the screen
+# readers' accessibility bus in a real X server.
+test=(binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix socat desktop-file-utils appstream dpkg-dev file strace
+      xvfb xauth at-spi2-core dbus-x11 python3-pyatspi gir1.2-atspi-2.0)
 
 want=("${build[@]}")
 [ "${1:-app}" = test ] && want+=("${test[@]}")
