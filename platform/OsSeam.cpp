@@ -19,6 +19,9 @@ bool VirtualPortPresent(const QString &) { return false; }
 std::optional<FolderStamp> DeviceFolderStamp(const QString &) { return std::nullopt; }
 // An open file cannot be removed there; only its name can be missing.
 bool SameFile(int, const QString &path) { return QFileInfo::exists(path); }
+bool RequestLowLatency(PortHandle) { return false; }
+std::optional<LineSettings> DeviceLine(PortHandle) { return std::nullopt; }
+void SetFlowCharacters(PortHandle) {}
 std::optional<Process> LockHolder(const QString &) { return std::nullopt; }
 QList<Process> OtherOpeners(const QString &) { return {}; }
 
@@ -29,6 +32,11 @@ QList<Process> OtherOpeners(const QString &) { return {}; }
 
 #include <csignal>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#ifdef Q_OS_LINUX
+#include <linux/serial.h>
+#endif
 #include <sys/stat.h>
 
 namespace platform::os {
@@ -131,6 +139,75 @@ QList<Process> OtherOpeners(const QString &path)
         }
     }
     return found;
+}
+
+bool RequestLowLatency(PortHandle handle)
+{
+#ifdef Q_OS_LINUX
+    serial_struct serial {};
+    if (::ioctl(handle, TIOCGSERIAL, &serial) != 0)
+        return false; // a pty, or a driver without the flag
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(handle, TIOCSSERIAL, &serial) == 0;
+#else
+    (void)handle;
+    return false;
+#endif
+}
+
+std::optional<LineSettings> DeviceLine(PortHandle handle)
+{
+    termios t {};
+    if (::tcgetattr(handle, &t) != 0)
+        return std::nullopt;
+    LineSettings line;
+    line.baud = 0;
+#ifdef Q_OS_LINUX
+    // The speed as a number, custom rates too (termios2).
+    struct {
+        tcflag_t iflag, oflag, cflag, lflag;
+        cc_t line;
+        cc_t cc[19];
+        speed_t ispeed, ospeed;
+    } t2 {};
+    if (::ioctl(handle, _IOR('T', 0x2A, decltype(t2)), &t2) == 0) // TCGETS2
+        line.baud = qint32(t2.ospeed);
+#endif
+    static const std::pair<speed_t, qint32> kSpeeds[] = {
+        {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300}, {B600, 600},
+        {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600}, {B19200, 19200},
+        {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+    for (const auto &[code, rate] : kSpeeds)
+        if (line.baud == 0 && ::cfgetospeed(&t) == code)
+            line.baud = rate;
+    switch (t.c_cflag & CSIZE) {
+    case CS5: line.dataBits = QSerialPort::Data5; break;
+    case CS6: line.dataBits = QSerialPort::Data6; break;
+    case CS7: line.dataBits = QSerialPort::Data7; break;
+    default: line.dataBits = QSerialPort::Data8; break;
+    }
+    const bool odd = t.c_cflag & PARODD;
+#ifdef CMSPAR
+    if ((t.c_cflag & PARENB) && (t.c_cflag & CMSPAR))
+        line.parity = odd ? QSerialPort::MarkParity : QSerialPort::SpaceParity;
+    else
+#endif
+        line.parity = !(t.c_cflag & PARENB) ? QSerialPort::NoParity : odd ? QSerialPort::OddParity : QSerialPort::EvenParity;
+    line.stopBits = (t.c_cflag & CSTOPB) ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    line.flow = (t.c_cflag & CRTSCTS) ? QSerialPort::HardwareControl
+                : (t.c_iflag & IXON)  ? QSerialPort::SoftwareControl
+                                      : QSerialPort::NoFlowControl;
+    return line;
+}
+
+void SetFlowCharacters(PortHandle handle)
+{
+    termios t {};
+    if (::tcgetattr(handle, &t) != 0)
+        return;
+    t.c_cc[VSTART] = 0x11;
+    t.c_cc[VSTOP] = 0x13;
+    ::tcsetattr(handle, TCSANOW, &t);
 }
 
 bool SameFile(int fd, const QString &path)

@@ -3,11 +3,14 @@
 // telling a lost device from a passing error, finding virtual ports, and
 // noticing that the device folder changed.
 
+#include "LineSettings.h"
+
 #include <QList>
 #include <QSerialPort>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 namespace platform {
 
@@ -20,6 +23,9 @@ struct SerialPortInfo {
 } // namespace platform
 
 namespace platform::os {
+
+// A port's system handle: a file descriptor, or a Windows HANDLE.
+using PortHandle = decltype(std::declval<QSerialPort>().handle());
 
 // Whether an open port's device is gone (unplugged, hung up), as opposed
 // to a passing condition that Qt reports with the same error code.
@@ -43,6 +49,17 @@ std::optional<FolderStamp> DeviceFolderStamp(const QString &dir);
 // Whether the open file `fd` is still the file `path` names: false once
 // it was removed, or another file put in its place.
 bool SameFile(int fd, const QString &path);
+
+// Asks the serial driver to pass received bytes on at once (Linux's
+// low-latency flag); false where it refuses or has no such flag.
+bool RequestLowLatency(PortHandle handle);
+
+// The line settings the open device really has, where the system tells;
+// a driver may keep some of its own (a pty: always 8 bits, no parity).
+std::optional<LineSettings> DeviceLine(PortHandle handle);
+// Software flow control pauses and resumes on ^S and ^Q: set them, as a
+// device opened with its control characters cleared lacks them.
+void SetFlowCharacters(PortHandle handle);
 
 // A process, as the system names it.
 struct Process {

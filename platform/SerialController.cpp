@@ -68,6 +68,12 @@ QSet<QString> &HeldDevices()
     return held;
 }
 
+SerialController::LowLatencyRequest &LowLatency()
+{
+    static SerialController::LowLatencyRequest request = &os::RequestLowLatency;
+    return request;
+}
+
 QString DeviceKey(const QString &path)
 {
     const QString canonical = QFileInfo(path).canonicalFilePath();
@@ -187,7 +193,40 @@ bool SerialController::Open()
     HeldDevices().insert(device_);
     held_ = true;
     failing_ = false;
+    LowLatency()(serial_.handle());
+    os::SetFlowCharacters(serial_.handle());
     return true;
+}
+
+void SerialController::SetLowLatencyRequest(LowLatencyRequest request)
+{
+    LowLatency() = request ? request : &os::RequestLowLatency;
+}
+
+bool SerialController::SetLine(const LineSettings &line)
+{
+    const LineSettings old = Line();
+    // Stored for the next open on a closed port; on an open one, only
+    // what the device really took counts (1.5 stop bits read back as 2).
+    bool taken = line.ApplyTo(serial_);
+    if (taken && serial_.isOpen()) {
+        os::SetFlowCharacters(serial_.handle());
+        if (const std::optional<LineSettings> device = os::DeviceLine(serial_.handle())) {
+            LineSettings expected = line;
+            if (expected.stopBits == QSerialPort::OneAndHalfStop)
+                expected.stopBits = QSerialPort::TwoStop;
+            taken = *device == expected;
+        }
+    }
+    if (taken) {
+        errorText_.clear();
+        return true;
+    }
+    errorText_ = tr("%1 does not take %2; %3 stays in force.")
+                     .arg(port_ ? port_->Path : serial_.portName(), line.Summary(), old.Summary());
+    old.ApplyTo(serial_);
+    serial_.clearError();
+    return false;
 }
 
 void SerialController::Close()

@@ -4,6 +4,7 @@
 // device is lost while open is closed and reported once. Passing errors
 // are cleared and reading goes on.
 
+#include "LineSettings.h"
 #include "PortEnumerator.h"
 #include "SettingsRecord.h"
 
@@ -51,6 +52,15 @@ public:
     bool ReadingHeld() const { return readingHeld_; }
     // Line settings and state, read-only.
     const QSerialPort &Serial() const { return serial_; }
+    LineSettings Line() const { return LineSettings::Of(serial_); }
+    // Sets the line, on an open port at once. When the driver refuses a
+    // setting the old ones stay in force and ErrorText() says why.
+    bool SetLine(const LineSettings &line);
+    // Asked of the driver on every open: hand received bytes on at once
+    // rather than at a USB adapter's latency timer. A refusal (a pty)
+    // changes nothing. Replaceable, so that the request can be seen.
+    using LowLatencyRequest = bool (*)(os::PortHandle handle);
+    static void SetLowLatencyRequest(LowLatencyRequest request);
 
     // What the handlers asked of the modem lines since the port opened;
     // a device without them (a pty) cannot show it.

@@ -218,8 +218,8 @@ private slots:
         const QString at = QStringLiteral("2026-12-08 14:03:07.412  ");
         const QStringList expected = {
             at + "-- recording started",
-            at + "-- 1 connected to " + a.Path(),
-            at + "-- 2 connected to " + b.Path(),
+            at + "-- 1 connected to " + a.Path() + " at 9600 8N1",
+            at + "-- 2 connected to " + b.Path() + " at 9600 8N1",
             at + "-- linked",
             at + "1 > 2  02 31 30 0D 0A  .10..",
             at + "2 > 1  6F 6B  ok",
@@ -227,7 +227,7 @@ private slots:
             at + "1 only shown  7A  z",
             at + "-- 1 disconnected",
             at + "-- 2 disconnected",
-            at + "-- 1 connected to " + b.Path(),
+            at + "-- 1 connected to " + b.Path() + " at 9600 8N1",
             at + "-- 2 connected, sharing " + b.Path() + " (loopback)",
             at + "1 echoed  65  e",
             at + "-- recording stopped",

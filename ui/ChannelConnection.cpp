@@ -89,8 +89,11 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
         }
     }
     // Recorded once the steps are done: a failing record cannot cut them short.
+    ShowLineSettings();
     recorder_.Event(shares ? tr("%1 connected, sharing %2 (loopback)").arg(channel).arg(port->Path)
-                           : tr("%1 connected to %2").arg(channel).arg(own.controller.Port()->Path));
+                           : tr("%1 connected to %2 at %3")
+                                 .arg(channel)
+                                 .arg(own.controller.Port()->Path, own.controller.Line().Summary()));
     if (!shares)
         TellOfOtherReaders(channel, own.controller.Port()->Path);
 }
@@ -139,6 +142,7 @@ void MainWindow::CloseChannel(int number, PushButton &button, bool resetLink)
     button.SetCaption(texts::kConnect);
     channel.menu.SetEnabled(true);
     channel.timer.SetMode(Timer::kModeMultiple);
+    ShowLineSettings();
     PaceReading();
 }
 

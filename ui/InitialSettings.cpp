@@ -41,6 +41,9 @@ constexpr ControlRow kControls[] = {
     {"LinkedTxt", Kind::Label, 187, 319, 105, 20, false, 20, "<- Linked ->", true, false},
     // Not one of the window's original controls: shown while recording.
     {"RecordingTxt", Kind::Label, 187, 296, 105, 20, false, 21, "Recording", true, false},
+    // Nor these: each channel's line settings, below its Connect button.
+    {"LineTxt1", Kind::Label, 20, 262, 160, 20, false, 22, "9600 8N1", true, true},
+    {"LineTxt2", Kind::Label, 300, 262, 160, 20, false, 23, "9600 8N1", true, true},
 };
 
 const QColor kWhite(255, 255, 255);

@@ -39,6 +39,10 @@ MainWindow::MainWindow(Services services)
         static SystemFileChooser files;
         services_.files = &files;
     }
+    if (!services_.lines) {
+        static DialogLineSettingsChooser lines;
+        services_.lines = &lines;
+    }
     setObjectName(QStringLiteral("MainWindow"));
     RegisterImplicit(QString::fromLatin1(kImplicitClassName));
     CreateControls();
@@ -111,6 +115,8 @@ void MainWindow::CreateControls()
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
     Create<Label>("RecordingTxt", ControlRecord("RecordingTxt"));
+    Create<Label>("LineTxt1", ControlRecord("LineTxt1"));
+    Create<Label>("LineTxt2", ControlRecord("LineTxt2"));
     for (int channel : {1, 2}) {
         connect(&Own(channel).text, &TextArea::ContextMenuAboutToShow, this,
                 [this, channel](QMenu *menu) { AddTrafficItems(channel, menu); });
@@ -126,6 +132,7 @@ void MainWindow::CreateControls()
     DescribeForScreenReaders();
     for (int channel : {1, 2})
         Own(channel).menu.installEventFilter(this);
+    ShowLineSettings();
     SerialPortsPopupMenu1().setFocus(); // where a reader of the window starts
 }
 
@@ -155,8 +162,10 @@ void MainWindow::LayOut()
     for (Label *centred : {&LinkedTxt(), &LoopbackTxt(), &RecordingTxt()})
         centred->SetMaximumTextWidth(column);
     // A heading is as wide as its column at most: the menu below it.
-    for (int channel : {1, 2})
+    for (int channel : {1, 2}) {
         Own(channel).heading.SetMaximumTextWidth(Own(channel).menu.width());
+        Own(channel).line.SetMaximumTextWidth(Own(channel).line.width());
+    }
     SetBackdrop(BackdropPicture());
     ApplySettings(*this, settings::WindowRecord());
 }
@@ -175,9 +184,9 @@ MainWindow::Channel MainWindow::LookUpChannel(int channel) const
 {
     if (channel == 1)
         return {SerialController1(), SerialPortsPopupMenu1(), ConnectSerial1(), Serialcomms1(), PortListUpdater1(),
-                Label3()};
+                Label3(),            LineTxt1()};
     return {SerialController2(), SerialPortsPopupMenu2(), ConnectSerial2(), Serialcomms2(), PortListUpdater2(),
-            Label2()};
+            Label2(),            LineTxt2()};
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

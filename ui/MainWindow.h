@@ -3,6 +3,7 @@
 // each, and the link controls between them. All state lives in the
 // controls; the handlers below are the only code that changes it.
 
+#include "LineSettingsDialog.h"
 #include "Recorder.h"
 
 #include "platform/Alerts.h"
@@ -28,6 +29,7 @@ public:
         platform::Alerts *alerts;
         platform::FileChooser *files = nullptr; // the system's dialog when none
         Recorder::Clock clock = {};              // the local time when none
+        LineSettingsChooser *lines = nullptr;   // the Line Settings dialog when none
     };
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
@@ -57,6 +59,8 @@ public:
     platform::Label &LoopbackTxt() const { return Control<platform::Label>(QStringLiteral("LoopbackTxt")); }
     platform::Label &LinkedTxt() const { return Control<platform::Label>(QStringLiteral("LinkedTxt")); }
     platform::Label &RecordingTxt() const { return Control<platform::Label>(QStringLiteral("RecordingTxt")); }
+    platform::Label &LineTxt1() const { return Control<platform::Label>(QStringLiteral("LineTxt1")); }
+    platform::Label &LineTxt2() const { return Control<platform::Label>(QStringLiteral("LineTxt2")); }
 
     // Port discovery.
     void PortListUpdater1_Action(platform::Timer *timer);
@@ -78,6 +82,8 @@ public:
     void StartRecording();
     void StopRecording();
     const Recorder &Recording() const { return recorder_; }
+    // Line settings: from the text areas' context menus.
+    void ChangeLineSettings(int channel);
 
 private:
     // One side of the window; "own" is the side that raised the event.
@@ -88,6 +94,7 @@ private:
         platform::TextArea &text;
         platform::Timer &timer;
         platform::Label &heading; // names the channel, above its menu
+        platform::Label &line;    // its line settings, below Connect
     };
     const Channel &Own(int channel) const;
     const Channel &Other(int channel) const { return Own(3 - channel); }
@@ -119,6 +126,10 @@ private:
     std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
     void ReportSerialError(int channel);
     void TellOfOtherReaders(int channel, const QString &path);
+
+    // LineControl.cpp
+    platform::SerialController &LineOwner(int channel) const;
+    void ShowLineSettings();
 
     // DataRelay.cpp
     void RelayArrival(int channel, platform::SerialController &controller);

@@ -22,6 +22,7 @@ inline const QString kAppend = QStringLiteral("Append");
 inline const QString kReplace = QStringLiteral("Replace");
 inline const QString kCancel = QStringLiteral("Cancel");
 inline const QString kCopy = QStringLiteral("Copy");
+inline const QString kLineNotSet = QStringLiteral("The line settings could not be changed.");
 inline const QString kAlsoOpen = QStringLiteral("Another program also has %1 open.");
 inline const QString kLargeCopy = QStringLiteral("Copy %1 MiB of text to the clipboard?");
 inline const QString kLargeCopyDetail = QStringLiteral("A copy this large takes a few seconds and much memory.");

@@ -24,6 +24,9 @@ void MainWindow::AddTrafficItems(int channel, QMenu *menu)
                           ? menu->addAction(tr("Stop &Recording"), this, &MainWindow::StopRecording)
                           : menu->addAction(tr("&Record Both Sides…"), this, &MainWindow::StartRecording);
     record->setObjectName(QStringLiteral("RecordAction"));
+    menu->addSeparator();
+    menu->addAction(tr("&Line Settings…"), this, [this, channel] { ChangeLineSettings(channel); })
+        ->setObjectName(QStringLiteral("LineSettingsAction"));
 }
 
 void MainWindow::SaveReceivedBytes(int channel)

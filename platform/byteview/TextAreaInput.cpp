@@ -184,7 +184,7 @@ void TextArea::FillContextMenu(QMenu *menu)
     hex->setObjectName(QStringLiteral("HexAction"));
     hex->setCheckable(true);
     hex->setChecked(hex_);
-    menu->addAction(tr("C&lear"), this, [this] { SetText({}); })->setObjectName(QStringLiteral("ClearAction"));
+    menu->addAction(tr("Cl&ear"), this, [this] { SetText({}); })->setObjectName(QStringLiteral("ClearAction"));
     emit ContextMenuAboutToShow(menu);
 }
 

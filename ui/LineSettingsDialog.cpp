@@ -1,0 +1,109 @@
+#include "LineSettingsDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QIntValidator>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace ui {
+
+using platform::LineSettings;
+
+namespace {
+
+constexpr int kMaxRate = 40'000'000; // room for custom rates past the standard ones
+
+QComboBox *Choices(QWidget *parent, const char *name, std::initializer_list<std::pair<QString, int>> items)
+{
+    auto *box = new QComboBox(parent);
+    box->setObjectName(QString::fromLatin1(name));
+    for (const auto &[text, value] : items)
+        box->addItem(text, value);
+    return box;
+}
+
+void Pick(QComboBox *box, int value)
+{
+    box->setCurrentIndex(std::max(0, box->findData(value)));
+}
+
+} // namespace
+
+LineSettingsDialog::LineSettingsDialog(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("LineSettingsDialog"));
+    speed_ = new QComboBox(this);
+    speed_->setObjectName(QStringLiteral("Speed"));
+    speed_->setEditable(true);
+    speed_->setInsertPolicy(QComboBox::NoInsert);
+    // Completion would turn a typed 250000 into the listed 2500000.
+    speed_->setCompleter(nullptr);
+    speed_->setValidator(new QIntValidator(1, kMaxRate, speed_));
+    for (qint32 rate : LineSettings::StandardRates())
+        speed_->addItem(QString::number(rate));
+    dataBits_ = Choices(this, "DataBits", {{QStringLiteral("5"), QSerialPort::Data5}, {QStringLiteral("6"), QSerialPort::Data6},
+                                           {QStringLiteral("7"), QSerialPort::Data7}, {QStringLiteral("8"), QSerialPort::Data8}});
+    parity_ = Choices(this, "Parity", {});
+    for (QSerialPort::Parity p : {QSerialPort::NoParity, QSerialPort::EvenParity, QSerialPort::OddParity,
+                                  QSerialPort::MarkParity, QSerialPort::SpaceParity})
+        parity_->addItem(LineSettings::ParityName(p), int(p));
+    stopBits_ = Choices(this, "StopBits", {});
+    for (QSerialPort::StopBits s : {QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop})
+        stopBits_->addItem(LineSettings::StopBitsName(s), int(s));
+    flow_ = Choices(this, "FlowControl", {});
+    for (QSerialPort::FlowControl f : {QSerialPort::NoFlowControl, QSerialPort::HardwareControl, QSerialPort::SoftwareControl})
+        flow_->addItem(LineSettings::FlowName(f), int(f));
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto *form = new QFormLayout(this);
+    form->addRow(tr("&Speed (bit/s):"), speed_);
+    form->addRow(tr("&Data bits:"), dataBits_);
+    form->addRow(tr("&Parity:"), parity_);
+    form->addRow(tr("S&top bits:"), stopBits_);
+    form->addRow(tr("&Flow control:"), flow_);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // OK only while the speed is a whole number.
+    connect(speed_, &QComboBox::currentTextChanged, this,
+            [this, ok = buttons->button(QDialogButtonBox::Ok)] { ok->setEnabled(Chosen().has_value()); });
+}
+
+void LineSettingsDialog::Show(const LineSettings &line)
+{
+    speed_->setCurrentText(QString::number(line.baud));
+    Pick(dataBits_, line.dataBits);
+    Pick(parity_, line.parity);
+    Pick(stopBits_, line.stopBits);
+    Pick(flow_, line.flow);
+    // Focus starts on the speed, ready to be typed over.
+    speed_->setFocus();
+    speed_->lineEdit()->selectAll();
+}
+
+std::optional<LineSettings> LineSettingsDialog::Chosen() const
+{
+    bool ok = false;
+    const qint32 baud = speed_->currentText().trimmed().toInt(&ok);
+    if (!ok || baud <= 0)
+        return std::nullopt;
+    return LineSettings {baud, QSerialPort::DataBits(dataBits_->currentData().toInt()),
+                         QSerialPort::Parity(parity_->currentData().toInt()),
+                         QSerialPort::StopBits(stopBits_->currentData().toInt()),
+                         QSerialPort::FlowControl(flow_->currentData().toInt())};
+}
+
+std::optional<LineSettings> DialogLineSettingsChooser::Choose(QWidget *parent, const QString &channel,
+                                                       const LineSettings &current)
+{
+    LineSettingsDialog dialog(parent);
+    dialog.setWindowTitle(LineSettingsDialog::tr("Line Settings: %1").arg(channel));
+    dialog.Show(current);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.Chosen();
+}
+
+} // namespace ui
