@@ -21,6 +21,7 @@ std::optional<FolderStamp> DeviceFolderStamp(const QString &) { return std::null
 bool SameFile(int, const QString &path) { return QFileInfo::exists(path); }
 bool RequestLowLatency(PortHandle) { return false; }
 std::optional<LineSettings> DeviceLine(PortHandle) { return std::nullopt; }
+std::optional<qint64> DriverOverruns(PortHandle) { return std::nullopt; }
 void SetFlowCharacters(PortHandle) {}
 std::optional<Process> LockHolder(const QString &) { return std::nullopt; }
 QList<Process> OtherOpeners(const QString &) { return {}; }
@@ -198,6 +199,18 @@ std::optional<LineSettings> DeviceLine(PortHandle handle)
                 : (t.c_iflag & IXON)  ? QSerialPort::SoftwareControl
                                       : QSerialPort::NoFlowControl;
     return line;
+}
+
+std::optional<qint64> DriverOverruns(PortHandle handle)
+{
+#ifdef Q_OS_LINUX
+    serial_icounter_struct counts {};
+    if (::ioctl(handle, TIOCGICOUNT, &counts) == 0)
+        return qint64(counts.overrun) + qint64(counts.buf_overrun);
+#else
+    (void)handle;
+#endif
+    return std::nullopt;
 }
 
 void SetFlowCharacters(PortHandle handle)

@@ -57,6 +57,10 @@ bool RequestLowLatency(PortHandle handle);
 // The line settings the open device really has, where the system tells;
 // a driver may keep some of its own (a pty: always 8 bits, no parity).
 std::optional<LineSettings> DeviceLine(PortHandle handle);
+// Bytes the serial driver has dropped since the port opened (its overrun
+// counts); none where the driver keeps no count (a pty drops nothing).
+std::optional<qint64> DriverOverruns(PortHandle handle);
+
 // Software flow control pauses and resumes on ^S and ^Q: set them, as a
 // device opened with its control characters cleared lacks them.
 void SetFlowCharacters(PortHandle handle);

@@ -68,6 +68,12 @@ QSet<QString> &HeldDevices()
     return held;
 }
 
+SerialController::OverrunCount &Overruns()
+{
+    static SerialController::OverrunCount count = &os::DriverOverruns;
+    return count;
+}
+
 SerialController::LowLatencyRequest &LowLatency()
 {
     static SerialController::LowLatencyRequest request = &os::RequestLowLatency;
@@ -196,6 +202,16 @@ bool SerialController::Open()
     LowLatency()(serial_.handle());
     os::SetFlowCharacters(serial_.handle());
     return true;
+}
+
+void SerialController::SetOverrunCount(OverrunCount count)
+{
+    Overruns() = count ? count : &os::DriverOverruns;
+}
+
+std::optional<qint64> SerialController::DriverOverruns() const
+{
+    return serial_.isOpen() ? Overruns()(serial_.handle()) : std::nullopt;
 }
 
 void SerialController::SetLowLatencyRequest(LowLatencyRequest request)

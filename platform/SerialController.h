@@ -61,6 +61,12 @@ public:
     // changes nothing. Replaceable, so that the request can be seen.
     using LowLatencyRequest = bool (*)(os::PortHandle handle);
     static void SetLowLatencyRequest(LowLatencyRequest request);
+    // Bytes the driver has dropped, where it counts them; a device with no
+    // flow control drops what arrives while reading is held. Replaceable,
+    // as no pty drops anything.
+    std::optional<qint64> DriverOverruns() const;
+    using OverrunCount = std::optional<qint64> (*)(os::PortHandle handle);
+    static void SetOverrunCount(OverrunCount count);
 
     // What the handlers asked of the modem lines since the port opened;
     // a device without them (a pty) cannot show it.

@@ -199,6 +199,42 @@ private slots:
         QVERIFY(!os::RequestLowLatency(t.rig.w().SerialController1().Serial().handle()));
     }
 
+    // A held source whose line has no flow control may lose bytes in its
+    // driver: said once per link, with the driver's count, not at every
+    // hold. A pty keeps no count and drops nothing, so is not warned of.
+    void holdingADeviceWithoutFlowControlIsToldOfOnce()
+    {
+        Pty a, b;
+        LineRig t({a.Info(), b.Info()});
+        t.rig.ConnectBothLinked();
+        SerialController &source = t.rig.w().SerialController1();
+        // b reads nothing, so the queue to it passes its high-water mark.
+        const auto floodUntilHeld = [&] {
+            const QByteArray chunk(64 * 1024, 'f');
+            QDeadlineTimer deadline(20000);
+            while (!source.ReadingHeld() && !deadline.hasExpired()) {
+                [[maybe_unused]] const ssize_t n = ::write(a.Master(), chunk.constData(), size_t(chunk.size()));
+                QCoreApplication::processEvents();
+            }
+            return source.ReadingHeld();
+        };
+        QVERIFY(floodUntilHeld());
+        QCOMPARE(t.rig.alerts.notices.size(), 0);
+
+        SerialController::SetOverrunCount([](os::PortHandle) { return std::optional<qint64>(5); });
+        for (int episode = 0; episode < 2; ++episode) {
+            while (source.ReadingHeld()) { // b drains, reading resumes
+                b.Drain();
+                QCoreApplication::processEvents();
+            }
+            QVERIFY(floodUntilHeld());
+        }
+        SerialController::SetOverrunCount(nullptr);
+        QCOMPARE(t.rig.alerts.notices.size(), 1);
+        QCOMPARE(t.rig.alerts.notices[0].text, QStringLiteral("Channel 1 receives faster than channel 2 can send on."));
+        QVERIFY(t.rig.alerts.notices[0].detail.contains(QStringLiteral("(5 bytes so far)")));
+    }
+
     // The dialog starts on the speed, ready to be typed over, and takes
     // only a whole number there.
     void dialogTakesAnyWholeRate()

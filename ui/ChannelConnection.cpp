@@ -143,6 +143,7 @@ void MainWindow::CloseChannel(int number, PushButton &button, bool resetLink)
     channel.menu.SetEnabled(true);
     channel.timer.SetMode(Timer::kModeMultiple);
     ShowLineSettings();
+    toldOfLoss_[number - 1] = false;
     PaceReading();
 }
 

@@ -2,6 +2,7 @@
 // say, nowhere further, to the other port, or back to the own port.
 
 #include "MainWindow.h"
+#include "Texts.h"
 
 namespace ui {
 
@@ -30,7 +31,7 @@ void MainWindow::RelayArrival(int channel, SerialController &controller)
     } else {
         recorder_.Arrival(channel, Recorder::Route::Forwarded, bytes);
     }
-    Pace(own.controller, destination);
+    Pace(channel, destination);
 }
 
 // Where a channel's arrivals are written now, if anywhere.
@@ -48,16 +49,37 @@ SerialController *MainWindow::Destination(int channel) const
 void MainWindow::PaceReading()
 {
     for (int channel : {1, 2})
-        Pace(Own(channel).controller, Destination(channel));
+        Pace(channel, Destination(channel));
 }
 
-void MainWindow::Pace(SerialController &source, const SerialController *destination)
+void MainWindow::Pace(int channel, const SerialController *destination)
 {
+    SerialController &source = Own(channel).controller;
     const qint64 queued = destination ? destination->BytesToWrite() : 0;
-    if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes)
+    if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes) {
         source.HoldReading(true);
-    else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes)
+        TellOfPossibleLoss(channel);
+    } else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes) {
         source.HoldReading(false);
+    }
+}
+
+// A device with flow control waits while its channel is held; one without
+// goes on sending, and its driver drops what does not fit. Said once, not
+// at every hold, with the driver's count where it keeps one.
+void MainWindow::TellOfPossibleLoss(int channel)
+{
+    SerialController &source = Own(channel).controller;
+    if (toldOfLoss_[channel - 1] || source.Line().flow != QSerialPort::NoFlowControl)
+        return;
+    const std::optional<qint64> dropped = source.DriverOverruns();
+    if (!dropped)
+        return; // the driver cannot drop (a pty holds the sender)
+    toldOfLoss_[channel - 1] = true;
+    const QString text = texts::kFasterThanOnward.arg(channel).arg(3 - channel);
+    const QString detail = texts::kMayLoseBytes.arg(*dropped);
+    recorder_.Event(tr("%1 held: %2 %3").arg(channel).arg(text, detail));
+    services_.alerts->Notice(text, detail);
 }
 
 } // namespace ui

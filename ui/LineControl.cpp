@@ -26,6 +26,7 @@ void MainWindow::ChangeLineSettings(int channel)
         if (&LineOwner(c) == &port && &Own(c).controller != &port)
             Own(c).controller.SetLine(*chosen);
     ShowLineSettings();
+    toldOfLoss_[0] = toldOfLoss_[1] = false;
     recorder_.Event(tr("%1 line settings: %2").arg(channel).arg(chosen->Summary()));
 }
 

@@ -19,6 +19,7 @@ void MainWindow::LinkBtn_Action(PushButton *button)
         LinkedTxt().SetVisible(false);
         LoopbackTxt().SetVisible(false);
     }
+    toldOfLoss_[0] = toldOfLoss_[1] = false;
     PaceReading();
 }
 

@@ -135,7 +135,9 @@ private:
     void RelayArrival(int channel, platform::SerialController &controller);
     platform::SerialController *Destination(int channel) const;
     void PaceReading();
-    static void Pace(platform::SerialController &source, const platform::SerialController *destination);
+    void Pace(int channel, const platform::SerialController *destination);
+    // Said once per link: a held source whose line has no flow control.
+    void TellOfPossibleLoss(int channel);
 
     // Traffic.cpp
     void AddTrafficItems(int channel, QMenu *menu);
@@ -147,6 +149,7 @@ private:
     Services services_;
     Recorder recorder_;
     bool loopback_ = false;
+    bool toldOfLoss_[2] = {}; // since the last Link, Unlink, connect or line change
 };
 
 } // namespace ui
