@@ -3,9 +3,10 @@
 // The window runs in a child process, as the app would, with an injected
 // port list; this process plays the two devices.
 //
-// relay_bench [--smoke] [--line-rate SECONDS]
+// relay_bench [--smoke] [--line-rate SECONDS] [--rate-conversion SECONDS]
 //   --smoke: 1 MiB and a few hundred samples
 //   --line-rate: only the line-rate figure, for that long (for profiling)
+//   --rate-conversion: only the 115200 -> 9600 figure, for that long
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
 // the line-rate figure can be taken under Xvfb too.
 
@@ -471,14 +472,93 @@ LineRate MeasureLineRate(const std::vector<Relayed> &relays, int seconds)
 
 } // namespace
 
+struct RateConversion {
+    qsizetype fed = 0, delivered = 0;
+    double firstHeldAt = -1; // seconds until the device first could not send
+    double heldPercent = 0;  // of the time the device could not send
+    long peakKb = 0;
+    long lost = 0;
+};
+
+// A device sending at 115200 bit/s (11,520 bytes/s) relayed to one taking
+// 9600 (960 bytes/s). A pty has no line speed, so both ends are paced
+// here; the window in between holds its source once the queue is full.
+RateConversion MeasureRateConversion(pid_t window, int in, int out, int seconds)
+{
+    constexpr double kFastBytesPerS = 115200 / 10.0, kSlowBytesPerS = 9600 / 10.0;
+    const QByteArray data = RandomBytes(qsizetype(kFastBytesPerS * seconds) + 4096, 13);
+    QByteArray got;
+    RateConversion r;
+    const auto t0 = Clock::now();
+    long ticks = 0, heldTicks = 0;
+    char buf[4096];
+    for (auto next = t0; Clock::now() - t0 < std::chrono::seconds(seconds); ++ticks) {
+        const double t = std::chrono::duration<double>(Clock::now() - t0).count();
+        const qsizetype due = std::min<qsizetype>(qsizetype(t * kFastBytesPerS), data.size());
+        if (r.fed < due) {
+            const ssize_t n = ::write(in, data.constData() + r.fed, size_t(due - r.fed));
+            r.fed += std::max<ssize_t>(0, n);
+            if (r.fed < due) { // the device is held: it waits, as with flow control
+                ++heldTicks;
+                if (r.firstHeldAt < 0)
+                    r.firstHeldAt = t;
+            }
+        }
+        const qsizetype take = qsizetype(t * kSlowBytesPerS) - got.size();
+        if (take > 0) {
+            const ssize_t n = ::read(out, buf, size_t(std::min<qsizetype>(take, sizeof buf)));
+            if (n > 0)
+                got.append(buf, n);
+        }
+        next += std::chrono::milliseconds(1);
+        std::this_thread::sleep_until(next);
+    }
+    r.delivered = got.size();
+    r.heldPercent = ticks ? 100.0 * double(heldTicks) / double(ticks) : 0;
+    r.peakKb = MemoryKb(window, "VmHWM:");
+    // Then the slow side reads at full speed: every byte fed must come out.
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (got.size() < r.fed && Clock::now() < deadline) {
+        if (WaitReadable(out, 100))
+            for (ssize_t n; (n = ::read(out, buf, sizeof buf)) > 0;)
+                got.append(buf, n);
+    }
+    r.lost = got == data.first(r.fed) ? 0 : long(std::max<qsizetype>(1, r.fed - got.size()));
+    return r;
+}
+
 int main(int argc, char **argv)
 {
     bool smoke = false;
     int lineRateOnly = 0;
+    int conversionOnly = 0;
     for (int i = 1; i < argc; ++i) {
         smoke = smoke || std::strcmp(argv[i], "--smoke") == 0;
         if (std::strcmp(argv[i], "--line-rate") == 0 && i + 1 < argc)
             lineRateOnly = std::atoi(argv[++i]);
+        if (std::strcmp(argv[i], "--rate-conversion") == 0 && i + 1 < argc)
+            conversionOnly = std::atoi(argv[++i]);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    // 115200 -> 9600: the queue toward the slow side fills by about 10 KB/s
+    // and holds the fast side at its 1 MiB mark, after some 100 s.
+    if (conversionOnly > 0 || !smoke) {
+        const int seconds = conversionOnly > 0 ? conversionOnly : 150;
+        const Pty fast = OpenPty(), slow = OpenPty();
+        Child window = StartWindow(argc, argv, {{"fast", fast.path}, {"slow", slow.path}}, WindowMode::Linked,
+                                   {fast.master, slow.master});
+        Probe(fast.master, slow.master);
+        const RateConversion rc = MeasureRateConversion(window.pid, fast.master, slow.master, seconds);
+        window.Stop();
+        ::close(fast.master);
+        ::close(slow.master);
+        std::printf("115200 -> 9600 over %d s: fed %.0f kB, delivered %.0f kB; the fast device first held after "
+                    "%.0f s, held %.0f%% of the time; window peak resident %.0f MB; lost %ld\n",
+                    seconds, double(rc.fed) / 1e3, double(rc.delivered) / 1e3, rc.firstHeldAt, rc.heldPercent,
+                    double(rc.peakKb) / 1e3, rc.lost);
+        std::fflush(stdout);
+        if (conversionOnly > 0)
+            return rc.lost == 0 ? 0 : 1;
     }
     const int samples = smoke ? 300 : 2000;
     const qsizetype bytes = smoke ? (1 << 20) : (64 << 20);
