@@ -118,12 +118,28 @@ std::optional<Process> LockHolder(const QString &path)
     return std::nullopt;
 }
 
+// The process that holds a pseudo-terminal's master end is the device
+// itself (socat keeps the other end open too), not a second reader.
+bool HoldsMasterOf(const QDir &process, const QFileInfoList &fds, const QString &ptyNumber)
+{
+    for (const QFileInfo &fd : fds) {
+        if (!fd.symLinkTarget().endsWith(QStringLiteral("ptmx")))
+            continue;
+        QFile info(process.filePath(QStringLiteral("fdinfo/") + fd.fileName()));
+        if (info.open(QIODevice::ReadOnly) && info.readAll().contains("tty-index:\t" + ptyNumber.toLatin1() + '\n'))
+            return true;
+    }
+    return false;
+}
+
 QList<Process> OtherOpeners(const QString &path)
 {
     const QString device = QFileInfo(path).canonicalFilePath();
     QList<Process> found;
     if (device.isEmpty())
         return found;
+    static const QRegularExpression kPty(QStringLiteral("^/dev/pts/([0-9]+)$"));
+    const QString ptyNumber = kPty.match(device).captured(1);
     const qint64 self = QCoreApplication::applicationPid();
     const QDir proc(QStringLiteral("/proc"));
     for (const QString &entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -131,13 +147,11 @@ QList<Process> OtherOpeners(const QString &path)
         const qint64 pid = entry.toLongLong(&number);
         if (!number || pid == self)
             continue;
-        const QDir fds(proc.filePath(entry + QStringLiteral("/fd")));
-        for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
-            if (fd.symLinkTarget() == device) {
-                found.append({pid, ProcessName(pid)});
-                break;
-            }
-        }
+        const QDir process(proc.filePath(entry));
+        const QFileInfoList fds = QDir(process.filePath(QStringLiteral("fd"))).entryInfoList(QDir::System | QDir::NoDotAndDotDot);
+        const bool opens = std::any_of(fds.begin(), fds.end(), [&](const QFileInfo &fd) { return fd.symLinkTarget() == device; });
+        if (opens && (ptyNumber.isEmpty() || !HoldsMasterOf(process, fds, ptyNumber)))
+            found.append({pid, ProcessName(pid)});
     }
     return found;
 }

@@ -6,6 +6,7 @@
 #include "platform/OsSeam.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -372,6 +373,27 @@ private slots:
         reader.kill();
         holder.waitForFinished();
         reader.waitForFinished();
+    }
+
+    // socat, making a virtual port, holds both ends of its pseudo-terminal:
+    // it is the device, not a second reader, and is not reported as one.
+    void theVirtualPortsOwnMakerIsNotASecondReader()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("socat")).isEmpty())
+            QSKIP("socat is not installed");
+        QTemporaryDir dir;
+        const QString v0 = dir.filePath(QStringLiteral("v0")), v1 = dir.filePath(QStringLiteral("v1"));
+        QProcess socat;
+        socat.start(QStringLiteral("socat"), {QStringLiteral("pty,raw,echo=0,link=") + v0,
+                                              QStringLiteral("pty,raw,echo=0,link=") + v1});
+        QTRY_VERIFY(QFileInfo::exists(v0) && QFileInfo::exists(v1));
+        Rig rig({{QStringLiteral("v0"), v0}});
+        rig.TickBoth();
+        rig.Connect(1);
+        QCOMPARE(rig.w().ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QCOMPARE(rig.alerts.notices.size(), 0);
+        socat.kill();
+        socat.waitForFinished();
     }
 
     void errorAfterDisconnectInTheSamePassSaysNothing()

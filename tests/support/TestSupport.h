@@ -38,6 +38,7 @@ public:
         ::close(slave);
         path_ = QString::fromLocal8Bit(name);
         ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        ::fcntl(master_, F_SETFD, FD_CLOEXEC); // a program the test starts is not the device
     }
     ~Pty() { Hangup(); }
     Pty(const Pty &) = delete;
