@@ -6,6 +6,7 @@
 // many sequences run (the benchmark target screen_soak runs many more).
 
 #include "platform/byteview/TextArea.h"
+#include "platform/byteview/ViewScrollBar.h"
 
 #include <QMenu>
 #include <QRandomGenerator>
@@ -103,6 +104,18 @@ public:
         }
     }
 
+    // The bar's picture may lag by its repaint interval, not more.
+    bool BarCatchesUp()
+    {
+        QScrollBar *bar = area_.verticalScrollBar();
+        QDeadlineTimer deadline(ViewScrollBar::kPictureMs * 4);
+        while (!deadline.hasExpired()) {
+            QTest::qWait(20);
+            if (OnScreen(&window_, bar) == FullPaint(bar))
+                return true;
+        }
+        return false;
+    }
     bool FlushNow()
     {
         switch (gen_.bounded(4)) {
@@ -181,6 +194,10 @@ private slots:
                                          .arg(seed)
                                          .arg(steps.join(QStringLiteral(", ")))));
             }
+            if (seed % 10 == 0 && !sequence.BarCatchesUp())
+                QFAIL(qPrintable(QStringLiteral("seed %1: the scroll bar differs from a full paint after: %2")
+                                     .arg(seed)
+                                     .arg(steps.join(QStringLiteral(", ")))));
         }
     }
 };

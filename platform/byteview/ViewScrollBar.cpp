@@ -14,11 +14,19 @@ ViewScrollBar::ViewScrollBar(QWidget *parent) : QScrollBar(Qt::Vertical, parent)
     // A range grown past the value changes the picture until the value
     // follows: only where it ends up counts.
     connect(&due_, &QTimer::timeout, this, [this] {
-        if (Look() != painted_) {
-            painted_ = Look();
+        if (Look() != painted_)
             update();
-        }
     });
+}
+
+// What the picture shows is what was last painted to the screen, whatever
+// asked for the paint (an expose, the window, a change the user made); a
+// grab paints elsewhere, through a redirection.
+void ViewScrollBar::paintEvent(QPaintEvent *event)
+{
+    if (!redirected(nullptr))
+        painted_ = Look();
+    QScrollBar::paintEvent(event);
 }
 
 void ViewScrollBar::sliderChange(SliderChange change)
@@ -31,7 +39,6 @@ void ViewScrollBar::sliderChange(SliderChange change)
         return;
     }
     due_.stop();
-    painted_ = Look();
     QScrollBar::sliderChange(change); // repaints
 }
 

@@ -28,6 +28,7 @@ public:
 
 protected:
     void sliderChange(SliderChange change) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // What the picture shows: where the slider is, and which ends it is at.
@@ -39,7 +40,7 @@ private:
     Picture Look() const;
 
     QTimer due_;
-    Picture painted_;
+    Picture painted_; // as last painted
     bool quiet_ = false;
 };
 
