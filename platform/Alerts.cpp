@@ -19,7 +19,16 @@ void SystemAlerts::MsgBox(const QString &text, const QString &detail)
     box.setText(text);
     box.setInformativeText(detail);
     box.setStandardButtons(QMessageBox::Ok);
+    open_.append(&box);
     box.exec();
+    open_.removeAll(&box);
+}
+
+void SystemAlerts::Dismiss(const QString &text)
+{
+    for (const QPointer<QMessageBox> &box : std::as_const(open_))
+        if (box && box->text() == text)
+            box->done(QMessageBox::Ok);
 }
 
 void SystemAlerts::Notice(const QString &text, const QString &detail)
@@ -30,6 +39,7 @@ void SystemAlerts::Notice(const QString &text, const QString &detail)
     box->setInformativeText(detail);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    open_.append(box);
     box->show();
 }
 

@@ -2,6 +2,9 @@
 // The alert sound and the modal message box, behind one interface so the
 // window can be driven without a person to dismiss boxes.
 
+#include <QList>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 class QWidget;
@@ -19,6 +22,8 @@ public:
     virtual int Ask(const QString &text, const QString &detail, const QStringList &buttons) = 0;
     // Not modal: says it and returns at once.
     virtual void Notice(const QString &text, const QString &detail) = 0;
+    // Closes a box that says `text` and is still open, as OK would.
+    virtual void Dismiss(const QString &text) = 0;
 };
 
 class SystemAlerts : public Alerts {
@@ -27,6 +32,10 @@ public:
     void MsgBox(const QString &text, const QString &detail = {}) override;
     int Ask(const QString &text, const QString &detail, const QStringList &buttons) override;
     void Notice(const QString &text, const QString &detail) override;
+    void Dismiss(const QString &text) override;
+
+private:
+    QList<QPointer<QMessageBox>> open_;
 };
 
 } // namespace platform

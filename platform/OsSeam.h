@@ -17,7 +17,17 @@ namespace platform {
 struct SerialPortInfo {
     QString Name; // what the menu shows
     QString Path; // what is opened
+    // Which device it is, where the system tells (a USB serial number, or
+    // vendor and product with the path; a virtual port's link); empty
+    // where it does not.
+    QString Identity {};
     bool operator==(const SerialPortInfo &) const = default;
+    // The same device, plugged in again: by identity where there is one,
+    // else by path.
+    bool SameDevice(const SerialPortInfo &other) const
+    {
+        return Identity.isEmpty() && other.Identity.isEmpty() ? Path == other.Path : Identity == other.Identity;
+    }
 };
 
 } // namespace platform

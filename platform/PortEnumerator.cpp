@@ -49,13 +49,22 @@ const QList<SerialPortInfo> &SystemPortEnumerator::Current()
     seen_ = os::DeviceFolderStamp(devDir_);
     ports_.clear();
     virtualPaths_.clear();
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
-        ports_.append({info.portName(), info.systemLocation()});
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        QString identity;
+        if (!info.serialNumber().isEmpty())
+            identity = QStringLiteral("usb-serial:") + info.serialNumber();
+        else if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            identity = QStringLiteral("usb:%1:%2@%3")
+                           .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                           .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
+                           .arg(info.systemLocation());
+        ports_.append({info.portName(), info.systemLocation(), identity});
+    }
     for (const SerialPortInfo &link : os::ScanVirtualPorts(devDir_)) {
         const bool listed = std::any_of(ports_.cbegin(), ports_.cend(),
                                         [&](const SerialPortInfo &p) { return p.Path == link.Path; });
         if (!listed) {
-            ports_.append(link);
+            ports_.append({link.Name, link.Path, QStringLiteral("link:") + link.Path});
             virtualPaths_.append(link.Path);
         }
     }

@@ -16,6 +16,7 @@ void MainWindow::SerialController2_Error(SerialController *) { ReportSerialError
 
 void MainWindow::ConnectPressed(int channel, PushButton &button)
 {
+    StopWaiting(channel); // the user decides now
     if (button.Caption() == texts::kDisconnect)
         DisconnectSteps(channel, button);
     else
@@ -44,12 +45,13 @@ std::optional<SerialPortInfo> MainWindow::SelectedPort(const PopupMenu &menu) co
     return SerialPortInfo {name, QString()};
 }
 
-void MainWindow::ConnectSteps(int channel, PushButton &button)
+bool MainWindow::ConnectSteps(int channel, PushButton &button, ConnectHow how)
 {
     const Channel own = Own(channel);
     const Channel other = Other(channel);
 
-    own.text.SetText({});
+    if (how == ConnectHow::ByPerson)
+        own.text.SetText({});
 
     const int index = own.menu.ListIndex();
     if (index < 0 || index >= own.menu.ListCount())
@@ -63,9 +65,11 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
         connected = own.controller.Open();
     }
     if (!connected) {
-        services_.alerts->Beep();
-        services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
-        return;
+        if (how == ConnectHow::ByPerson) {
+            services_.alerts->Beep();
+            services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
+        }
+        return false;
     }
 
     button.SetCaption(texts::kDisconnect);
@@ -96,6 +100,7 @@ void MainWindow::ConnectSteps(int channel, PushButton &button)
                                  .arg(own.controller.Port()->Path, own.controller.Line().Summary()));
     if (!shares)
         TellOfOtherReaders(channel, own.controller.Port()->Path);
+    return true;
 }
 
 // A program that takes no lock (a terminal, cat) may hold the device open
@@ -153,8 +158,14 @@ void MainWindow::ReportSerialError(int channel)
 {
     const Channel own = Own(channel);
     recorder_.Event(tr("%1 lost: %2").arg(channel).arg(own.controller.ErrorText()));
-    if (own.connect.Caption() == texts::kDisconnect)
+    if (own.connect.Caption() == texts::kDisconnect) {
+        // Every channel on the device waits for it: a loopback pair both.
+        for (int c : {channel, 3 - channel})
+            if (Own(c).connect.Caption() == texts::kDisconnect && &LineOwner(c) == &own.controller)
+                RememberLost(c);
         DisconnectSteps(channel, own.connect);
+        ShowLineSettings();
+    }
     ReportLater(texts::kSerialError, own.controller.ErrorText());
 }
 

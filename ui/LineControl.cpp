@@ -43,6 +43,11 @@ void MainWindow::ShowLineSettings()
 {
     for (int channel : {1, 2}) {
         const Channel own = Own(channel);
+        if (const std::optional<Lost> &lost = waiting_[channel - 1]) {
+            own.line.setText(texts::kWaitingFor.arg(lost->port.Name));
+            own.line.setAccessibleName(tr("%1: waiting for %2 to come back").arg(own.heading.text(), lost->port.Name));
+            continue;
+        }
         const QString summary = LineOwner(channel).Line().Summary();
         own.line.setText(summary);
         own.line.setAccessibleName(tr("%1, line settings: %2").arg(own.heading.text(), summary));

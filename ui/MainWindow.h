@@ -119,13 +119,26 @@ private:
 
     // ChannelConnection.cpp
     void ConnectPressed(int channel, platform::PushButton &button);
-    void ConnectSteps(int channel, platform::PushButton &button);
+    // By a person: the text area starts afresh and a failure is said. On
+    // resuming: the text stays and a failure waits for the next tick.
+    enum class ConnectHow { ByPerson, Resuming };
+    bool ConnectSteps(int channel, platform::PushButton &button, ConnectHow how = ConnectHow::ByPerson);
     void DisconnectSteps(int channel, platform::PushButton &button);
     void CloseChannel(int channel, platform::PushButton &button, bool resetLink);
     bool SharesOtherPort(int channel, const std::optional<platform::SerialPortInfo> &port) const;
     std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
     void ReportSerialError(int channel);
     void TellOfOtherReaders(int channel, const QString &path);
+
+    // Resume.cpp: a channel whose device was lost waits for it to return.
+    struct Lost {
+        platform::SerialPortInfo port;
+        platform::LineSettings line;
+        bool linked = false;
+    };
+    void RememberLost(int channel);
+    void TryResume(int channel);
+    void StopWaiting(int channel);
 
     // LineControl.cpp
     platform::SerialController &LineOwner(int channel) const;
@@ -150,6 +163,8 @@ private:
     Recorder recorder_;
     bool loopback_ = false;
     bool toldOfLoss_[2] = {}; // since the last Link, Unlink, connect or line change
+    std::optional<Lost> waiting_[2];
+    bool windowMovesMenus_ = false; // a menu change made by the window, not by the user
 };
 
 } // namespace ui

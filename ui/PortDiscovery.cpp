@@ -4,6 +4,8 @@
 #include "MainWindow.h"
 #include "Texts.h"
 
+#include <QScopedValueRollback>
+
 namespace ui {
 
 using namespace platform;
@@ -15,6 +17,7 @@ void MainWindow::RefreshPortList(int channel)
 {
     PopupMenu &menu = Own(channel).menu;
     PortEnumerator &ports = *services_.ports;
+    const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
 
     const int oldRowCount = menu.ListCount();
     // Rows that no longer name the ports present, in number or by name.
@@ -36,6 +39,7 @@ void MainWindow::RefreshPortList(int channel)
     const int index1 = SerialPortsPopupMenu1().ListIndex();
     const int index2 = SerialPortsPopupMenu2().ListIndex();
     SetLoopback(index1 == index2);
+    TryResume(channel);
 }
 
 bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
@@ -53,11 +57,15 @@ bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
 
 void MainWindow::SerialPortsPopupMenu1_Change(PopupMenu *menu)
 {
+    if (!windowMovesMenus_)
+        StopWaiting(1); // the user picked another port
     EnableConnectButtons(*menu, {&ConnectSerial1()});
 }
 
 void MainWindow::SerialPortsPopupMenu2_Change(PopupMenu *menu)
 {
+    if (!windowMovesMenus_)
+        StopWaiting(2);
     // Channel 2's menu governs both buttons, channel 1's first.
     EnableConnectButtons(*menu, {&ConnectSerial1(), &ConnectSerial2()});
 }

@@ -26,6 +26,7 @@ inline const QString kLineNotSet = QStringLiteral("The line settings could not b
 inline const QString kFasterThanOnward = QStringLiteral("Channel %1 receives faster than channel %2 can send on.");
 inline const QString kMayLoseBytes = QStringLiteral("Its line has no flow control, so its device cannot be held back: "
                                                     "what it sends meanwhile may be lost by the driver (%1 bytes so far).");
+inline const QString kWaitingFor = QStringLiteral("waiting for %1");
 inline const QString kAlsoOpen = QStringLiteral("Another program also has %1 open.");
 inline const QString kLargeCopy = QStringLiteral("Copy %1 MiB of text to the clipboard?");
 inline const QString kLargeCopyDetail = QStringLiteral("A copy this large takes a few seconds and much memory.");

@@ -1,0 +1,171 @@
+// A channel whose device is unplugged waits for the same device and
+// carries on by itself when it is plugged in again: unplugging closes a
+// pty and drops it from the list, replugging makes a new pty under the
+// same name and identity.
+
+#include "support/TestSupport.h"
+
+#include <QtTest>
+
+using namespace platform;
+using testing::Pty;
+using testing::Rig;
+
+namespace {
+
+const QString kSerialError = QStringLiteral("A serial port error occurred.");
+
+SerialPortInfo Device(const QString &name, const Pty &pty, const QString &serial)
+{
+    return {name, pty.Path(), QStringLiteral("usb-serial:") + serial};
+}
+
+class OneFile : public FileChooser {
+public:
+    QString SaveFileName(QWidget *, const QString &, Existing) override { return path; }
+    QString path;
+};
+
+struct ResumeRig {
+    QTemporaryDir dir;
+    OneFile files;
+    Rig rig;
+    explicit ResumeRig(QList<SerialPortInfo> ports)
+    {
+        files.path = dir.filePath(QStringLiteral("record.txt"));
+        rig.ports.SetPorts(std::move(ports));
+        rig.window = std::make_unique<ui::MainWindow>(ui::MainWindow::Services {&rig.ports, &rig.alerts, &files});
+        rig.w().StartRecording();
+    }
+    ui::MainWindow &w() { return rig.w(); }
+    QString Record()
+    {
+        QFile f(files.path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    // Pulls the plug: the device goes, and the list no longer has it.
+    void Unplug(Pty &pty, QList<SerialPortInfo> left, std::initializer_list<int> channels)
+    {
+        pty.Hangup();
+        for (int c : channels)
+            QTRY_COMPARE((c == 1 ? w().ConnectSerial1() : w().ConnectSerial2()).Caption(), QStringLiteral("Connect"));
+        rig.ports.SetPorts(std::move(left));
+        rig.TickBoth();
+    }
+};
+
+} // namespace
+
+class TestResume : public QObject {
+    Q_OBJECT
+private slots:
+    // Linked, channel 1 unplugged and plugged in again: within a tick it
+    // is open and linked again, both ways, with no click; the loss message
+    // goes by itself, and the record tells of the loss and the resume.
+    void linkedChannelResumesByItself()
+    {
+        Pty a, b;
+        ResumeRig t({Device("devA", a, "A1"), b.Info()});
+        auto &w = t.w();
+        t.rig.ConnectBothLinked();
+        t.Unplug(a, {b.Info()}, {1});
+        QCOMPARE(w.LineTxt1().text(), QStringLiteral("waiting for devA"));
+        QVERIFY(w.LineTxt1().accessibleName().contains(QStringLiteral("waiting for devA")));
+
+        Pty again;
+        t.rig.ports.SetPorts({Device("devA", again, "A1"), b.Info()});
+        t.rig.Tick(1);
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QVERIFY(w.LinkedTxt().Visible());
+        QCOMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
+        again.Send("there again");
+        QCOMPARE(b.Receive(11), QByteArray("there again"));
+        b.Send("welcome");
+        QCOMPARE(again.Receive(7), QByteArray("welcome"));
+        QCOMPARE(t.rig.alerts.dismissed, QStringList {kSerialError});
+        const QString record = t.Record();
+        for (const QString &line : {QStringLiteral("-- 1 lost"), QStringLiteral("-- 1 waiting for ") + a.Path(),
+                                    QStringLiteral("-- 1 resumed on ") + again.Path()})
+            QVERIFY2(record.contains(line), qPrintable(record));
+        QVERIFY(record.lastIndexOf(QStringLiteral("-- linked")) > record.indexOf(QStringLiteral("resumed")));
+    }
+
+    // A loopback pair comes back as a loopback pair, with its line settings.
+    void loopbackResumesAsLoopback()
+    {
+        Pty a;
+        ResumeRig t({Device("devA", a, "A1")});
+        auto &w = t.w();
+        t.rig.ConnectBothShared();
+        QVERIFY(w.LoopbackTxt().Visible());
+        t.Unplug(a, {}, {1, 2});
+        QCOMPARE(w.LineTxt2().text(), QStringLiteral("waiting for devA"));
+        Pty again;
+        t.rig.ports.SetPorts({Device("devA", again, "A1")});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QCOMPARE(w.ConnectSerial2().Caption(), QStringLiteral("Disconnect"));
+        QVERIFY(w.LoopbackTxt().Visible());
+        again.Send("echo");
+        QCOMPARE(again.Receive(4), QByteArray("echo"));
+    }
+
+    // Another device under the lost one's name and path is not taken for
+    // it; the same one is. Once the user picks a row, the channel no longer
+    // waits at all.
+    void onlyTheSameDeviceIsTakenAndTheUserDecides()
+    {
+        Pty a, b;
+        ResumeRig t({Device("devA", a, "A1"), b.Info()});
+        auto &w = t.w();
+        t.rig.TickBoth();
+        t.rig.Pick(1, 0);
+        t.rig.Connect(1);
+        t.Unplug(a, {b.Info()}, {1});
+        Pty again;
+        t.rig.ports.SetPorts({Device("devA", again, "Z9"), b.Info()});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Connect"));
+        QCOMPARE(w.LineTxt1().text(), QStringLiteral("waiting for devA"));
+        t.rig.ports.SetPorts({Device("devA", again, "A1"), b.Info()});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+
+        t.Unplug(again, {b.Info(), b.Info(QStringLiteral("b-too"))}, {1});
+        QCOMPARE(w.LineTxt1().text(), QStringLiteral("waiting for devA"));
+        t.rig.Pick(1, 1 - w.SerialPortsPopupMenu1().ListIndex()); // the user's pick
+        QCOMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
+        Pty third;
+        t.rig.ports.SetPorts({Device("devA", third, "A1"), b.Info()});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Connect"));
+    }
+
+    // Both unplugged at once (a hub): each comes back on its own, and the
+    // link only once both are open again.
+    void bothLostTheLinkWaitsForBoth()
+    {
+        Pty a, b;
+        ResumeRig t({Device("devA", a, "A1"), Device("devB", b, "B1")});
+        auto &w = t.w();
+        t.rig.ConnectBothLinked();
+        a.Hangup();
+        t.Unplug(b, {}, {1, 2});
+        Pty a2;
+        t.rig.ports.SetPorts({Device("devA", a2, "A1")});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QCOMPARE(w.ConnectSerial2().Caption(), QStringLiteral("Connect"));
+        QVERIFY(!w.LinkedTxt().Visible());
+        Pty b2;
+        t.rig.ports.SetPorts({Device("devA", a2, "A1"), Device("devB", b2, "B1")});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial2().Caption(), QStringLiteral("Disconnect"));
+        QVERIFY(w.LinkedTxt().Visible());
+        a2.Send("both");
+        QCOMPARE(b2.Receive(4), QByteArray("both"));
+    }
+};
+
+QTEST_MAIN(TestResume)
+#include "tst_resume.moc"
