@@ -543,7 +543,7 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     // 115200 -> 9600: the queue toward the slow side fills by about 10 KB/s
     // and holds the fast side at its 1 MiB mark, after some 100 s.
-    if (conversionOnly > 0 || !smoke) {
+    if (conversionOnly > 0 || (!smoke && lineRateOnly == 0)) {
         const int seconds = conversionOnly > 0 ? conversionOnly : 150;
         const Pty fast = OpenPty(), slow = OpenPty();
         Child window = StartWindow(argc, argv, {{"fast", fast.path}, {"slow", slow.path}}, WindowMode::Linked,
