@@ -155,6 +155,8 @@ void RowPainter::Finish(QPainter &painter, const ByteText &text, qsizetype line,
     DrawGlyphs(painter, f.raw, row.glyphs[false], row.at[false], text_);
     DrawGlyphs(painter, f.raw, row.glyphs[true], row.at[true], highlightedText_);
     for (bool selected : {false, true}) {
+        if (row.boxes.isEmpty())
+            break; // most rows: nothing to draw, no pen to change
         QList<quint32> digits;
         QList<QPointF> digitsAt;
         const QColor &colour = selected ? highlightedText_ : text_;
