@@ -19,13 +19,11 @@ ViewScrollBar::ViewScrollBar(QWidget *parent) : QScrollBar(Qt::Vertical, parent)
     });
 }
 
-// What the picture shows is what was last painted to the screen, whatever
-// asked for the paint (an expose, the window, a change the user made); a
-// grab paints elsewhere, through a redirection.
+// What the picture shows is what was last painted, whatever asked for the
+// paint (an expose, the window, a change the user made).
 void ViewScrollBar::paintEvent(QPaintEvent *event)
 {
-    if (!redirected(nullptr))
-        painted_ = Look();
+    painted_ = Look();
     QScrollBar::paintEvent(event);
 }
 
