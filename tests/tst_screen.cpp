@@ -7,6 +7,7 @@
 
 #include "platform/byteview/TextArea.h"
 #include "platform/byteview/ViewScrollBar.h"
+#include "support/BarTwin.h"
 
 #include <QMenu>
 #include <QRandomGenerator>
@@ -35,24 +36,6 @@ QImage OnScreen(QWidget *window, QWidget *widget)
 QImage FullPaint(QWidget *widget)
 {
     return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
-}
-
-// A bar's full paint, from a twin in the same state: a grab of the bar
-// itself would count as its own paint.
-QImage FullPaintOf(QScrollBar *bar)
-{
-    QWidget window;
-    window.setGeometry(bar->window()->geometry());
-    QScrollBar twin(bar->orientation(), &window);
-    twin.setStyle(bar->style());
-    twin.setPalette(bar->palette());
-    twin.setGeometry(bar->geometry());
-    twin.setRange(bar->minimum(), bar->maximum());
-    twin.setPageStep(bar->pageStep());
-    twin.setSingleStep(bar->singleStep());
-    twin.setValue(bar->value());
-    twin.setEnabled(bar->isEnabled());
-    return FullPaint(&twin);
 }
 
 // One random sequence on one shown area.
@@ -129,7 +112,7 @@ public:
         QDeadlineTimer deadline(ViewScrollBar::kPictureMs * 4);
         while (!deadline.hasExpired()) {
             QTest::qWait(20);
-            if (OnScreen(&window_, bar) == FullPaintOf(bar))
+            if (OnScreen(&window_, bar) == testing::FullPaintOf(bar))
                 return true;
         }
         return false;
