@@ -39,6 +39,7 @@ void SystemAlerts::Notice(const QString &text, const QString &detail)
     box->setInformativeText(detail);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    open_.removeAll(nullptr); // notices closed since
     open_.append(box);
     box->show();
 }

@@ -226,6 +226,8 @@ bool SerialController::SetLine(const LineSettings &line)
     // what the device really took counts (1.5 stop bits read back as 2).
     bool taken = line.ApplyTo(serial_);
     if (taken && serial_.isOpen()) {
+        // Qt writes back its own copy of the terminal settings, control
+        // characters too: ^S and ^Q are set again.
         os::SetFlowCharacters(serial_.handle());
         if (const std::optional<LineSettings> device = os::DeviceLine(serial_.handle())) {
             LineSettings expected = line;

@@ -110,13 +110,13 @@ void MainWindow::TellOfOtherReaders(int channel, const QString &path)
     const QList<os::Process> others = os::OtherOpeners(path);
     if (others.isEmpty())
         return;
-    QStringList who;
+    QStringList names;
     for (const os::Process &p : others)
-        who.append(tr("process %1 (%2)").arg(p.pid).arg(p.name));
+        names.append(tr("process %1 (%2)").arg(p.pid).arg(p.name));
+    const QString who = names.join(QStringLiteral(", "));
     const QString text = texts::kAlsoOpen.arg(path);
-    recorder_.Event(tr("%1: %2").arg(channel).arg(text + QLatin1Char(' ') + who.join(QStringLiteral(", "))));
-    services_.alerts->Notice(text, tr("It is open in %1; bytes read there do not reach this window.")
-                                       .arg(who.join(QStringLiteral(", "))));
+    recorder_.Event(tr("%1: %2 %3").arg(channel).arg(text, who));
+    services_.alerts->Notice(text, tr("It is open in %1; bytes read there do not reach this window.").arg(who));
 }
 
 void MainWindow::DisconnectSteps(int channel, PushButton &button)
@@ -164,7 +164,6 @@ void MainWindow::ReportSerialError(int channel)
             if (Own(c).connect.Caption() == texts::kDisconnect && &LineOwner(c) == &own.controller)
                 RememberLost(c);
         DisconnectSteps(channel, own.connect);
-        ShowLineSettings();
     }
     ReportLater(texts::kSerialError, own.controller.ErrorText());
 }

@@ -42,10 +42,10 @@ void MainWindow::TryResume(int channel)
     const Channel own = Own(channel);
     PortEnumerator &ports = *services_.ports;
     int row = -1;
-    for (int i = 0; i < ports.SerialPortCount() && row < 0; ++i)
+    for (int i = 0; i < ports.SerialPortCount() && row == -1; ++i)
         if (const std::optional<SerialPortInfo> port = ports.SerialPort(i); port && port->SameDevice(lost.port))
-            row = i;
-    if (row < 0 || row >= own.menu.ListCount() || own.menu.RowText(row) != ports.SerialPort(row)->Name)
+            row = own.menu.RowText(i) == port->Name ? i : -2; // -2: the menu does not show it yet
+    if (row < 0 || row >= own.menu.ListCount())
         return;
     {
         const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
@@ -63,7 +63,6 @@ void MainWindow::TryResume(int channel)
     // The link comes back once both ends are there again.
     if (lost.linked && Other(channel).connect.Caption() == texts::kDisconnect && !LinkedTxt().Visible())
         LinkBtn_Action(&LinkBtn());
-    ShowLineSettings();
 }
 
 } // namespace ui
