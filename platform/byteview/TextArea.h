@@ -65,7 +65,6 @@ public:
     void ScrollToLine(qsizetype line);
     qsizetype VisibleLines() const;
     const ByteText &Content() const { return text_; }
-    const ByteFont &Font() const { return font_; }
     // Offset of the byte under a viewport point, and the cell of a byte.
     qsizetype OffsetAt(QPoint viewportPos) const;
     QRect ByteRect(qsizetype offset) const;
