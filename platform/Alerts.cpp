@@ -24,10 +24,10 @@ void SystemAlerts::MsgBox(const QString &text, const QString &detail)
     open_.removeAll(&box);
 }
 
-void SystemAlerts::Dismiss(const QString &text)
+void SystemAlerts::Dismiss(const QString &text, const QString &detail)
 {
     for (const QPointer<QMessageBox> &box : std::as_const(open_))
-        if (box && box->text() == text)
+        if (box && box->text() == text && box->informativeText() == detail)
             box->done(QMessageBox::Ok);
 }
 

@@ -22,8 +22,9 @@ public:
     virtual int Ask(const QString &text, const QString &detail, const QStringList &buttons) = 0;
     // Not modal: says it and returns at once.
     virtual void Notice(const QString &text, const QString &detail) = 0;
-    // Closes a box that says `text` and is still open, as OK would.
-    virtual void Dismiss(const QString &text) = 0;
+    // Closes a box that says `text` with `detail` and is still open, as OK
+    // would; another box with the same text stays.
+    virtual void Dismiss(const QString &text, const QString &detail) = 0;
 };
 
 class SystemAlerts : public Alerts {
@@ -32,7 +33,7 @@ public:
     void MsgBox(const QString &text, const QString &detail = {}) override;
     int Ask(const QString &text, const QString &detail, const QStringList &buttons) override;
     void Notice(const QString &text, const QString &detail) override;
-    void Dismiss(const QString &text) override;
+    void Dismiss(const QString &text, const QString &detail) override;
 
 private:
     QList<QPointer<QMessageBox>> open_;

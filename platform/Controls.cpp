@@ -122,7 +122,13 @@ PushButton::PushButton(QWidget *parent) : QPushButton(parent), RectControl(stati
 {
     // Enter presses a focused button, as Space does.
     setAutoDefault(true);
+    connect(this, &QPushButton::pressed, this, [this] { pressedCaption_ = text(); });
     connect(this, &QPushButton::clicked, this, [this] { emit Action(this); });
+    // Released comes just before clicked; a press dragged off the button
+    // ends with no click, and must not leave its caption behind.
+    connect(this, &QPushButton::released, this, [this] {
+        QMetaObject::invokeMethod(this, [this] { pressedCaption_ = QString(); }, Qt::QueuedConnection);
+    });
 }
 
 void PushButton::SetCaption(const QString &caption)

@@ -41,6 +41,9 @@ public:
     explicit PushButton(QWidget *parent);
     QString Caption() const { return text(); }
     void SetCaption(const QString &caption);
+    // The caption the person saw when pressing: the window may change it
+    // between press and release. The caption now for a press by code.
+    QString PressedCaption() const { return pressedCaption_.isNull() ? text() : pressedCaption_; }
     // What a screen reader says after the caption, e.g. ", channel 1".
     void SetAccessibleContext(const QString &context);
 
@@ -56,6 +59,7 @@ protected:
 private:
     void FitCaption();
     QString context_;
+    QString pressedCaption_;
 };
 
 class Label : public QLabel, public RectControl, public Settable {

@@ -16,6 +16,7 @@ bool DeviceLost(const QSerialPort &port, QSerialPort::SerialPortError error)
 
 QList<SerialPortInfo> ScanVirtualPorts(const QString &) { return {}; }
 bool VirtualPortPresent(const QString &) { return false; }
+QString UsbLocation(const QString &) { return {}; }
 std::optional<FolderStamp> DeviceFolderStamp(const QString &) { return std::nullopt; }
 // An open file cannot be removed there; only its name can be missing.
 bool SameFile(int, const QString &path) { return QFileInfo::exists(path); }
@@ -78,6 +79,20 @@ QList<SerialPortInfo> ScanVirtualPorts(const QString &dir)
 }
 
 bool VirtualPortPresent(const QString &path) { return IsCharDevice(path); }
+
+QString UsbLocation(const QString &portName)
+{
+    // /sys/class/tty/ttyUSB0/device leads into the USB tree, e.g.
+    // .../usb1/1-1/1-1.2/1-1.2:1.0/ttyUSB0; the last "bus-port[.port]" is
+    // the socket the device sits in.
+    static const QRegularExpression kUsbPort(QStringLiteral("^[0-9]+-[0-9]+(\\.[0-9]+)*$"));
+    const QString device = QFileInfo(QStringLiteral("/sys/class/tty/%1/device").arg(portName)).canonicalFilePath();
+    const QStringList parts = device.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (auto part = parts.crbegin(); part != parts.crend(); ++part)
+        if (kUsbPort.match(*part).hasMatch())
+            return *part;
+    return {};
+}
 
 std::optional<FolderStamp> DeviceFolderStamp(const QString &dir)
 {

@@ -17,13 +17,13 @@ namespace platform {
 struct SerialPortInfo {
     QString Name; // what the menu shows
     QString Path; // what is opened
-    // Which device it is, where the system tells (a USB serial number, or
-    // vendor and product with the path; a virtual port's link); empty
-    // where it does not.
+    // Which device it is: everything the system tells of it together
+    // (DeviceIdentity), or a virtual port's link; empty where it tells
+    // nothing.
     QString Identity {};
     bool operator==(const SerialPortInfo &) const = default;
-    // The same device, plugged in again: by identity where there is one,
-    // else by path.
+    // The same device, plugged in again: by the whole identity where there
+    // is one, else by path.
     bool SameDevice(const SerialPortInfo &other) const
     {
         return Identity.isEmpty() && other.Identity.isEmpty() ? Path == other.Path : Identity == other.Identity;
@@ -46,6 +46,10 @@ bool DeviceLost(const QSerialPort &port, QSerialPort::SerialPortError error);
 QList<SerialPortInfo> ScanVirtualPorts(const QString &dir);
 // Whether a virtual port's target still exists.
 bool VirtualPortPresent(const QString &path);
+// Where on the USB tree the port's device is plugged in ("1-1.2": bus 1,
+// port 1, then port 2 of a hub); empty for a device not on USB, or where
+// the system does not tell.
+QString UsbLocation(const QString &portName);
 
 // Changes whenever an entry of `dir` is added or removed; none where the
 // system cannot tell cheaply.

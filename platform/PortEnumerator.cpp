@@ -6,6 +6,17 @@
 
 namespace platform {
 
+QString DeviceIdentity(std::optional<quint16> vendor, std::optional<quint16> product, const QString &serial,
+                       const QString &location)
+{
+    if (!(vendor && product) && serial.isEmpty())
+        return {};
+    const auto hex = [](std::optional<quint16> id) {
+        return id ? QStringLiteral("%1").arg(*id, 4, 16, QLatin1Char('0')) : QStringLiteral("-");
+    };
+    return QStringLiteral("usb:%1:%2:%3@%4").arg(hex(vendor), hex(product), serial, location);
+}
+
 std::optional<SerialPortInfo> PortEnumerator::FindByName(const QString &name, int hint)
 {
     if (std::optional<SerialPortInfo> at = SerialPort(hint); at && at->Name == name)
@@ -50,14 +61,11 @@ const QList<SerialPortInfo> &SystemPortEnumerator::Current()
     ports_.clear();
     virtualPaths_.clear();
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        QString identity;
-        if (!info.serialNumber().isEmpty())
-            identity = QStringLiteral("usb-serial:") + info.serialNumber();
-        else if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            identity = QStringLiteral("usb:%1:%2@%3")
-                           .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                           .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
-                           .arg(info.systemLocation());
+        const auto id = [](bool has, quint16 value) { return has ? std::optional<quint16>(value) : std::nullopt; };
+        const QString usb = os::UsbLocation(info.portName());
+        const QString identity = DeviceIdentity(id(info.hasVendorIdentifier(), info.vendorIdentifier()),
+                                                id(info.hasProductIdentifier(), info.productIdentifier()),
+                                                info.serialNumber(), usb.isEmpty() ? info.systemLocation() : usb);
         ports_.append({info.portName(), info.systemLocation(), identity});
     }
     for (const SerialPortInfo &link : os::ScanVirtualPorts(devDir_)) {

@@ -12,6 +12,13 @@
 
 namespace platform {
 
+// A device's identity from all the system tells of it together: vendor,
+// product, serial number and where it is plugged in. Cheap adapters share
+// factory serial numbers, so no one of them alone tells two apart. Empty
+// when the system tells neither vendor and product nor a serial number.
+QString DeviceIdentity(std::optional<quint16> vendor, std::optional<quint16> product, const QString &serial,
+                       const QString &location);
+
 class PortEnumerator {
 public:
     virtual ~PortEnumerator() = default;

@@ -17,7 +17,7 @@ const QString kSerialError = QStringLiteral("A serial port error occurred.");
 
 SerialPortInfo Device(const QString &name, const Pty &pty, const QString &serial)
 {
-    return {name, pty.Path(), QStringLiteral("usb-serial:") + serial};
+    return {name, pty.Path(), DeviceIdentity(0x0403, 0x6001, serial, QStringLiteral("1-1"))};
 }
 
 class OneFile : public FileChooser {
@@ -82,7 +82,9 @@ private slots:
         QCOMPARE(b.Receive(11), QByteArray("there again"));
         b.Send("welcome");
         QCOMPARE(again.Receive(7), QByteArray("welcome"));
-        QCOMPARE(t.rig.alerts.dismissed, QStringList {kSerialError});
+        QCOMPARE(t.rig.alerts.dismissed.size(), 1);
+        QCOMPARE(t.rig.alerts.dismissed[0].text, kSerialError);
+        QVERIFY(t.rig.alerts.dismissed[0].detail.contains(a.Path()));
         const QString record = t.Record();
         for (const QString &line : {QStringLiteral("-- 1 lost"), QStringLiteral("-- 1 waiting for ") + a.Path(),
                                     QStringLiteral("-- 1 resumed on ") + again.Path()})

@@ -9,26 +9,28 @@ namespace ui {
 
 using namespace platform;
 
-void MainWindow::ConnectSerial1_Action(PushButton *button) { ConnectPressed(1, *button); }
-void MainWindow::ConnectSerial2_Action(PushButton *button) { ConnectPressed(2, *button); }
-void MainWindow::SerialController1_Error(SerialController *) { ReportSerialError(1); }
-void MainWindow::SerialController2_Error(SerialController *) { ReportSerialError(2); }
+void MainWindow::ConnectSerial1_Action(PushButton *button) { ConnectPressed(Own(1), *button); }
+void MainWindow::ConnectSerial2_Action(PushButton *button) { ConnectPressed(Own(2), *button); }
+void MainWindow::SerialController1_Error(SerialController *) { ReportSerialError(Own(1)); }
+void MainWindow::SerialController2_Error(SerialController *) { ReportSerialError(Own(2)); }
 
-void MainWindow::ConnectPressed(int channel, PushButton &button)
+// The press means what the caption said when it was pressed: a device
+// lost or resumed between press and release does not turn it round.
+void MainWindow::ConnectPressed(Channel &own, PushButton &button)
 {
-    StopWaiting(channel); // the user decides now
-    if (button.Caption() == texts::kDisconnect)
-        DisconnectSteps(channel, button);
-    else
-        ConnectSteps(channel, button);
+    const bool disconnect = button.PressedCaption() == texts::kDisconnect;
+    UserTakesOver(own);
+    if (disconnect && own.HoldsPort())
+        DisconnectSteps(own);
+    else if (!disconnect && !own.HoldsPort())
+        ConnectSteps(own);
 }
 
-// A channel shares when the other channel is connected and holds open the
-// very device this channel's row names: it counts as connected on it.
-bool MainWindow::SharesOtherPort(int channel, const std::optional<SerialPortInfo> &port) const
+// A channel shares when the other channel holds open the very device this
+// channel's row names: it counts as connected on it.
+bool MainWindow::SharesOtherPort(const Channel &own, const std::optional<SerialPortInfo> &port) const
 {
-    const Channel other = Other(channel);
-    return other.connect.Caption() != texts::kConnect && port && other.controller.HoldsDevice(port->Path);
+    return port && own.Other().Now() == Channel::State::Open && own.Other().Holds(*port);
 }
 
 // The port the selected row names, looked up by name in the list as it is
@@ -45,68 +47,56 @@ std::optional<SerialPortInfo> MainWindow::SelectedPort(const PopupMenu &menu) co
     return SerialPortInfo {name, QString()};
 }
 
-bool MainWindow::ConnectSteps(int channel, PushButton &button, ConnectHow how)
+bool MainWindow::OpenPort(Channel &own, const std::optional<SerialPortInfo> &port)
 {
-    const Channel own = Own(channel);
-    const Channel other = Other(channel);
+    own.controller.SetSerialPort(port);
+    if (!own.controller.Open())
+        return false;
+    own.controller.SetRequestToSend(true);
+    own.controller.SetDataTerminalReady(true);
+    own.controller.Reset();
+    return true;
+}
 
-    if (how == ConnectHow::ByPerson)
-        own.text.SetText({});
+bool MainWindow::ConnectSteps(Channel &own)
+{
+    own.text.SetText({});
 
     const int index = own.menu.ListIndex();
     if (index < 0 || index >= own.menu.ListCount())
         own.menu.SetListIndex(0);
 
     const std::optional<SerialPortInfo> port = SelectedPort(own.menu);
-    const bool shares = SharesOtherPort(channel, port);
-    bool connected = true;
-    if (!shares) {
-        own.controller.SetSerialPort(port);
-        connected = own.controller.Open();
-    }
-    if (!connected) {
-        if (how == ConnectHow::ByPerson) {
-            services_.alerts->Beep();
-            services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
-        }
+    const bool shares = SharesOtherPort(own, port);
+    if (!shares && !OpenPort(own, port)) {
+        services_.alerts->Beep();
+        services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
         return false;
     }
-
-    button.SetCaption(texts::kDisconnect);
-    own.menu.SetEnabled(false);
-    own.timer.SetMode(Timer::kModeOff);
-
-    if (!shares) {
-        own.controller.SetRequestToSend(true);
-        own.controller.SetDataTerminalReady(true);
-        own.controller.Reset();
-    }
-
-    if (other.connect.Caption() == texts::kDisconnect) {
-        LinkBtn().SetEnabled(true);
-        LinkBtn().SetVisible(true);
-        if (shares) {
-            LoopbackTxt().SetVisible(true);
-            LinkedTxt().SetVisible(true);
-            LinkBtn().SetVisible(false);
-            LinkBtn().SetCaption(texts::kUnlink);
-        }
-    }
+    if (shares)
+        own.BecomeSharing();
+    else
+        own.BecomeOpen();
+    // Both ends held: ready to link, or, on one device, loopback at once.
+    if (own.Other().HoldsPort())
+        route_ = shares ? Route::Loopback : Route::None;
+    Draw();
     // Recorded once the steps are done: a failing record cannot cut them short.
-    ShowLineSettings();
-    recorder_.Event(shares ? tr("%1 connected, sharing %2 (loopback)").arg(channel).arg(port->Path)
-                           : tr("%1 connected to %2 at %3")
-                                 .arg(channel)
-                                 .arg(own.controller.Port()->Path, own.controller.Line().Summary()));
+    if (shares)
+        recorder_.ConnectedSharing(own.number, port->Path);
+    else
+        recorder_.Connected(own.number, port->Path, own.controller.Line().Summary());
     if (!shares)
-        TellOfOtherReaders(channel, own.controller.Port()->Path);
+        TellOfOtherReaders(own);
+    toldOfLoss_[own.number - 1] = false;
     return true;
 }
 
 // A program that takes no lock (a terminal, cat) may hold the device open
 // too, and the two readers split its bytes: said once, without a box.
-void MainWindow::TellOfOtherReaders(int channel, const QString &path)
+void MainWindow::TellOfOtherReaders(const Channel &own)
 {
+    const QString path = own.controller.Port()->Path;
     const QList<os::Process> others = os::OtherOpeners(path);
     if (others.isEmpty())
         return;
@@ -115,57 +105,44 @@ void MainWindow::TellOfOtherReaders(int channel, const QString &path)
         names.append(tr("process %1 (%2)").arg(p.pid).arg(p.name));
     const QString who = names.join(QStringLiteral(", "));
     const QString text = texts::kAlsoOpen.arg(path);
-    recorder_.Event(tr("%1: %2 %3").arg(channel).arg(text, who));
+    recorder_.AlsoOpen(own.number, text, who);
     services_.alerts->Notice(text, tr("It is open in %1; bytes read there do not reach this window.").arg(who));
 }
 
-void MainWindow::DisconnectSteps(int channel, PushButton &button)
+// Any disconnect ends the link. A channel sharing this one's port has no
+// port once it is let go, so it is disconnected along with it.
+void MainWindow::DisconnectSteps(Channel &own)
 {
-    const Channel other = Other(channel);
-    // A channel connected by sharing has no port once the channel that
-    // opened it lets go, so it is disconnected along with it.
-    const bool otherSharesOurs = other.connect.Caption() == texts::kDisconnect && !other.controller.IsHeld() &&
-                                 Own(channel).controller.IsHeld();
-
-    CloseChannel(channel, button, /*resetLink=*/true);
+    Channel &other = own.Other();
+    const bool otherSharesOurs = own.Now() == Channel::State::Open && other.Now() == Channel::State::Sharing;
+    CloseChannel(own);
     if (otherSharesOurs)
-        CloseChannel(3 - channel, other.connect, /*resetLink=*/false);
-}
-
-void MainWindow::CloseChannel(int number, PushButton &button, bool resetLink)
-{
-    const Channel channel = Own(number);
-    recorder_.Event(tr("%1 disconnected").arg(number));
-    channel.controller.Close();
-    if (resetLink) {
-        LinkBtn().SetCaption(texts::kLink);
-        LinkBtn().SetEnabled(false);
-        LinkBtn().SetVisible(false);
-        LinkedTxt().SetVisible(false);
-        LoopbackTxt().SetVisible(false);
-    }
-    button.SetCaption(texts::kConnect);
-    channel.menu.SetEnabled(true);
-    channel.timer.SetMode(Timer::kModeMultiple);
-    ShowLineSettings();
-    toldOfLoss_[number - 1] = false;
+        CloseChannel(other);
+    route_ = Route::None;
+    Draw();
     PaceReading();
 }
 
-// Raised only when a port's device is lost: the channel lets go of it as
-// Disconnect would, so its menu follows the ports again, then says why.
-void MainWindow::ReportSerialError(int channel)
+void MainWindow::CloseChannel(Channel &channel)
 {
-    const Channel own = Own(channel);
-    recorder_.Event(tr("%1 lost: %2").arg(channel).arg(own.controller.ErrorText()));
-    if (own.connect.Caption() == texts::kDisconnect) {
-        // Every channel on the device waits for it: a loopback pair both.
-        for (int c : {channel, 3 - channel})
-            if (Own(c).connect.Caption() == texts::kDisconnect && &LineOwner(c) == &own.controller)
-                RememberLost(c);
-        DisconnectSteps(channel, own.connect);
+    recorder_.Disconnected(channel.number);
+    channel.controller.Close();
+    channel.BecomeIdle();
+    toldOfLoss_[channel.number - 1] = false;
+}
+
+// Raised only when a port's device is lost: the channel lets go of it as
+// Disconnect would, so its menu follows the ports again, says why, and
+// waits for the device to come back.
+void MainWindow::ReportSerialError(Channel &own)
+{
+    const QString reason = own.controller.ErrorText();
+    recorder_.Lost(own.number, reason);
+    if (own.Now() != Channel::State::Open) {
+        ReportLater(texts::kSerialError, reason);
+        return;
     }
-    ReportLater(texts::kSerialError, own.controller.ErrorText());
+    StartWaiting(own, reason);
 }
 
 } // namespace ui

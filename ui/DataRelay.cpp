@@ -1,5 +1,5 @@
-// Moving arrived bytes on: to the own text area, then as the link labels
-// say, nowhere further, to the other port, or back to the own port.
+// Moving arrived bytes on: to the own text area, then as the route says,
+// nowhere further, to the other port, or back to the own port.
 
 #include "MainWindow.h"
 #include "Texts.h"
@@ -8,38 +8,44 @@ namespace ui {
 
 using namespace platform;
 
-void MainWindow::SerialController1_DataAvailable(SerialController *controller) { RelayArrival(1, *controller); }
-void MainWindow::SerialController2_DataAvailable(SerialController *controller) { RelayArrival(2, *controller); }
+void MainWindow::SerialController1_DataAvailable(SerialController *controller) { RelayArrival(Own(1), *controller); }
+void MainWindow::SerialController2_DataAvailable(SerialController *controller) { RelayArrival(Own(2), *controller); }
 
-void MainWindow::RelayArrival(int channel, SerialController &controller)
+void MainWindow::RelayArrival(Channel &own, SerialController &controller)
 {
-    const Channel own = Own(channel);
-    const Channel other = Other(channel);
-
+    Channel &other = own.Other();
     const QByteArray bytes = controller.ReadAll();
     own.text.AppendText(bytes);
 
-    SerialController *destination = Destination(channel);
+    SerialController *destination = Destination(own);
     if (!destination) {
-        recorder_.Arrival(channel, Recorder::Route::Shown, bytes);
+        recorder_.Arrival(own.number, Recorder::Route::Shown, bytes);
+        // A linked partner that is away hears none of it: counted, and told.
+        if (other.Waits() && other.Waiting().route == Route::Linked && !bytes.isEmpty()) {
+            other.Waiting().undelivered += bytes.size();
+            ShowLineSettings(other);
+        }
         return;
     }
     destination->Write(bytes);
     if (destination == &own.controller) {
         other.text.AppendText(bytes);
-        recorder_.Arrival(channel, Recorder::Route::Echoed, bytes);
+        recorder_.Arrival(own.number, Recorder::Route::Echoed, bytes);
     } else {
-        recorder_.Arrival(channel, Recorder::Route::Forwarded, bytes);
+        recorder_.Arrival(own.number, Recorder::Route::Forwarded, bytes);
     }
-    Pace(channel, destination);
+    Pace(own, destination);
 }
 
 // Where a channel's arrivals are written now, if anywhere.
-SerialController *MainWindow::Destination(int channel) const
+SerialController *MainWindow::Destination(const Channel &own) const
 {
-    if (!LinkedTxt().Visible())
-        return nullptr;
-    return LoopbackTxt().Visible() ? &Own(channel).controller : &Other(channel).controller;
+    switch (route_) {
+    case Route::Linked: return &own.Other().controller;
+    case Route::Loopback: return &own.controller;
+    case Route::None: break;
+    }
+    return nullptr;
 }
 
 // A source reads only as fast as its destination sends: past the high-water
@@ -49,16 +55,16 @@ SerialController *MainWindow::Destination(int channel) const
 void MainWindow::PaceReading()
 {
     for (int channel : {1, 2})
-        Pace(channel, Destination(channel));
+        Pace(Own(channel), Destination(Own(channel)));
 }
 
-void MainWindow::Pace(int channel, const SerialController *destination)
+void MainWindow::Pace(Channel &own, const SerialController *destination)
 {
-    SerialController &source = Own(channel).controller;
+    SerialController &source = own.controller;
     const qint64 queued = destination ? destination->BytesToWrite() : 0;
     if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes) {
         source.HoldReading(true);
-        TellOfPossibleLoss(channel);
+        TellOfPossibleLoss(own);
     } else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes) {
         source.HoldReading(false);
     }
@@ -67,18 +73,18 @@ void MainWindow::Pace(int channel, const SerialController *destination)
 // A device with flow control waits while its channel is held; one without
 // goes on sending, and its driver drops what does not fit. Said once, not
 // at every hold, with the driver's count where it keeps one.
-void MainWindow::TellOfPossibleLoss(int channel)
+void MainWindow::TellOfPossibleLoss(Channel &own)
 {
-    SerialController &source = Own(channel).controller;
-    if (toldOfLoss_[channel - 1] || source.Line().flow != QSerialPort::NoFlowControl)
+    SerialController &source = own.controller;
+    if (toldOfLoss_[own.number - 1] || source.Line().flow != QSerialPort::NoFlowControl)
         return;
     const std::optional<qint64> dropped = source.DriverOverruns();
     if (!dropped)
         return; // the driver cannot drop (a pty holds the sender)
-    toldOfLoss_[channel - 1] = true;
-    const QString text = texts::kFasterThanOnward.arg(channel).arg(3 - channel);
+    toldOfLoss_[own.number - 1] = true;
+    const QString text = texts::kFasterThanOnward.arg(own.number).arg(own.Other().number);
     const QString detail = texts::kMayLoseBytes.arg(*dropped);
-    recorder_.Event(tr("%1 held: %2 %3").arg(channel).arg(text, detail));
+    recorder_.Held(own.number, text, detail);
     services_.alerts->Notice(text, detail);
 }
 

@@ -1,57 +1,65 @@
 // Each channel's line settings: chosen from its text area's menu, shown
 // below its Connect button, noted in the record. A loopback pair shares
-// one port, and so one setting.
+// one port, and so one setting, also while it waits for that port.
 
 #include "MainWindow.h"
 #include "Texts.h"
+
+#include <QLocale>
 
 namespace ui {
 
 using namespace platform;
 
+namespace {
+
+bool OnOneDevice(const Channel &a, const Channel &b)
+{
+    if (&a.Port() == &b.Port())
+        return true;
+    return a.Waits() && b.Waits() && a.Waiting().route == Route::Loopback && b.Waiting().route == Route::Loopback &&
+           a.Waiting().device == b.Waiting().device;
+}
+
+} // namespace
+
 void MainWindow::ChangeLineSettings(int channel)
 {
-    SerialController &port = LineOwner(channel);
+    Channel &own = Own(channel);
+    SerialController &port = own.Port();
     const LineSettings now = port.Line();
-    const std::optional<LineSettings> chosen = services_.lines->Choose(this, Own(channel).heading.text(), now);
+    const std::optional<LineSettings> chosen = services_.lines->Choose(this, own.heading.text(), now);
     if (!chosen || *chosen == now)
         return;
+    // On a closed port (idle or waiting) it is kept for the next open.
     if (!port.SetLine(*chosen)) {
         services_.alerts->Beep();
         services_.alerts->MsgBox(texts::kLineNotSet, port.ErrorText());
         return;
     }
-    // A sharer keeps its opener's setting, for when it opens the port itself.
-    for (int c : {1, 2})
-        if (&LineOwner(c) == &port && &Own(c).controller != &port)
-            Own(c).controller.SetLine(*chosen);
-    ShowLineSettings();
+    // Each side keeps its own copy, for when it opens the port itself.
+    for (Channel *c : {&own, &own.Other()})
+        if (&c->controller != &port && OnOneDevice(*c, own))
+            c->controller.SetLine(*chosen);
+    Draw();
     toldOfLoss_[0] = toldOfLoss_[1] = false;
-    recorder_.Event(tr("%1 line settings: %2").arg(channel).arg(chosen->Summary()));
+    recorder_.LineChanged(channel, chosen->Summary());
 }
 
-// The controller whose port a channel's bytes come through.
-SerialController &MainWindow::LineOwner(int channel) const
+void MainWindow::ShowLineSettings(const Channel &own)
 {
-    const Channel own = Own(channel);
-    if (own.connect.Caption() == texts::kDisconnect && !own.controller.IsHeld())
-        return Other(channel).controller;
-    return own.controller;
-}
-
-void MainWindow::ShowLineSettings()
-{
-    for (int channel : {1, 2}) {
-        const Channel own = Own(channel);
-        if (const std::optional<Lost> &lost = waiting_[channel - 1]) {
-            own.line.setText(texts::kWaitingFor.arg(lost->port.Name));
-            own.line.setAccessibleName(tr("%1: waiting for %2 to come back").arg(own.heading.text(), lost->port.Name));
-            continue;
-        }
-        const QString summary = LineOwner(channel).Line().Summary();
-        own.line.setText(summary);
-        own.line.setAccessibleName(tr("%1, line settings: %2").arg(own.heading.text(), summary));
+    if (own.Waits()) {
+        const Loss &loss = own.Waiting();
+        const QString text = loss.undelivered > 0
+                                 ? texts::kWaitingUndelivered.arg(loss.device.Name, QLocale().toString(loss.undelivered))
+                                 : texts::kWaitingFor.arg(loss.device.Name);
+        own.line.setText(text);
+        own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), text));
+        return;
     }
+    const QString summary = own.Port().Line().Summary();
+    own.line.setText(summary);
+    own.line.setAccessibleName(tr("%1, line settings: %2").arg(own.heading.text(), summary));
 }
 
 } // namespace ui

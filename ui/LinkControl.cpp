@@ -7,18 +7,23 @@ namespace ui {
 
 using namespace platform;
 
+// As the caption read when it was pressed: a loss or resume in between
+// does not turn the press round.
 void MainWindow::LinkBtn_Action(PushButton *button)
 {
-    if (button->Caption() == texts::kLink) {
-        recorder_.Event(tr("linked"));
-        button->SetCaption(texts::kUnlink);
-        LinkedTxt().SetVisible(true);
+    const bool bothHeld = Own(1).HoldsPort() && Own(2).HoldsPort();
+    if (button->PressedCaption() == texts::kLink) {
+        if (!bothHeld || route_ != Route::None)
+            return;
+        route_ = Route::Linked;
+        recorder_.Linked();
     } else {
-        recorder_.Event(tr("unlinked"));
-        button->SetCaption(texts::kLink);
-        LinkedTxt().SetVisible(false);
-        LoopbackTxt().SetVisible(false);
+        if (route_ == Route::None)
+            return;
+        route_ = Route::None;
+        recorder_.Unlinked();
     }
+    Draw();
     toldOfLoss_[0] = toldOfLoss_[1] = false;
     PaceReading();
 }

@@ -117,6 +117,14 @@ void MainWindow::CreateControls()
     Create<Label>("RecordingTxt", ControlRecord("RecordingTxt"));
     Create<Label>("LineTxt1", ControlRecord("LineTxt1"));
     Create<Label>("LineTxt2", ControlRecord("LineTxt2"));
+    channels_[0] = std::make_unique<Channel>(1, Channel::Controls {SerialController1(), SerialPortsPopupMenu1(),
+                                                                   ConnectSerial1(), Serialcomms1(), PortListUpdater1(),
+                                                                   Label3(), LineTxt1()});
+    channels_[1] = std::make_unique<Channel>(2, Channel::Controls {SerialController2(), SerialPortsPopupMenu2(),
+                                                                   ConnectSerial2(), Serialcomms2(), PortListUpdater2(),
+                                                                   Label2(), LineTxt2()});
+    Own(1).SetOther(Own(2));
+    Own(2).SetOther(Own(1));
     for (int channel : {1, 2}) {
         connect(&Own(channel).text, &TextArea::ContextMenuAboutToShow, this,
                 [this, channel](QMenu *menu) { AddTrafficItems(channel, menu); });
@@ -132,7 +140,7 @@ void MainWindow::CreateControls()
     DescribeForScreenReaders();
     for (int channel : {1, 2})
         Own(channel).menu.installEventFilter(this);
-    ShowLineSettings();
+    Draw();
     SerialPortsPopupMenu1().setFocus(); // where a reader of the window starts
 }
 
@@ -141,7 +149,7 @@ void MainWindow::CreateControls()
 void MainWindow::DescribeForScreenReaders()
 {
     for (int channel : {1, 2}) {
-        const Channel own = Own(channel);
+        const Channel &own = Own(channel);
         const QString heading = own.heading.text();
         // Screen readers on Linux name a menu by its label relation.
         own.heading.setBuddy(&own.menu);
@@ -170,23 +178,30 @@ void MainWindow::LayOut()
     ApplySettings(*this, settings::WindowRecord());
 }
 
-// Arrivals use a channel's controls many times a second: they are looked
-// up by name once.
-const MainWindow::Channel &MainWindow::Own(int channel) const
+void MainWindow::Draw()
 {
-    std::optional<Channel> &known = channels_[channel - 1];
-    if (!known)
-        known.emplace(LookUpChannel(channel));
-    return *known;
-}
-
-MainWindow::Channel MainWindow::LookUpChannel(int channel) const
-{
-    if (channel == 1)
-        return {SerialController1(), SerialPortsPopupMenu1(), ConnectSerial1(), Serialcomms1(), PortListUpdater1(),
-                Label3(),            LineTxt1()};
-    return {SerialController2(), SerialPortsPopupMenu2(), ConnectSerial2(), Serialcomms2(), PortListUpdater2(),
-            Label2(),            LineTxt2()};
+    // A route needs both ends.
+    if (!Own(1).HoldsPort() || !Own(2).HoldsPort())
+        route_ = Route::None;
+    for (int number : {1, 2}) {
+        const Channel &own = Own(number);
+        const bool holds = own.HoldsPort();
+        own.connect.SetCaption(holds ? texts::kDisconnect : texts::kConnect);
+        if (holds)
+            own.connect.SetEnabled(true); // a channel holding a port can always let go of it
+        own.menu.SetEnabled(!holds);
+        // A channel that holds a port keeps its rows; one that waits looks for its device.
+        const int mode = holds ? Timer::kModeOff : Timer::kModeMultiple;
+        if (own.timer.Mode() != mode)
+            own.timer.SetMode(mode);
+        ShowLineSettings(own);
+    }
+    const bool both = Own(1).HoldsPort() && Own(2).HoldsPort();
+    LinkBtn().SetCaption(route_ == Route::None ? texts::kLink : texts::kUnlink);
+    LinkBtn().SetEnabled(both);
+    LinkBtn().SetVisible(both && route_ != Route::Loopback);
+    LinkedTxt().SetVisible(route_ != Route::None);
+    LoopbackTxt().SetVisible(route_ == Route::Loopback);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -194,7 +209,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         for (int channel : {1, 2}) {
-            const Channel own = Own(channel);
+            const Channel &own = Own(channel);
             if (watched == &own.menu && (key == Qt::Key_Return || key == Qt::Key_Enter) && own.connect.isEnabled()) {
                 own.connect.click();
                 return true;

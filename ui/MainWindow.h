@@ -1,8 +1,10 @@
 #pragma once
 // The one window: two channels of a menu, a Connect button and a text area
-// each, and the link controls between them. All state lives in the
-// controls; the handlers below are the only code that changes it.
+// each, and the link controls between them. Each channel's state is its
+// Channel object's, the route is the relay's; the handlers below change
+// them and Draw() shows them.
 
+#include "Channel.h"
 #include "LineSettingsDialog.h"
 #include "Recorder.h"
 
@@ -14,6 +16,8 @@
 #include "platform/byteview/TextArea.h"
 #include "platform/Window.h"
 
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace ui {
@@ -30,7 +34,12 @@ public:
         platform::FileChooser *files = nullptr; // the system's dialog when none
         Recorder::Clock clock = {};              // the local time when none
         LineSettingsChooser *lines = nullptr;   // the Line Settings dialog when none
+        // A device lost this soon after each of kQuickLossesToGiveUp resumes
+        // is no longer waited for.
+        int quickLossMs = kQuickLossMs;
     };
+    static constexpr int kQuickLossMs = 5000;
+    static constexpr int kQuickLossesToGiveUp = 3;
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
 
@@ -85,21 +94,16 @@ public:
     // Line settings: from the text areas' context menus.
     void ChangeLineSettings(int channel);
 
+    // Channel 1 or 2, and the relay's route: what the window shows is drawn from them.
+    const Channel &ChannelOf(int number) const { return *channels_[number - 1]; }
+    Route CurrentRoute() const { return route_; }
+
 private:
-    // One side of the window; "own" is the side that raised the event.
-    struct Channel {
-        platform::SerialController &controller;
-        platform::PopupMenu &menu;
-        platform::PushButton &connect;
-        platform::TextArea &text;
-        platform::Timer &timer;
-        platform::Label &heading; // names the channel, above its menu
-        platform::Label &line;    // its line settings, below Connect
-    };
-    const Channel &Own(int channel) const;
-    const Channel &Other(int channel) const { return Own(3 - channel); }
-    Channel LookUpChannel(int channel) const;
-    mutable std::optional<Channel> channels_[2]; // looked up once, on first use
+    Channel &Own(int number) const { return *channels_[number - 1]; }
+    std::unique_ptr<Channel> channels_[2];
+    // The captions, the link controls, the timers and the status lines,
+    // from the channels' states and the route: the one place they are set.
+    void Draw();
 
     // MainWindow.cpp: controls and their layout.
     template <typename C>
@@ -114,56 +118,55 @@ private:
 
     // PortDiscovery.cpp
     void RefreshPortList(int channel);
-    void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<platform::PushButton *> buttons);
+    void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<const Channel *> channels);
     bool MenuMatchesPorts(const platform::PopupMenu &menu) const;
 
     // ChannelConnection.cpp
-    void ConnectPressed(int channel, platform::PushButton &button);
-    // By a person: the text area starts afresh and a failure is said. On
-    // resuming: the text stays and a failure waits for the next tick.
-    enum class ConnectHow { ByPerson, Resuming };
-    bool ConnectSteps(int channel, platform::PushButton &button, ConnectHow how = ConnectHow::ByPerson);
-    void DisconnectSteps(int channel, platform::PushButton &button);
-    void CloseChannel(int channel, platform::PushButton &button, bool resetLink);
-    bool SharesOtherPort(int channel, const std::optional<platform::SerialPortInfo> &port) const;
+    void ConnectPressed(Channel &own, platform::PushButton &button);
+    bool ConnectSteps(Channel &own);
+    void DisconnectSteps(Channel &own);
+    void CloseChannel(Channel &channel);
+    bool SharesOtherPort(const Channel &own, const std::optional<platform::SerialPortInfo> &port) const;
     std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
-    void ReportSerialError(int channel);
-    void TellOfOtherReaders(int channel, const QString &path);
+    // Opens the channel's own controller on the port, lines raised.
+    bool OpenPort(Channel &own, const std::optional<platform::SerialPortInfo> &port);
+    void ReportSerialError(Channel &own);
+    void TellOfOtherReaders(const Channel &own);
 
     // Resume.cpp: a channel whose device was lost waits for it to return.
-    struct Lost {
-        platform::SerialPortInfo port;
-        platform::LineSettings line;
-        bool linked = false;
-    };
-    void RememberLost(int channel);
-    void TryResume(int channel);
-    void StopWaiting(int channel);
+    void StartWaiting(Channel &own, const QString &reason);
+    void TryResume(Channel &own);
+    // The user decides now: the channel waits no more, and nothing the
+    // window remembered comes back by itself on either side.
+    void UserTakesOver(Channel &own);
+    void StopWaiting(Channel &own);
+    void RestoreRoute(Channel &resumed, const Loss &loss, const QString &name);
 
     // LineControl.cpp
-    platform::SerialController &LineOwner(int channel) const;
-    void ShowLineSettings();
+    void ShowLineSettings(const Channel &own);
 
     // DataRelay.cpp
-    void RelayArrival(int channel, platform::SerialController &controller);
-    platform::SerialController *Destination(int channel) const;
+    void RelayArrival(Channel &own, platform::SerialController &controller);
+    platform::SerialController *Destination(const Channel &own) const;
     void PaceReading();
-    void Pace(int channel, const platform::SerialController *destination);
+    void Pace(Channel &own, const platform::SerialController *destination);
     // Said once per link: a held source whose line has no flow control.
-    void TellOfPossibleLoss(int channel);
+    void TellOfPossibleLoss(Channel &own);
 
     // Traffic.cpp
     void AddTrafficItems(int channel, QMenu *menu);
     void RecordingFailed(const QString &error);
     // Beeps now; the box follows once the handler running now has
-    // returned, so no serial or timer handler waits for a person.
-    void ReportLater(const QString &text, const QString &detail);
+    // returned, so no serial or timer handler waits for a person, and only
+    // if it is still true then.
+    void ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue = {});
 
     Services services_;
     Recorder recorder_;
     bool loopback_ = false;
+    Route route_ = Route::None;
     bool toldOfLoss_[2] = {}; // since the last Link, Unlink, connect or line change
-    std::optional<Lost> waiting_[2];
+    QString lossDetail_[2];   // the open loss message of each channel
     bool windowMovesMenus_ = false; // a menu change made by the window, not by the user
 };
 

@@ -39,7 +39,7 @@ void MainWindow::RefreshPortList(int channel)
     const int index1 = SerialPortsPopupMenu1().ListIndex();
     const int index2 = SerialPortsPopupMenu2().ListIndex();
     SetLoopback(index1 == index2);
-    TryResume(channel);
+    TryResume(Own(channel));
 }
 
 bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
@@ -58,24 +58,24 @@ bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
 void MainWindow::SerialPortsPopupMenu1_Change(PopupMenu *menu)
 {
     if (!windowMovesMenus_)
-        StopWaiting(1); // the user picked another port
-    EnableConnectButtons(*menu, {&ConnectSerial1()});
+        UserTakesOver(Own(1)); // the user picked another port
+    EnableConnectButtons(*menu, {&Own(1)});
 }
 
 void MainWindow::SerialPortsPopupMenu2_Change(PopupMenu *menu)
 {
     if (!windowMovesMenus_)
-        StopWaiting(2);
+        UserTakesOver(Own(2));
     // Channel 2's menu governs both buttons, channel 1's first.
-    EnableConnectButtons(*menu, {&ConnectSerial1(), &ConnectSerial2()});
+    EnableConnectButtons(*menu, {&Own(1), &Own(2)});
 }
 
-void MainWindow::EnableConnectButtons(PopupMenu &changed, std::initializer_list<PushButton *> buttons)
+void MainWindow::EnableConnectButtons(PopupMenu &changed, std::initializer_list<const Channel *> channels)
 {
     // A channel holding a port can always let go of it, whatever the menus show.
     const bool chosen = changed.ListIndex() != -1;
-    for (PushButton *button : buttons)
-        button->SetEnabled(chosen || button->Caption() == texts::kDisconnect);
+    for (const Channel *channel : channels)
+        channel->connect.SetEnabled(chosen || channel->HoldsPort());
 }
 
 } // namespace ui

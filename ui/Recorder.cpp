@@ -84,6 +84,50 @@ void Recorder::Event(const QString &text)
     Flush();
 }
 
+void Recorder::Connected(int channel, const QString &path, const QString &line)
+{
+    Event(tr("%1 connected to %2 at %3").arg(channel).arg(path, line));
+}
+
+void Recorder::ConnectedSharing(int channel, const QString &path)
+{
+    Event(tr("%1 connected, sharing %2 (loopback)").arg(channel).arg(path));
+}
+
+void Recorder::Disconnected(int channel) { Event(tr("%1 disconnected").arg(channel)); }
+void Recorder::Lost(int channel, const QString &reason) { Event(tr("%1 lost: %2").arg(channel).arg(reason)); }
+void Recorder::Waiting(int channel, const QString &path) { Event(tr("%1 waiting for %2").arg(channel).arg(path)); }
+void Recorder::Resumed(int channel, const QString &path) { Event(tr("%1 resumed on %2").arg(channel).arg(path)); }
+
+void Recorder::ResumedSharing(int channel, const QString &path)
+{
+    Event(tr("%1 resumed, sharing %2 (loopback)").arg(channel).arg(path));
+}
+
+void Recorder::GaveUp(int channel, const QString &path)
+{
+    Event(tr("%1 no longer waits for %2: it failed right after each of the last resumes").arg(channel).arg(path));
+}
+
+void Recorder::NotDelivered(qint64 bytes, const QString &from, const QString &to)
+{
+    Event(tr("%1 bytes from %2 not delivered to %3 while it was away").arg(bytes).arg(from, to));
+}
+
+void Recorder::Linked() { Event(tr("linked")); }
+void Recorder::Unlinked() { Event(tr("unlinked")); }
+void Recorder::LineChanged(int channel, const QString &line) { Event(tr("%1 line settings: %2").arg(channel).arg(line)); }
+
+void Recorder::AlsoOpen(int channel, const QString &text, const QString &who)
+{
+    Event(tr("%1: %2 %3").arg(channel).arg(text, who));
+}
+
+void Recorder::Held(int channel, const QString &text, const QString &detail)
+{
+    Event(tr("%1 held: %2 %3").arg(channel).arg(text, detail));
+}
+
 void Recorder::Add(const QByteArray &line)
 {
     pending_ += line;

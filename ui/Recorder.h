@@ -35,7 +35,22 @@ public:
 
     enum class Route { Shown, Forwarded, Echoed };
     void Arrival(int channel, Route route, QByteArrayView bytes);
-    void Event(const QString &text);
+
+    // The window's events, each worded here and nowhere else.
+    void Connected(int channel, const QString &path, const QString &line);
+    void ConnectedSharing(int channel, const QString &path);
+    void Disconnected(int channel);
+    void Lost(int channel, const QString &reason);
+    void Waiting(int channel, const QString &path);
+    void Resumed(int channel, const QString &path);
+    void ResumedSharing(int channel, const QString &path);
+    void GaveUp(int channel, const QString &path);
+    void NotDelivered(qint64 bytes, const QString &from, const QString &to);
+    void Linked();
+    void Unlinked();
+    void LineChanged(int channel, const QString &line);
+    void AlsoOpen(int channel, const QString &text, const QString &who);
+    void Held(int channel, const QString &text, const QString &detail);
     // Writes what has gathered now, and checks the file is still there.
     void Flush();
 
@@ -44,6 +59,7 @@ signals:
     void Failed(const QString &error);
 
 private:
+    void Event(const QString &text);
     void Add(const QByteArray &line);
     void Fail(const QString &error);
 

@@ -1,68 +1,151 @@
-// A channel whose device is lost waits for that device to come back, and
-// then carries on as it was: the same port and line settings, linked or in
-// loopback mode as before. Picking another port, or pressing Connect or
-// Disconnect, ends the waiting. Nothing of it is kept on disk.
+// A channel whose device is lost waits for that very device to come back,
+// and then carries on as the user left it: the same port with the line
+// settings the channel has now, and the link or loopback mode only with
+// the same devices as before. It never guesses: a device that was present
+// at the loss, or that the other side holds, is not the lost one, and any
+// choice the user makes meanwhile replaces what would have come back.
 
 #include "MainWindow.h"
 #include "Texts.h"
 
 #include <QScopedValueRollback>
 
+#include <algorithm>
+
 namespace ui {
 
 using namespace platform;
 
-void MainWindow::RememberLost(int channel)
+void MainWindow::StartWaiting(Channel &own, const QString &reason)
 {
-    const SerialController &port = LineOwner(channel);
-    if (!port.Port())
-        return;
-    // A pair lost together was linked if the first of them was: the first
-    // loss has already taken the link down.
-    const std::optional<Lost> &other = waiting_[2 - channel];
-    const bool linked = LinkedTxt().Visible() || (other && other->linked);
-    waiting_[channel - 1] = Lost {*port.Port(), port.Line(), linked};
-    recorder_.Event(tr("%1 waiting for %2").arg(channel).arg(port.Port()->Path));
+    Channel &other = own.Other();
+    const SerialPortInfo device = *own.controller.Port();
+    Loss loss {device, {}, route_, std::nullopt, 0, {}};
+    if (route_ == Route::Linked) {
+        loss.partner = other.Device();
+    } else if (other.Waits() && other.Waiting().route == Route::Linked && other.Waiting().partner == device) {
+        // A pair lost together (a hub): the first loss took the link down.
+        loss.route = Route::Linked;
+        loss.partner = other.Waiting().device;
+    }
+    if (loss.partner)
+        loss.from = loss.partner->Path;
+    PortEnumerator &ports = *services_.ports;
+    for (int i = 0; i < ports.SerialPortCount(); ++i)
+        if (const std::optional<SerialPortInfo> port = ports.SerialPort(i); port && port->Path != device.Path)
+            loss.presentAtLoss.append(*port);
+
+    // Every channel on the device waits for it: a loopback pair both.
+    const bool pair = other.Now() == Channel::State::Sharing;
+    own.BecomeWaiting(loss);
+    if (pair)
+        other.BecomeWaiting(loss);
+    route_ = Route::None;
+    for (const Channel *c : {&own, &other})
+        if (c->Waits() && c->Waiting().device == device)
+            recorder_.Waiting(c->number, device.Path);
+
+    const int quick = own.LostSoonAfterResume(services_.quickLossMs);
+    if (quick >= kQuickLossesToGiveUp) {
+        for (Channel *c : {&own, &other})
+            if (c->Waits() && c->Waiting().device == device) {
+                StopWaiting(*c);
+                recorder_.GaveUp(c->number, device.Path);
+            }
+        own.ForgetResumes();
+        ReportLater(texts::kKeepsFailing.arg(device.Name), reason);
+    } else if (quick == 0) {
+        // Lost again right after a resume: it was said at the first loss.
+        lossDetail_[own.number - 1] = reason;
+        ReportLater(texts::kSerialError, reason, [this, number = own.number, device] {
+            return Own(number).Waits() && Own(number).Waiting().device == device;
+        });
+    }
+    Draw();
+    PaceReading();
 }
 
-void MainWindow::StopWaiting(int channel)
+void MainWindow::StopWaiting(Channel &own)
 {
-    if (!waiting_[channel - 1])
+    if (!own.Waits())
         return;
-    waiting_[channel - 1].reset();
-    ShowLineSettings();
+    const Loss &loss = own.Waiting();
+    if (!loss.from.isEmpty())
+        recorder_.NotDelivered(loss.undelivered, loss.from, loss.device.Path);
+    own.BecomeIdle();
+    Draw();
 }
 
-// On every tick of the channel's port list: is the same device back?
-void MainWindow::TryResume(int channel)
+void MainWindow::UserTakesOver(Channel &own)
 {
-    if (!waiting_[channel - 1])
+    StopWaiting(own);
+    own.ForgetResumes();
+    if (Channel &other = own.Other(); other.Waits()) {
+        other.Waiting().route = Route::None;
+        other.Waiting().partner.reset();
+    }
+}
+
+// At every look at the port list while the channel waits: is its device back?
+void MainWindow::TryResume(Channel &own)
+{
+    // A press under way is the user's, and is not overtaken.
+    if (!own.Waits() || own.connect.isDown() || own.Other().connect.isDown())
         return;
-    const Lost lost = *waiting_[channel - 1];
-    const Channel own = Own(channel);
+    const Loss loss = own.Waiting();
     PortEnumerator &ports = *services_.ports;
     int row = -1;
-    for (int i = 0; i < ports.SerialPortCount() && row == -1; ++i)
-        if (const std::optional<SerialPortInfo> port = ports.SerialPort(i); port && port->SameDevice(lost.port))
-            row = own.menu.RowText(i) == port->Name ? i : -2; // -2: the menu does not show it yet
-    if (row < 0 || row >= own.menu.ListCount())
+    std::optional<SerialPortInfo> found;
+    for (int i = 0; i < ports.SerialPortCount() && !found; ++i) {
+        const std::optional<SerialPortInfo> port = ports.SerialPort(i);
+        if (!port || !port->SameDevice(loss.device) || loss.presentAtLoss.contains(*port) || own.Other().Holds(*port))
+            continue;
+        if (own.menu.RowText(i) != port->Name)
+            return; // the menu does not show it yet
+        row = i;
+        found = port;
+    }
+    if (!found)
         return;
     {
         const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
         own.menu.SetListIndex(row);
     }
-    own.controller.SetLine(lost.line);
-    waiting_[channel - 1].reset();
-    if (!ConnectSteps(channel, own.connect, ConnectHow::Resuming)) {
-        waiting_[channel - 1] = lost; // not ready yet: the next tick tries again
-        return;
+    // With the line settings the channel has now: the user may have
+    // changed them while it waited.
+    if (!OpenPort(own, found))
+        return; // not ready yet: the next look tries again
+    StopWaiting(own);
+    own.BecomeOpen();
+    own.NoteResumed();
+    recorder_.Resumed(own.number, found->Path);
+    services_.alerts->Dismiss(texts::kSerialError, std::exchange(lossDetail_[own.number - 1], QString()));
+    // The route is back before the event loop reads the device's first byte.
+    RestoreRoute(own, loss, found->Name);
+    Draw();
+    PaceReading();
+    TellOfOtherReaders(own);
+}
+
+void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString &name)
+{
+    Channel &other = resumed.Other();
+    if (loss.route == Route::Loopback && other.Waits() && other.Waiting().route == Route::Loopback &&
+        other.Waiting().device.SameDevice(loss.device)) {
+        {
+            const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
+            other.menu.SetListIndex(other.menu.findText(name));
+        }
+        StopWaiting(other);
+        other.BecomeSharing();
+        recorder_.ResumedSharing(other.number, resumed.controller.Port()->Path);
+        services_.alerts->Dismiss(texts::kSerialError, std::exchange(lossDetail_[other.number - 1], QString()));
+        route_ = Route::Loopback;
+    } else if (loss.route == Route::Linked && loss.partner && other.Now() == Channel::State::Open &&
+               other.Device()->SameDevice(*loss.partner)) {
+        route_ = Route::Linked;
+        recorder_.Linked();
     }
-    recorder_.Event(tr("%1 resumed on %2").arg(channel).arg(own.controller.Port() ? own.controller.Port()->Path
-                                                                                  : lost.port.Path));
-    services_.alerts->Dismiss(texts::kSerialError);
-    // The link comes back once both ends are there again.
-    if (lost.linked && Other(channel).connect.Caption() == texts::kDisconnect && !LinkedTxt().Visible())
-        LinkBtn_Action(&LinkBtn());
 }
 
 } // namespace ui

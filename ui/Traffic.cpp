@@ -83,17 +83,22 @@ void MainWindow::RecordingFailed(const QString &error)
     ReportLater(texts::kRecordingFailed, error);
 }
 
-void MainWindow::ReportLater(const QString &text, const QString &detail)
+void MainWindow::ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue)
 {
     services_.alerts->Beep();
-    QTimer::singleShot(0, this, [this, text, detail] { services_.alerts->MsgBox(text, detail); });
+    QTimer::singleShot(0, this, [this, text, detail, stillTrue = std::move(stillTrue)] {
+        if (!stillTrue || stillTrue())
+            services_.alerts->MsgBox(text, detail);
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    for (int channel : {1, 2})
-        if (Own(channel).connect.Caption() == texts::kDisconnect)
-            DisconnectSteps(channel, Own(channel).connect);
+    for (int channel : {1, 2}) {
+        if (Own(channel).HoldsPort())
+            DisconnectSteps(Own(channel));
+        StopWaiting(Own(channel));
+    }
     StopRecording();
     platform::Window::closeEvent(event);
 }

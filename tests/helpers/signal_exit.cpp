@@ -20,7 +20,7 @@ namespace {
 class PrintingAlerts : public platform::Alerts {
 public:
     void Beep() override {}
-    void Dismiss(const QString &) override {}
+    void Dismiss(const QString &, const QString &) override {}
     void Notice(const QString &, const QString &) override {}
     int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
     void MsgBox(const QString &text, const QString &detail) override

@@ -145,8 +145,8 @@ public:
         return answers.isEmpty() ? -1 : answers.takeFirst();
     }
     void Notice(const QString &text, const QString &detail) override { notices.append({text, detail}); }
-    void Dismiss(const QString &text) override { dismissed.append(text); }
-    QStringList dismissed;
+    void Dismiss(const QString &text, const QString &detail) override { dismissed.append({text, detail}); }
+    QList<RecordedMessage> dismissed;
     int beeps = 0;
     QList<RecordedMessage> messages;
     QList<RecordedMessage> notices;

@@ -1,0 +1,98 @@
+#pragma once
+// One side of the window: its controls, and the one record of what it is
+// doing: idle, holding its own port, sharing the other side's port, or
+// waiting for a lost device. The window draws captions and labels from
+// this record and never reads state back from them.
+
+#include "platform/Controls.h"
+#include "platform/SerialController.h"
+#include "platform/byteview/TextArea.h"
+
+#include <QElapsedTimer>
+
+#include <optional>
+
+namespace ui {
+
+// Where the relay sends what arrives: nowhere further, to the other port,
+// or back to the port it came from.
+enum class Route { None, Linked, Loopback };
+
+// What a channel remembers of a lost device while it waits for it.
+struct Loss {
+    platform::SerialPortInfo device;
+    // The ports listed when it was lost, itself aside: none of them is the
+    // lost device coming back.
+    QList<platform::SerialPortInfo> presentAtLoss;
+    // What comes back with it: a link only to the very device it was
+    // linked with, loopback only on the same device. The user's own choice
+    // while waiting takes this back (None).
+    Route route = Route::None;
+    std::optional<platform::SerialPortInfo> partner;
+    // What the linked partner sent meanwhile, which reached nobody, and
+    // that partner's path; empty when it was not linked.
+    qint64 undelivered = 0;
+    QString from;
+};
+
+class Channel {
+public:
+    enum class State { Idle, Open, Sharing, Waiting };
+
+    struct Controls {
+        platform::SerialController &controller;
+        platform::PopupMenu &menu;
+        platform::PushButton &connect;
+        platform::TextArea &text;
+        platform::Timer &timer;
+        platform::Label &heading; // names the channel, above its menu
+        platform::Label &line;    // its line settings, below Connect
+    };
+
+    Channel(int number, const Controls &controls);
+    void SetOther(Channel &other) { other_ = &other; }
+
+    const int number;
+    platform::SerialController &controller;
+    platform::PopupMenu &menu;
+    platform::PushButton &connect;
+    platform::TextArea &text;
+    platform::Timer &timer;
+    platform::Label &heading;
+    platform::Label &line;
+
+    Channel &Other() const { return *other_; }
+    State Now() const { return state_; }
+    // The caption reads "Disconnect" exactly while this holds.
+    bool HoldsPort() const { return state_ == State::Open || state_ == State::Sharing; }
+    bool Waits() const { return state_ == State::Waiting; }
+    // The controller whose port this channel's bytes come through, and
+    // whose line settings are this channel's.
+    platform::SerialController &Port() const { return state_ == State::Sharing ? other_->controller : controller; }
+    // The device held, if any.
+    std::optional<platform::SerialPortInfo> Device() const;
+    // Whether this channel holds that very device open, under any name.
+    bool Holds(const platform::SerialPortInfo &port) const;
+
+    void BecomeOpen();
+    void BecomeSharing();
+    void BecomeIdle();
+    void BecomeWaiting(Loss loss);
+    Loss &Waiting() { return *loss_; }
+    const Loss &Waiting() const { return *loss_; }
+
+    // A device that fails again right after each resume is not waited for
+    // for ever: the count of such losses in a row.
+    int LostSoonAfterResume(int withinMs);
+    void NoteResumed() { sinceResume_.start(); }
+    void ForgetResumes();
+
+private:
+    Channel *other_ = nullptr;
+    State state_ = State::Idle;
+    std::optional<Loss> loss_;
+    QElapsedTimer sinceResume_;
+    int quickLosses_ = 0;
+};
+
+} // namespace ui
