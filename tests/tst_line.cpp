@@ -14,20 +14,11 @@
 using namespace platform;
 using testing::Pty;
 using testing::Rig;
+using testing::ScriptedLines;
+using testing::TtyOf;
+using testing::KernelTermios;
 
 namespace {
-
-// Answers the Line Settings dialog with the next of its settings.
-class ScriptedLines : public ui::LineSettingsChooser {
-public:
-    std::optional<LineSettings> Choose(QWidget *, const QString &, const LineSettings &current) override
-    {
-        shown.append(current);
-        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
-    }
-    QList<LineSettings> answers;
-    QList<LineSettings> shown;
-};
 
 struct LineRig {
     ScriptedLines lines;
@@ -46,24 +37,6 @@ struct LineRig {
         menu.findChild<QAction *>(QStringLiteral("LineSettingsAction"))->trigger();
     }
 };
-
-// The kernel's view of a tty, with the speed as a number (termios2).
-struct KernelTermios {
-    tcflag_t iflag, oflag, cflag, lflag;
-    cc_t line;
-    cc_t cc[19];
-    speed_t ispeed, ospeed;
-};
-
-KernelTermios TtyOf(const QString &path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    KernelTermios t {};
-    if (fd >= 0)
-        ::ioctl(fd, _IOR('T', 0x2A, KernelTermios), &t); // TCGETS2
-    ::close(fd);
-    return t;
-}
 
 } // namespace
 

@@ -60,8 +60,9 @@ class TestResume : public QObject {
     Q_OBJECT
 private slots:
     // Linked, channel 1 unplugged and plugged in again: within a tick it
-    // is open and linked again, both ways, with no click; the loss message
-    // goes by itself, and the record tells of the loss and the resume.
+    // is open and linked again, both ways, with no click, and what the
+    // device says at once is relayed too; the loss message goes by itself,
+    // and the record tells of the loss and the resume.
     void linkedChannelResumesByItself()
     {
         Pty a, b;
@@ -73,12 +74,12 @@ private slots:
         QVERIFY(w.LineTxt1().accessibleName().contains(QStringLiteral("waiting for devA")));
 
         Pty again;
+        again.Send("there again");
         t.rig.ports.SetPorts({Device("devA", again, "A1"), b.Info()});
         t.rig.Tick(1);
         QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
         QVERIFY(w.LinkedTxt().Visible());
         QCOMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
-        again.Send("there again");
         QCOMPARE(b.Receive(11), QByteArray("there again"));
         b.Send("welcome");
         QCOMPARE(again.Receive(7), QByteArray("welcome"));
@@ -110,6 +111,7 @@ private slots:
         QVERIFY(w.LoopbackTxt().Visible());
         again.Send("echo");
         QCOMPARE(again.Receive(4), QByteArray("echo"));
+        QVERIFY2(t.Record().contains(QStringLiteral("-- 2 resumed, sharing ") + again.Path()), qPrintable(t.Record()));
     }
 
     // Another device under the lost one's name and path is not taken for
@@ -159,6 +161,9 @@ private slots:
         QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
         QCOMPARE(w.ConnectSerial2().Caption(), QStringLiteral("Connect"));
         QVERIFY(!w.LinkedTxt().Visible());
+        // Only channel 1's message goes: channel 2's device is still away.
+        QCOMPARE(t.rig.alerts.dismissed.size(), 1);
+        QVERIFY(t.rig.alerts.dismissed[0].detail.contains(a.Path()));
         Pty b2;
         t.rig.ports.SetPorts({Device("devA", a2, "A1"), Device("devB", b2, "B1")});
         t.rig.TickBoth();
@@ -166,6 +171,37 @@ private slots:
         QVERIFY(w.LinkedTxt().Visible());
         a2.Send("both");
         QCOMPARE(b2.Receive(4), QByteArray("both"));
+    }
+
+    // A device that fails right after each of three resumes is let go,
+    // with one message; the losses in between beep and say nothing.
+    void givesUpOnADeviceThatFailsAfterEachResume()
+    {
+        std::unique_ptr<Pty> a = std::make_unique<Pty>();
+        ResumeRig t({Device("devA", *a, "A1")});
+        auto &w = t.w();
+        t.rig.TickBoth();
+        t.rig.Connect(1);
+        for (int resume = 0; resume < ui::MainWindow::kQuickLossesToGiveUp; ++resume) {
+            t.Unplug(*a, {}, {1});
+            a = std::make_unique<Pty>();
+            t.rig.ports.SetPorts({Device("devA", *a, "A1")});
+            t.rig.TickBoth();
+            QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        }
+        t.Unplug(*a, {}, {1});
+        testing::Settle();
+        QCOMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
+        QStringList said;
+        for (const testing::RecordedMessage &m : t.rig.alerts.messages)
+            said.append(m.text);
+        QCOMPARE(said, (QStringList {kSerialError, QStringLiteral("devA keeps failing right after it opens; it is "
+                                                                  "no longer waited for.")}));
+        QVERIFY(t.Record().contains(QStringLiteral("-- 1 no longer waits for")));
+        Pty back;
+        t.rig.ports.SetPorts({Device("devA", back, "A1")});
+        t.rig.TickBoth();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Connect"));
     }
 };
 

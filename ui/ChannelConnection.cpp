@@ -73,10 +73,13 @@ bool MainWindow::ConnectSteps(Channel &own)
         services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
         return false;
     }
-    if (shares)
+    if (shares) {
+        // One device, one setting: kept for when this side opens it itself.
+        own.controller.SetLine(own.Other().controller.Line());
         own.BecomeSharing();
-    else
+    } else {
         own.BecomeOpen();
+    }
     // Both ends held: ready to link, or, on one device, loopback at once.
     if (own.Other().HoldsPort())
         route_ = shares ? Route::Loopback : Route::None;

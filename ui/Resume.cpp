@@ -92,12 +92,19 @@ void MainWindow::TryResume(Channel &own)
     // A press under way is the user's, and is not overtaken.
     if (!own.Waits() || own.connect.isDown() || own.Other().connect.isDown())
         return;
-    const Loss loss = own.Waiting();
     PortEnumerator &ports = *services_.ports;
+    QList<SerialPortInfo> now;
+    for (int i = 0; i < ports.SerialPortCount(); ++i)
+        if (const std::optional<SerialPortInfo> port = ports.SerialPort(i))
+            now.append(*port);
+    // One that was there at the loss and has gone since is, when it comes
+    // back, no longer told apart from the lost one.
+    own.Waiting().presentAtLoss.removeIf([&](const SerialPortInfo &p) { return !now.contains(p); });
+    const Loss loss = own.Waiting();
     int row = -1;
     std::optional<SerialPortInfo> found;
-    for (int i = 0; i < ports.SerialPortCount() && !found; ++i) {
-        const std::optional<SerialPortInfo> port = ports.SerialPort(i);
+    for (int i = 0; i < now.size() && !found; ++i) {
+        const std::optional<SerialPortInfo> port = now[i];
         if (!port || !port->SameDevice(loss.device) || loss.presentAtLoss.contains(*port) || own.Other().Holds(*port))
             continue;
         if (own.menu.RowText(i) != port->Name)
@@ -134,7 +141,8 @@ void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString 
         other.Waiting().device.SameDevice(loss.device)) {
         {
             const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
-            other.menu.SetListIndex(other.menu.findText(name));
+            if (const int row = other.menu.findText(name); row >= 0)
+                other.menu.SetListIndex(row);
         }
         StopWaiting(other);
         other.BecomeSharing();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -110,6 +111,37 @@ private:
     int master_ = -1;
     QString path_;
 };
+
+// Answers the Line Settings dialog with the next of its settings.
+class ScriptedLines : public ui::LineSettingsChooser {
+public:
+    std::optional<platform::LineSettings> Choose(QWidget *, const QString &,
+                                                 const platform::LineSettings &current) override
+    {
+        shown.append(current);
+        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
+    }
+    QList<platform::LineSettings> answers;
+    QList<platform::LineSettings> shown;
+};
+
+// The kernel's view of a tty, with the speed as a number (termios2).
+struct KernelTermios {
+    tcflag_t iflag, oflag, cflag, lflag;
+    cc_t line;
+    cc_t cc[19];
+    speed_t ispeed, ospeed;
+};
+
+inline KernelTermios TtyOf(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    KernelTermios t {};
+    if (fd >= 0)
+        ::ioctl(fd, _IOR('T', 0x2A, KernelTermios), &t); // TCGETS2
+    ::close(fd);
+    return t;
+}
 
 // Runs the event loop for a while without spinning.
 inline void Settle(int ms = 50)
