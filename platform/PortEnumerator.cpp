@@ -42,7 +42,7 @@ SystemPortEnumerator::SystemPortEnumerator(QString devDir, int minRescanMs)
 
 bool SystemPortEnumerator::Stale()
 {
-    if (scans_ == 0)
+    if (scans_ == 0 || invalidated_)
         return true;
     if (sinceScan_.elapsed() < minRescanMs_)
         return false;
@@ -58,6 +58,7 @@ const QList<SerialPortInfo> &SystemPortEnumerator::Current()
     if (!Stale())
         return ports_;
     seen_ = os::DeviceFolderStamp(devDir_);
+    invalidated_ = false;
     ports_.clear();
     virtualPaths_.clear();
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {

@@ -28,6 +28,8 @@ public:
     // The port a menu row shows now: by name in the current list, the one
     // at `hint` first. None when no port of that name is present.
     std::optional<SerialPortInfo> FindByName(const QString &name, int hint);
+    // The system said its devices changed: the next read looks afresh.
+    virtual void Invalidate() {}
 };
 
 // A fixed list, replaced at will: for tests and benchmarks.
@@ -57,6 +59,7 @@ public:
     explicit SystemPortEnumerator(QString devDir = QStringLiteral("/dev"), int minRescanMs = kMinRescanMs);
     int SerialPortCount() override;
     std::optional<SerialPortInfo> SerialPort(int index) override;
+    void Invalidate() override { invalidated_ = true; }
     int ScanCount() const { return scans_; }
 
 private:
@@ -69,6 +72,7 @@ private:
     std::optional<os::FolderStamp> seen_;
     QElapsedTimer sinceScan_;
     int scans_ = 0;
+    bool invalidated_ = false;
 };
 
 } // namespace platform

@@ -60,11 +60,12 @@ QString OpenFailureReason(QSerialPort::SerialPortError error, const QString &pat
     }
 }
 
-// Devices held open by controllers of this process. Root may open a port
-// twice despite the exclusive flag; two readers would split its bytes.
-QSet<QString> &HeldDevices()
+// Devices held open by controllers of this process, and by which. Root
+// may open a port twice despite the exclusive flag; two readers would
+// split its bytes.
+QHash<QString, SerialController *> &HeldDevices()
 {
-    static QSet<QString> held;
+    static QHash<QString, SerialController *> held;
     return held;
 }
 
@@ -98,6 +99,30 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
     connect(&serial_, &QSerialPort::readyRead, this, &SerialController::OnReadyRead);
     connect(&serial_, &QSerialPort::bytesWritten, this, &SerialController::OnBytesWritten);
     connect(&serial_, &QSerialPort::errorOccurred, this, &SerialController::OnSerialError);
+    releaseDeadline_.setSingleShot(true);
+    connect(&releaseDeadline_, &QTimer::timeout, this, &SerialController::FinishRelease);
+}
+
+void SerialController::Release(int drainMs)
+{
+    if (!serial_.isOpen() || serial_.bytesToWrite() == 0) {
+        Close();
+        return;
+    }
+    held_ = false;
+    releasing_ = true;
+    releasePath_ = port_ ? port_->Path : serial_.portName();
+    HoldReading(true);
+    releaseDeadline_.start(drainMs);
+}
+
+void SerialController::FinishRelease()
+{
+    if (!releasing_)
+        return;
+    const qint64 dropped = serial_.bytesToWrite();
+    Close();
+    emit Released(this, dropped, releasePath_);
 }
 
 bool SerialController::HoldsDevice(const QString &path) const
@@ -153,6 +178,10 @@ void SerialController::ReportWaitingBytes()
 
 void SerialController::OnBytesWritten()
 {
+    if (releasing_ && serial_.bytesToWrite() == 0) {
+        FinishRelease();
+        return;
+    }
     if (aboveHighWater_ && serial_.bytesToWrite() <= kWriteLowWaterBytes) {
         aboveHighWater_ = false;
         emit WriteQueueLow(this);
@@ -176,11 +205,16 @@ bool SerialController::Open()
         errorText_ = OpenFailureReason(QSerialPort::DeviceNotFoundError, port_->Name, {});
         return false;
     }
+    // This controller's, or another's, port still delivering: what it has
+    // not delivered by now is given up for the new use.
+    FinishRelease();
     if (serial_.isOpen()) {
         errorText_ = tr("%1 is already open.").arg(port_->Path);
         return false;
     }
     const QString device = DeviceKey(port_->Path);
+    if (SerialController *holder = HeldDevices().value(device); holder && holder->Releasing())
+        holder->FinishRelease();
     if (HeldDevices().contains(device)) {
         errorText_ = tr("%1 is already open in this window.").arg(port_->Path);
         return false;
@@ -196,7 +230,8 @@ bool SerialController::Open()
     }
     errorText_.clear();
     device_ = device;
-    HeldDevices().insert(device_);
+    HeldDevices().insert(device_, this);
+    droppedAtLoss_ = 0;
     held_ = true;
     failing_ = false;
     LowLatency()(serial_.handle());
@@ -249,6 +284,8 @@ bool SerialController::SetLine(const LineSettings &line)
 
 void SerialController::Close()
 {
+    releasing_ = false;
+    releaseDeadline_.stop();
     held_ = false;
     rts_ = dtr_ = false;
     // An error noticed before the close is no longer this port's news.
@@ -345,10 +382,15 @@ void SerialController::FailAfterError()
         RearmReading();
         return;
     }
+    if (releasing_) {
+        FinishRelease(); // let go already: the rest cannot be delivered now
+        return;
+    }
     errorText_ = tr("%1 was unplugged or closed.").arg(port_ ? port_->Path : serial_.portName());
     // Bytes that arrived before the failure still go to the handlers, held or not.
     if (serial_.bytesAvailable() > 0)
         emit DataAvailable(this);
+    droppedAtLoss_ = serial_.bytesToWrite();
     ReleaseDevice();
     if (serial_.isOpen())
         serial_.close();

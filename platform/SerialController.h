@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <optional>
 
@@ -25,8 +26,18 @@ public:
     std::optional<SerialPortInfo> Port() const { return port_; }
 
     bool Open();
-    // Harmless on a controller that is not open; raises nothing.
+    // Harmless on a controller that is not open; raises nothing. What is
+    // still queued is dropped: Release() delivers it first.
     void Close();
+    // Lets go of the port once what is queued for it has gone out, or
+    // after `drainMs` (a device may be slow or stopped), whichever comes
+    // first; meanwhile nothing more is read. Released then says how many
+    // queued bytes never went out. At once when nothing is queued.
+    static constexpr int kDrainMs = 2000;
+    void Release(int drainMs = kDrainMs);
+    bool Releasing() const { return releasing_; }
+    // Bytes that were queued for the device when it was lost.
+    qint64 DroppedAtLoss() const { return droppedAtLoss_; }
     bool IsOpen() const { return serial_.isOpen(); }
     // Open() succeeded and Close() has not been called since, even if a
     // failure of the port has closed it in the meantime.
@@ -87,6 +98,8 @@ signals:
     void Error(platform::SerialController *controller);
     // The write queue has fallen to the low-water mark after passing the high one.
     void WriteQueueLow(platform::SerialController *controller);
+    // A Release() is done: `dropped` of the queued bytes never reached `path`.
+    void Released(platform::SerialController *controller, qint64 dropped, const QString &path);
 
 private:
     void OnSerialError(QSerialPort::SerialPortError error);
@@ -96,6 +109,7 @@ private:
     void ReleaseDevice();
     void RearmReading();
     void ReportWaitingBytes();
+    void FinishRelease();
 
     QSerialPort serial_;
     std::optional<SerialPortInfo> port_;
@@ -109,6 +123,10 @@ private:
     bool rts_ = false;
     bool dtr_ = false;
     bool aboveHighWater_ = false;
+    bool releasing_ = false;
+    QString releasePath_;
+    qint64 droppedAtLoss_ = 0;
+    QTimer releaseDeadline_;
 };
 
 } // namespace platform

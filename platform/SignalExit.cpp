@@ -4,7 +4,12 @@
 #include "Window.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
 #include <QWidget>
 
 #ifndef Q_OS_WIN
@@ -15,16 +20,45 @@
 
 namespace platform {
 
-void CloseAllPortsAndQuit()
+namespace {
+
+constexpr int kPollMs = 20;
+// Past the ports' own drain time, the program ends whatever is left.
+constexpr int kGiveUpMs = SerialController::kDrainMs + 1000;
+
+void CloseTheRestAndQuit()
 {
-    // Closing a window ends what it does in order (its record, too).
-    for (QWidget *window : QApplication::topLevelWidgets())
-        if (qobject_cast<Window *>(window))
-            window->close();
     for (QWidget *window : QApplication::topLevelWidgets())
         for (SerialController *controller : window->findChildren<SerialController *>())
             controller->Close();
     QCoreApplication::exit(0);
+}
+
+} // namespace
+
+void CloseAllPortsAndQuit()
+{
+    // Closing a window ends what it does in order (its record, too); one
+    // whose ports still deliver what they were given closes when done.
+    QList<QPointer<QWidget>> open;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (qobject_cast<Window *>(window) && !window->close())
+            open.append(window);
+    if (open.isEmpty())
+        return CloseTheRestAndQuit();
+    auto *poll = new QTimer(qApp);
+    auto *since = new QElapsedTimer;
+    since->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, since, open] {
+        const bool closed = std::all_of(open.cbegin(), open.cend(),
+                                        [](const QPointer<QWidget> &w) { return !w || !w->isVisible(); });
+        if (!closed && !since->hasExpired(kGiveUpMs))
+            return;
+        poll->deleteLater();
+        delete since;
+        CloseTheRestAndQuit();
+    });
+    poll->start(kPollMs);
 }
 
 #ifdef Q_OS_WIN

@@ -174,7 +174,7 @@ private slots:
     }
 
     // A device that fails right after each of three resumes is let go,
-    // with one message; the losses in between beep and say nothing.
+    // with one message; the losses in between say nothing.
     void givesUpOnADeviceThatFailsAfterEachResume()
     {
         std::unique_ptr<Pty> a = std::make_unique<Pty>();
@@ -195,8 +195,10 @@ private slots:
         QStringList said;
         for (const testing::RecordedMessage &m : t.rig.alerts.messages)
             said.append(m.text);
-        QCOMPARE(said, (QStringList {kSerialError, QStringLiteral("devA keeps failing right after it opens; it is "
-                                                                  "no longer waited for.")}));
+        // The first loss's box, unless the device was back before its turn.
+        QVERIFY2(said.count(kSerialError) <= 1, qPrintable(said.join('\n')));
+        said.removeAll(kSerialError);
+        QCOMPARE(said, QStringList {QStringLiteral("devA keeps failing right after it opens; it is no longer waited for.")});
         QVERIFY(t.Record().contains(QStringLiteral("-- 1 no longer waits for")));
         Pty back;
         t.rig.ports.SetPorts({Device("devA", back, "A1")});

@@ -129,7 +129,7 @@ void MainWindow::DisconnectSteps(Channel &own)
 void MainWindow::CloseChannel(Channel &channel)
 {
     recorder_.Disconnected(channel.number);
-    channel.controller.Close();
+    channel.controller.Release();
     channel.BecomeIdle();
     toldOfLoss_[channel.number - 1] = false;
 }

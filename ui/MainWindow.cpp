@@ -29,7 +29,10 @@ MainWindow::Services MainWindow::SystemServices()
 {
     static SystemPortEnumerator ports;
     static SystemAlerts alerts;
-    return {&ports, &alerts};
+    static FolderDeviceWatch watch;
+    Services services {&ports, &alerts};
+    services.watch = &watch;
+    return services;
 }
 
 MainWindow::MainWindow(Services services)
@@ -47,6 +50,14 @@ MainWindow::MainWindow(Services services)
     RegisterImplicit(QString::fromLatin1(kImplicitClassName));
     CreateControls();
     LayOut();
+    lookAgain_.setSingleShot(true);
+    lookAgain_.setInterval(kLookAgainMs);
+    connect(&lookAgain_, &QTimer::timeout, this, &MainWindow::DevicesChanged);
+    if (services_.watch)
+        connect(services_.watch, &DeviceWatch::Changed, this, [this] {
+            DevicesChanged();
+            lookAgain_.start();
+        });
 }
 
 MainWindow *MainWindow::ImplicitInstance()
@@ -88,6 +99,7 @@ void MainWindow::CreateControls()
     connect(&controller1, &SerialController::Error, this, &MainWindow::SerialController1_Error);
     connect(&controller1, &SerialController::DataAvailable, this, &MainWindow::SerialController1_DataAvailable);
     connect(&controller1, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
+    connect(&controller1, &SerialController::Released, this, &MainWindow::Released);
 
     Create<TextArea>("Serialcomms2", ControlRecord("Serialcomms2"));
 
@@ -111,6 +123,7 @@ void MainWindow::CreateControls()
     connect(&controller2, &SerialController::Error, this, &MainWindow::SerialController2_Error);
     connect(&controller2, &SerialController::DataAvailable, this, &MainWindow::SerialController2_DataAvailable);
     connect(&controller2, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
+    connect(&controller2, &SerialController::Released, this, &MainWindow::Released);
 
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));

@@ -10,6 +10,7 @@
 
 #include "platform/Alerts.h"
 #include "platform/Controls.h"
+#include "platform/DeviceWatch.h"
 #include "platform/Files.h"
 #include "platform/PortEnumerator.h"
 #include "platform/SerialController.h"
@@ -34,11 +35,16 @@ public:
         platform::FileChooser *files = nullptr; // the system's dialog when none
         Recorder::Clock clock = {};              // the local time when none
         LineSettingsChooser *lines = nullptr;   // the Line Settings dialog when none
+        platform::DeviceWatch *watch = nullptr; // no early looks when none
         // A device lost this soon after each of kQuickLossesToGiveUp resumes
         // is no longer waited for.
         int quickLossMs = kQuickLossMs;
     };
     static constexpr int kQuickLossMs = 5000;
+    // After the system says devices changed, a waiting channel looks again
+    // this much later: a new node may not open at once, and a port list
+    // rescans at most every 50 ms.
+    static constexpr int kLookAgainMs = 80;
     static constexpr int kQuickLossesToGiveUp = 3;
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
@@ -115,9 +121,16 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     // The record ends with the channels' own disconnect lines.
     void closeEvent(QCloseEvent *event) override;
+    // Closing waits for the ports to deliver what they were given.
+    void Released(platform::SerialController *controller, qint64 dropped, const QString &path);
+    bool closing_ = false;
 
     // PortDiscovery.cpp
     void RefreshPortList(int channel);
+    // The system says devices changed: a waiting channel looks now, and
+    // once more a moment later (a new node may not open at once).
+    void DevicesChanged();
+    QTimer lookAgain_;
     void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<const Channel *> channels);
     bool MenuMatchesPorts(const platform::PopupMenu &menu) const;
 

@@ -42,6 +42,14 @@ void MainWindow::RefreshPortList(int channel)
     TryResume(Own(channel));
 }
 
+void MainWindow::DevicesChanged()
+{
+    services_.ports->Invalidate();
+    for (int channel : {1, 2})
+        if (Own(channel).Waits())
+            RefreshPortList(channel);
+}
+
 bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
 {
     PortEnumerator &ports = *services_.ports;

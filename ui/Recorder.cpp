@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "platform/OsSeam.h"
+#include "platform/SerialController.h"
 
 #include <cerrno>
 
@@ -112,6 +113,15 @@ void Recorder::GaveUp(int channel, const QString &path)
 void Recorder::NotDelivered(qint64 bytes, const QString &from, const QString &to)
 {
     Event(tr("%1 bytes from %2 not delivered to %3 while it was away").arg(bytes).arg(from, to));
+}
+
+void Recorder::DroppedAtRelease(int channel, qint64 bytes, const QString &path)
+{
+    Event(tr("%1: %2 bytes queued for %3 not delivered: it took none for %4 s after the disconnect")
+              .arg(channel)
+              .arg(bytes)
+              .arg(path)
+              .arg(platform::SerialController::kDrainMs / 1000));
 }
 
 void Recorder::Linked() { Event(tr("linked")); }

@@ -46,6 +46,7 @@ public:
     void ResumedSharing(int channel, const QString &path);
     void GaveUp(int channel, const QString &path);
     void NotDelivered(qint64 bytes, const QString &from, const QString &to);
+    void DroppedAtRelease(int channel, qint64 bytes, const QString &path);
     void Linked();
     void Unlinked();
     void LineChanged(int channel, const QString &line);

@@ -28,8 +28,10 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         loss.route = Route::Linked;
         loss.partner = other.Waiting().device;
     }
-    if (loss.partner)
+    if (loss.partner) {
         loss.from = loss.partner->Path;
+        loss.undelivered = own.controller.DroppedAtLoss();
+    }
     PortEnumerator &ports = *services_.ports;
     for (int i = 0; i < ports.SerialPortCount(); ++i)
         if (const std::optional<SerialPortInfo> port = ports.SerialPort(i); port && port->Path != device.Path)

@@ -94,13 +94,30 @@ void MainWindow::ReportLater(const QString &text, const QString &detail, std::fu
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    for (int channel : {1, 2}) {
-        if (Own(channel).HoldsPort())
-            DisconnectSteps(Own(channel));
-        StopWaiting(Own(channel));
+    if (!closing_) {
+        closing_ = true;
+        for (int channel : {1, 2}) {
+            if (Own(channel).HoldsPort())
+                DisconnectSteps(Own(channel));
+            StopWaiting(Own(channel));
+        }
+    }
+    // A port still delivering what it was given closes the window when
+    // done, within its drain time.
+    if (Own(1).controller.Releasing() || Own(2).controller.Releasing()) {
+        event->ignore();
+        return;
     }
     StopRecording();
     platform::Window::closeEvent(event);
+}
+
+void MainWindow::Released(SerialController *controller, qint64 dropped, const QString &path)
+{
+    if (dropped > 0)
+        recorder_.DroppedAtRelease(controller == &Own(1).controller ? 1 : 2, dropped, path);
+    if (closing_)
+        QTimer::singleShot(0, this, &QWidget::close);
 }
 
 } // namespace ui
