@@ -54,12 +54,14 @@ QStringList LocksHeldBy(qint64 pid)
 }
 
 // One of the helper programs beside the tests, started as a user would.
-void StartHelper(QProcess &child, const char *name, const QString &record = {})
+void StartHelper(QProcess &child, const char *name, const QString &record = {}, bool stall = false)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (!record.isEmpty())
         env.insert(QStringLiteral("VARDELO_RECORD"), record);
+    if (stall)
+        env.insert(QStringLiteral("VARDELO_STALL"), QStringLiteral("1"));
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationDirPath() + '/' + QLatin1String(name));
 }
@@ -221,6 +223,32 @@ private slots:
         QVERIFY(lines[lines.size() - 3].endsWith(QStringLiteral("-- 1 disconnected")));
         QVERIFY(lines[lines.size() - 2].endsWith(QStringLiteral("-- 2 disconnected")));
         QVERIFY2(lines.filter(QStringLiteral("1 only shown")).size() >= 5, qPrintable(lines.join('\n')));
+    }
+
+    // SIGTERM with about 1 MiB queued toward a device that never reads:
+    // the program delivers for up to 2 s, then ends in order, and the
+    // record's last lines say how much never reached that device.
+    void signalWithAStalledDestinationTellsWhatWasDropped()
+    {
+        QProcess child;
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("record.txt"));
+        StartHelper(child, "signal_exit", record, /*stall=*/true);
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("queued"), 20000);
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(pid_t(child.processId()), SIGTERM);
+        QVERIFY(child.waitForFinished(20000));
+        qInfo("SIGTERM to exit: %lld ms", (long long)ending.elapsed());
+        QCOMPARE(child.exitCode(), 0);
+        QFile file(record);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.last().endsWith(QStringLiteral("-- recording stopped")), qPrintable(lines.last()));
+        const QString &told = lines[lines.size() - 2];
+        QVERIFY2(told.contains(QStringLiteral("-- 2: ")) && told.contains(QStringLiteral(" not delivered")), qPrintable(told));
+        QVERIFY(told.section(QStringLiteral("-- 2: "), 1).section(' ', 0, 0).toLongLong() > 0);
     }
 
     // Another program reading the same device for a while (a modem

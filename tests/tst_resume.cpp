@@ -5,6 +5,7 @@
 
 #include "support/TestSupport.h"
 
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace platform;
@@ -30,11 +31,13 @@ struct ResumeRig {
     QTemporaryDir dir;
     OneFile files;
     Rig rig;
-    explicit ResumeRig(QList<SerialPortInfo> ports)
+    explicit ResumeRig(QList<SerialPortInfo> ports, DeviceWatch *watch = nullptr)
     {
         files.path = dir.filePath(QStringLiteral("record.txt"));
         rig.ports.SetPorts(std::move(ports));
-        rig.window = std::make_unique<ui::MainWindow>(ui::MainWindow::Services {&rig.ports, &rig.alerts, &files});
+        ui::MainWindow::Services services {&rig.ports, &rig.alerts, &files};
+        services.watch = watch;
+        rig.window = std::make_unique<ui::MainWindow>(services);
         rig.w().StartRecording();
     }
     ui::MainWindow &w() { return rig.w(); }
@@ -171,6 +174,63 @@ private slots:
         QVERIFY(w.LinkedTxt().Visible());
         a2.Send("both");
         QCOMPARE(b2.Receive(4), QByteArray("both"));
+    }
+
+    // Linked, a stream both ways; one side unplugged and back 50 ms later,
+    // announced by the system: the link is back at once, with no tick, and
+    // what the other side sent meanwhile is counted, shown and recorded.
+    void announcedReplugResumesAtOnceAndCountsTheGap()
+    {
+        constexpr int kChunk = 1000;
+        Pty a, b;
+        DeviceWatch watch;
+        ResumeRig t({Device("devA", a, "A1"), Device("devB", b, "B1")}, &watch);
+        auto &w = t.w();
+        t.rig.ConnectBothLinked();
+        for (Timer *timer : {&w.PortListUpdater1(), &w.PortListUpdater2()})
+            timer->SetPeriod(1 << 30); // only the announcement can bring it back
+        qint64 fromB = 0;
+        const auto sendFromB = [&](int chunks, int gapMs) {
+            for (int i = 0; i < chunks; ++i) {
+                b.Send(QByteArray(kChunk, char('a' + i % 26)));
+                fromB += kChunk;
+                QTest::qWait(gapMs);
+            }
+            QTRY_COMPARE(w.Serialcomms2().Size(), fromB); // all read, before anything changes
+        };
+        sendFromB(20, 1);
+        a.Send("from a");
+        QCOMPARE(b.Receive(6), QByteArray("from a"));
+        qint64 reached = a.Receive(fromB).size();
+        QCOMPARE(reached, fromB);
+
+        t.Unplug(a, {Device("devB", b, "B1")}, {1});
+        sendFromB(25, 2); // the 50 ms the device is away
+        const qint64 gap = fromB - reached;
+        QVERIFY2(w.LineTxt1().text().remove(QRegularExpression(QStringLiteral("[^0-9]"))) == QString::number(gap),
+                 qPrintable(w.LineTxt1().text()));
+
+        Pty again;
+        t.rig.ports.SetPorts({Device("devA", again, "A1"), Device("devB", b, "B1")});
+        QElapsedTimer replug;
+        replug.start();
+        watch.Announce();
+        QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+        QVERIFY(w.LinkedTxt().Visible());
+        b.Send("first");
+        QCOMPARE(again.Receive(5), QByteArray("first"));
+        qInfo("replug to first relayed byte: %lld ms", (long long)replug.elapsed());
+        fromB += 5;
+        reached += 5;
+        sendFromB(20, 1);
+        reached += again.Receive(20 * kChunk).size();
+        again.Send("from a again");
+        QCOMPARE(b.Receive(12), QByteArray("from a again"));
+
+        QCOMPARE(reached + gap, fromB);
+        const QString told = QStringLiteral("-- %1 bytes from %2 not delivered to %3 while it was away")
+                                 .arg(gap).arg(b.Path(), a.Path());
+        QVERIFY2(t.Record().contains(told), qPrintable(t.Record().right(600)));
     }
 
     // A device that fails right after each of three resumes is let go,

@@ -238,6 +238,60 @@ private slots:
 
     // A copy of tens of MiB of text is asked for first; Cancel leaves the
     // clipboard as it was. Smaller copies are not asked about.
+    // About 1 MiB queued toward a device that stopped reading, then the
+    // window closes (as on SIGTERM) or that side disconnects: the port
+    // delivers for up to 2 s, and the record says what it could not, so
+    // that delivered + not delivered = what it shows as sent there.
+    void queuedBytesAreDeliveredOrTold_data()
+    {
+        QTest::addColumn<bool>("closeWindow");
+        QTest::newRow("window closed") << true;
+        QTest::newRow("destination disconnected") << false;
+    }
+    void queuedBytesAreDeliveredOrTold()
+    {
+        QFETCH(bool, closeWindow);
+        Pty a, b;
+        TrafficRig t({a.Info(), b.Info()});
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("record.txt"));
+        t.files.paths = {record};
+        auto &w = t.rig.w();
+        w.StartRecording();
+        t.rig.ConnectBothLinked();
+        const QByteArray chunk(64 * 1024, 'z');
+        QDeadlineTimer deadline(20000);
+        while (w.SerialController2().BytesToWrite() < SerialController::kWriteHighWaterBytes && !deadline.hasExpired()) {
+            [[maybe_unused]] const ssize_t n = ::write(a.Master(), chunk.constData(), size_t(chunk.size()));
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(w.SerialController2().BytesToWrite() >= SerialController::kWriteHighWaterBytes);
+        if (closeWindow)
+            w.close();
+        else
+            t.rig.Press(w.ConnectSerial2());
+        QByteArray delivered = b.Receive(200 * 1024); // then the device stops reading
+        QVERIFY(w.SerialController2().Releasing());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.SerialController2().Releasing(), SerialController::kDrainMs + 3000);
+        delivered += b.Drain();
+        if (!closeWindow)
+            w.StopRecording();
+
+        const QStringList lines = QString::fromLatin1(ReadAll(record)).split('\n', Qt::SkipEmptyParts);
+        qint64 arrived = 0;
+        for (const QString &line : lines.filter(QStringLiteral("  1 > 2  ")))
+            arrived += line.section(QStringLiteral("  "), 2, 2).count(QLatin1Char(' ')) + 1;
+        const QStringList told = lines.filter(QStringLiteral(" bytes queued for ") + b.Path() + QStringLiteral(" not delivered"));
+        QCOMPARE(told.size(), 1);
+        const qint64 undelivered = told[0].section(QStringLiteral("2: "), 1).section(' ', 0, 0).toLongLong();
+        QVERIFY(undelivered > 0);
+        QCOMPARE(delivered.size() + undelivered, arrived);
+        if (closeWindow) {
+            QVERIFY(lines.last().endsWith(QStringLiteral("-- recording stopped")));
+            QCOMPARE(lines[lines.size() - 2], told[0]);
+        }
+    }
+
     void hugeCopyIsAskedFor()
     {
         TrafficRig t({});

@@ -1,7 +1,9 @@
 // Starts the program with two pseudo-terminals connected as ports, prints
 // their paths and "ready", then runs until a signal ends it. With
 // VARDELO_RECORD set it records both sides to that file while the first
-// port's device sends a line every 20 ms.
+// port's device sends a line every 20 ms. With VARDELO_STALL set as well,
+// the two are linked and the first device floods the second, which never
+// reads.
 
 #include "app/Startup.h"
 #include "platform/Alerts.h"
@@ -45,7 +47,9 @@ platform::SerialPortInfo OpenPty()
     char name[256] = {};
     if (::openpty(&master, &slave, name, &raw, nullptr) != 0)
         std::exit(2);
-    // The masters stay open, like devices that stay plugged in.
+    // The masters stay open, like devices that stay plugged in; a device
+    // whose port is held back waits rather than blocking the program.
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     if (g_firstMaster < 0)
         g_firstMaster = master;
     return {QString::fromLocal8Bit(name).section(QLatin1Char('/'), -1), QString::fromLocal8Bit(name)};
@@ -68,15 +72,28 @@ int main(int argc, char **argv)
         window->ConnectSerial2_Action(&window->ConnectSerial2());
         if (qEnvironmentVariableIsSet("VARDELO_RECORD")) {
             window->StartRecording();
+            const bool stall = qEnvironmentVariableIsSet("VARDELO_STALL");
+            if (stall)
+                window->LinkBtn_Action(&window->LinkBtn());
             auto *device = new QTimer(window);
-            QObject::connect(device, &QTimer::timeout, [n = 0]() mutable {
-                const QByteArray line = "line " + QByteArray::number(n++) + "\r\n";
+            QObject::connect(device, &QTimer::timeout, [n = 0, stall]() mutable {
+                const QByteArray line = stall ? QByteArray(16384, 'z') : "line " + QByteArray::number(n++) + "\r\n";
                 [[maybe_unused]] const ssize_t written = ::write(g_firstMaster, line.constData(), size_t(line.size()));
             });
-            device->start(20);
+            device->start(stall ? 2 : 20);
         }
         for (int i = 0; i < ports.SerialPortCount(); ++i)
             std::printf("port: %s\n", qPrintable(ports.SerialPort(i)->Path));
+        // Say when the second port has about 1 MiB queued.
+        auto *watch = new QTimer(window);
+        QObject::connect(watch, &QTimer::timeout, window, [window, watch] {
+            if (window->SerialController2().BytesToWrite() >= platform::SerialController::kWriteHighWaterBytes) {
+                std::printf("queued\n");
+                std::fflush(stdout);
+                watch->stop();
+            }
+        });
+        watch->start(10);
         std::printf("ready: %d %d\n", window->SerialController1().IsOpen(), window->SerialController2().IsOpen());
         std::fflush(stdout);
     });
