@@ -233,10 +233,19 @@ private slots:
         QVERIFY2(t.Record().contains(told), qPrintable(t.Record().right(600)));
     }
 
-    // A device that fails right after each of three resumes is let go,
-    // with one message; the losses in between say nothing.
+    // A device that fails right after each of three resumes, before saying
+    // anything, is let go with one message; the losses in between say
+    // nothing. One that talks between its losses is a device being
+    // replugged, and is waited for again each time.
+    void givesUpOnADeviceThatFailsAfterEachResume_data()
+    {
+        QTest::addColumn<bool>("talks");
+        QTest::newRow("silent") << false;
+        QTest::newRow("talks") << true;
+    }
     void givesUpOnADeviceThatFailsAfterEachResume()
     {
+        QFETCH(bool, talks);
         std::unique_ptr<Pty> a = std::make_unique<Pty>();
         ResumeRig t({Device("devA", *a, "A1")});
         auto &w = t.w();
@@ -248,9 +257,17 @@ private slots:
             t.rig.ports.SetPorts({Device("devA", *a, "A1")});
             t.rig.TickBoth();
             QCOMPARE(w.ConnectSerial1().Caption(), QStringLiteral("Disconnect"));
+            if (talks) {
+                a->Send("hi");
+                QTRY_VERIFY(w.Serialcomms1().Text().endsWith("hi"));
+            }
         }
         t.Unplug(*a, {}, {1});
         testing::Settle();
+        if (talks) {
+            QCOMPARE(w.LineTxt1().text(), QStringLiteral("waiting for devA"));
+            return;
+        }
         QCOMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
         QStringList said;
         for (const testing::RecordedMessage &m : t.rig.alerts.messages)

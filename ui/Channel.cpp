@@ -46,7 +46,7 @@ void Channel::BecomeWaiting(Loss loss)
 
 int Channel::LostSoonAfterResume(int withinMs)
 {
-    const bool soon = sinceResume_.isValid() && sinceResume_.elapsed() < withinMs;
+    const bool soon = sinceResume_.isValid() && sinceResume_.elapsed() < withinMs && !heardSinceResume_;
     quickLosses_ = soon ? quickLosses_ + 1 : 0;
     sinceResume_.invalidate();
     return quickLosses_;

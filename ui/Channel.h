@@ -81,10 +81,16 @@ public:
     Loss &Waiting() { return *loss_; }
     const Loss &Waiting() const { return *loss_; }
 
-    // A device that fails again right after each resume is not waited for
-    // for ever: the count of such losses in a row.
+    // A device that fails again right after each resume, before anything
+    // came from it, is not waited for for ever: the count of such losses
+    // in a row. One that carried traffic meanwhile was not failing.
     int LostSoonAfterResume(int withinMs);
-    void NoteResumed() { sinceResume_.start(); }
+    void NoteResumed()
+    {
+        sinceResume_.start();
+        heardSinceResume_ = false;
+    }
+    void NoteArrival() { heardSinceResume_ = true; }
     void ForgetResumes();
 
 private:
@@ -92,6 +98,7 @@ private:
     State state_ = State::Idle;
     std::optional<Loss> loss_;
     QElapsedTimer sinceResume_;
+    bool heardSinceResume_ = false;
     int quickLosses_ = 0;
 };
 

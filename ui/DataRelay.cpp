@@ -15,6 +15,7 @@ void MainWindow::RelayArrival(Channel &own, SerialController &controller)
 {
     Channel &other = own.Other();
     const QByteArray bytes = controller.ReadAll();
+    own.NoteArrival();
     own.text.AppendText(bytes);
 
     SerialController *destination = Destination(own);

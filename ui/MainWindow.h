@@ -45,6 +45,10 @@ public:
     // this much later: a new node may not open at once, and a port list
     // rescans at most every 50 ms.
     static constexpr int kLookAgainMs = 80;
+    // A lost device's box waits this long: one back by then needs none
+    // (the beep and the record tell of it), and a flapping one gives no
+    // flashing boxes.
+    static constexpr int kLossBoxAfterMs = 700;
     static constexpr int kQuickLossesToGiveUp = 3;
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
@@ -172,7 +176,7 @@ private:
     // Beeps now; the box follows once the handler running now has
     // returned, so no serial or timer handler waits for a person, and only
     // if it is still true then.
-    void ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue = {});
+    void ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue = {}, int afterMs = 0);
 
     Services services_;
     Recorder recorder_;

@@ -59,9 +59,10 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
     } else if (quick == 0) {
         // Lost again right after a resume: it was said at the first loss.
         lossDetail_[own.number - 1] = reason;
-        ReportLater(texts::kSerialError, reason, [this, number = own.number, device] {
-            return Own(number).Waits() && Own(number).Waiting().device == device;
-        });
+        ReportLater(
+            texts::kSerialError, reason,
+            [this, number = own.number, device] { return Own(number).Waits() && Own(number).Waiting().device == device; },
+            kLossBoxAfterMs);
     }
     Draw();
     PaceReading();

@@ -83,10 +83,10 @@ void MainWindow::RecordingFailed(const QString &error)
     ReportLater(texts::kRecordingFailed, error);
 }
 
-void MainWindow::ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue)
+void MainWindow::ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue, int afterMs)
 {
     services_.alerts->Beep();
-    QTimer::singleShot(0, this, [this, text, detail, stillTrue = std::move(stillTrue)] {
+    QTimer::singleShot(afterMs, this, [this, text, detail, stillTrue = std::move(stillTrue)] {
         if (!stillTrue || stillTrue())
             services_.alerts->MsgBox(text, detail);
     });
