@@ -4,11 +4,16 @@
 
 namespace platform {
 
-FolderDeviceWatch::FolderDeviceWatch(QObject *parent) : DeviceWatch(parent)
+QStringList FolderDeviceWatch::DeviceFolders()
 {
-    for (const char *dir : {"/dev", "/dev/pts", "/dev/serial/by-id"})
-        if (QDir(QString::fromLatin1(dir)).exists())
-            watcher_.addPath(QString::fromLatin1(dir));
+    return {QStringLiteral("/dev"), QStringLiteral("/dev/pts"), QStringLiteral("/dev/serial/by-id")};
+}
+
+FolderDeviceWatch::FolderDeviceWatch(const QStringList &folders, QObject *parent) : DeviceWatch(parent)
+{
+    for (const QString &dir : folders)
+        if (QDir(dir).exists())
+            watcher_.addPath(dir);
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &DeviceWatch::Changed);
 }
 

@@ -24,7 +24,8 @@ signals:
 class FolderDeviceWatch : public DeviceWatch {
     Q_OBJECT
 public:
-    explicit FolderDeviceWatch(QObject *parent = nullptr);
+    static QStringList DeviceFolders();
+    explicit FolderDeviceWatch(const QStringList &folders = DeviceFolders(), QObject *parent = nullptr);
     bool Watching() const { return !watcher_.directories().isEmpty(); }
 
 private:
