@@ -179,7 +179,7 @@ void PushButton::ApplySetting(QByteArrayView name, const QVariant &value)
         KeepAsProperty(*this, name, value);
 }
 
-Label::Label(QWidget *parent) : QLabel(parent), RectControl(static_cast<QWidget &>(*this))
+Label::Label(QWidget *parent) : QLabel(parent), RectControl(static_cast<QWidget &>(*this)), unshrunk_(font())
 {
     setTextFormat(Qt::PlainText);
 }
@@ -220,7 +220,9 @@ void Label::FitText()
     if (wordWrap() || text().isEmpty())
         return;
     const QRect declared = DeclaredGeometry();
-    auto neededFor = [&](const QFont &f) { return QFontMetrics(f).horizontalAdvance(text()) + 2 * margin() + 2; };
+    auto neededFor = [&](const QFont &f) {
+        return QFontMetrics(f).boundingRect(QRect(), 0, text()).width() + 2 * margin() + 2;
+    };
     int needed = neededFor(font());
     if (needed > maximumWidth()) {
         // Boxed in by its neighbours: a smaller face rather than a cut.
@@ -235,14 +237,28 @@ void Label::FitText()
     }
     const int grow = std::max(0, std::min(needed, maximumWidth()) - declared.width());
     const int left = alignment() & Qt::AlignHCenter ? declared.x() - (grow + 1) / 2 : declared.x();
-    setGeometry(left, declared.y(), declared.width() + grow, std::max(declared.height(), fontMetrics().height()));
+    const int lines = int(text().count(QLatin1Char('\n'))) + 1;
+    setGeometry(left, declared.y(), declared.width() + grow, std::max(declared.height(), lines * fontMetrics().height()));
 }
 
 void Label::changeEvent(QEvent *event)
 {
     QLabel::changeEvent(event);
-    if (event->type() == QEvent::FontChange && !fitting_)
+    if (event->type() == QEvent::FontChange && !fitting_) {
+        unshrunk_ = font();
         FitText();
+    }
+}
+
+void Label::SetText(const QString &text)
+{
+    if (text == this->text())
+        return;
+    setText(text);
+    fitting_ = true;
+    setFont(unshrunk_);
+    fitting_ = false;
+    FitText();
 }
 
 void Label::SetMaximumTextWidth(int pixels)

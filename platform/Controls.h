@@ -71,6 +71,8 @@ public:
 
     // Where neighbours leave no more room, a longer text is set smaller.
     void SetMaximumTextWidth(int pixels);
+    // A new text, fitted afresh: smaller only as far as it needs.
+    void SetText(const QString &text);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -78,6 +80,7 @@ protected:
 private:
     void FitText();
     bool fitting_ = false;
+    QFont unshrunk_;
 };
 
 class PopupMenu : public QComboBox, public RectControl, public Settable {

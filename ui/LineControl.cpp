@@ -53,12 +53,15 @@ void MainWindow::ShowLineSettings(const Channel &own)
         const QString text = loss.undelivered > 0
                                  ? texts::kWaitingUndelivered.arg(loss.device.Name, QLocale().toString(loss.undelivered))
                                  : texts::kWaitingFor.arg(loss.device.Name);
-        own.line.setText(text);
-        own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), text));
+        own.line.SetText(text);
+        const QString said = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        own.line.setToolTip(said);
+        own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), said));
         return;
     }
     const QString summary = own.Port().Line().Summary();
-    own.line.setText(summary);
+    own.line.SetText(summary);
+    own.line.setToolTip({});
     own.line.setAccessibleName(tr("%1, line settings: %2").arg(own.heading.text(), summary));
 }
 

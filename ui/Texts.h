@@ -27,7 +27,7 @@ inline const QString kFasterThanOnward = QStringLiteral("Channel %1 receives fas
 inline const QString kMayLoseBytes = QStringLiteral("Its line has no flow control, so its device cannot be held back: "
                                                     "what it sends meanwhile may be lost by the driver (%1 bytes so far).");
 inline const QString kWaitingFor = QStringLiteral("waiting for %1");
-inline const QString kWaitingUndelivered = QStringLiteral("waiting for %1, %2 bytes not delivered");
+inline const QString kWaitingUndelivered = QStringLiteral("waiting for %1,\n%2 bytes not delivered");
 inline const QString kKeepsFailing = QStringLiteral("%1 keeps failing right after it opens; it is no longer waited for.");
 inline const QString kAlsoOpen = QStringLiteral("Another program also has %1 open.");
 inline const QString kLargeCopy = QStringLiteral("Copy %1 MiB of text to the clipboard?");
