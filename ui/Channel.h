@@ -93,6 +93,12 @@ public:
     void NoteArrival() { heardSinceResume_ = true; }
     void ForgetResumes();
 
+    // Told once since the last Link, Unlink, connect or line change: held
+    // back with no flow control, its device may lose bytes.
+    bool toldOfPossibleLoss = false;
+    // The detail of its loss message, while that may still be open.
+    QString lossDetail;
+
 private:
     Channel *other_ = nullptr;
     State state_ = State::Idle;

@@ -91,7 +91,7 @@ bool MainWindow::ConnectSteps(Channel &own)
         recorder_.Connected(own.number, port->Path, own.controller.Line().Summary());
     if (!shares)
         TellOfOtherReaders(own);
-    toldOfLoss_[own.number - 1] = false;
+    own.toldOfPossibleLoss = false;
     return true;
 }
 
@@ -131,7 +131,7 @@ void MainWindow::CloseChannel(Channel &channel)
     recorder_.Disconnected(channel.number);
     channel.controller.Release();
     channel.BecomeIdle();
-    toldOfLoss_[channel.number - 1] = false;
+    channel.toldOfPossibleLoss = false;
 }
 
 // Raised only when a port's device is lost: the channel lets go of it as

@@ -77,12 +77,12 @@ void MainWindow::Pace(Channel &own, const SerialController *destination)
 void MainWindow::TellOfPossibleLoss(Channel &own)
 {
     SerialController &source = own.controller;
-    if (toldOfLoss_[own.number - 1] || source.Line().flow != QSerialPort::NoFlowControl)
+    if (own.toldOfPossibleLoss || source.Line().flow != QSerialPort::NoFlowControl)
         return;
     const std::optional<qint64> dropped = source.DriverOverruns();
     if (!dropped)
         return; // the driver cannot drop (a pty holds the sender)
-    toldOfLoss_[own.number - 1] = true;
+    own.toldOfPossibleLoss = true;
     const QString text = texts::kFasterThanOnward.arg(own.number).arg(own.Other().number);
     const QString detail = texts::kMayLoseBytes.arg(*dropped);
     recorder_.Held(own.number, text, detail);

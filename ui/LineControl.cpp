@@ -42,7 +42,7 @@ void MainWindow::ChangeLineSettings(int channel)
         if (&c->controller != &port && OnOneDevice(*c, own))
             c->controller.SetLine(*chosen);
     Draw();
-    toldOfLoss_[0] = toldOfLoss_[1] = false;
+    Own(1).toldOfPossibleLoss = Own(2).toldOfPossibleLoss = false;
     recorder_.LineChanged(channel, chosen->Summary());
 }
 

@@ -24,7 +24,7 @@ void MainWindow::LinkBtn_Action(PushButton *button)
         recorder_.Unlinked();
     }
     Draw();
-    toldOfLoss_[0] = toldOfLoss_[1] = false;
+    Own(1).toldOfPossibleLoss = Own(2).toldOfPossibleLoss = false;
     PaceReading();
 }
 

@@ -182,8 +182,6 @@ private:
     Recorder recorder_;
     bool loopback_ = false;
     Route route_ = Route::None;
-    bool toldOfLoss_[2] = {}; // since the last Link, Unlink, connect or line change
-    QString lossDetail_[2];   // the open loss message of each channel
     bool windowMovesMenus_ = false; // a menu change made by the window, not by the user
 };
 

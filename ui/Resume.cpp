@@ -23,7 +23,8 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
     Loss loss {device, {}, route_, std::nullopt, 0, {}};
     if (route_ == Route::Linked) {
         loss.partner = other.Device();
-    } else if (other.Waits() && other.Waiting().route == Route::Linked && other.Waiting().partner == device) {
+    } else if (other.Waits() && other.Waiting().route == Route::Linked && other.Waiting().partner &&
+               other.Waiting().partner->SameDevice(device)) {
         // A pair lost together (a hub): the first loss took the link down.
         loss.route = Route::Linked;
         loss.partner = other.Waiting().device;
@@ -58,7 +59,7 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         ReportLater(texts::kKeepsFailing.arg(device.Name), reason);
     } else if (quick == 0) {
         // Lost again right after a resume: it was said at the first loss.
-        lossDetail_[own.number - 1] = reason;
+        own.lossDetail = reason;
         ReportLater(
             texts::kSerialError, reason,
             [this, number = own.number, device] { return Own(number).Waits() && Own(number).Waiting().device == device; },
@@ -129,7 +130,7 @@ void MainWindow::TryResume(Channel &own)
     own.BecomeOpen();
     own.NoteResumed();
     recorder_.Resumed(own.number, found->Path);
-    services_.alerts->Dismiss(texts::kSerialError, std::exchange(lossDetail_[own.number - 1], QString()));
+    services_.alerts->Dismiss(texts::kSerialError, std::exchange(own.lossDetail, QString()));
     // The route is back before the event loop reads the device's first byte.
     RestoreRoute(own, loss, found->Name);
     Draw();
@@ -150,7 +151,7 @@ void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString 
         StopWaiting(other);
         other.BecomeSharing();
         recorder_.ResumedSharing(other.number, resumed.controller.Port()->Path);
-        services_.alerts->Dismiss(texts::kSerialError, std::exchange(lossDetail_[other.number - 1], QString()));
+        services_.alerts->Dismiss(texts::kSerialError, std::exchange(other.lossDetail, QString()));
         route_ = Route::Loopback;
     } else if (loss.route == Route::Linked && loss.partner && other.Now() == Channel::State::Open &&
                other.Device()->SameDevice(*loss.partner)) {
