@@ -1,7 +1,7 @@
 // What a refresh tick costs: a full scan of the system's ports against the
 // cached count an unchanged tick reads, and a whole tick of the window.
 
-#include "platform/Alerts.h"
+#include "QuietAlerts.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -16,15 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-class SilentAlerts : public platform::Alerts {
-public:
-    void Beep() override {}
-    void Dismiss(const QString &, const QString &) override {}
-    void Notice(const QString &, const QString &) override {}
-    int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
-    void MsgBox(const QString &, const QString &) override {}
-};
 
 template <typename F>
 double MicrosPerCall(int calls, F &&f)
@@ -58,7 +49,7 @@ int main(int argc, char **argv)
     (void)ports.SerialPortCount();
     const double cached = MicrosPerCall(20000, [&] { (void)ports.SerialPortCount(); });
 
-    SilentAlerts alerts;
+    bench::QuietAlerts alerts;
     ui::MainWindow window({&ports, &alerts});
     window.PortListUpdater1_Action(nullptr);
     const double tick = MicrosPerCall(20000, [&] { window.PortListUpdater1_Action(nullptr); });

@@ -10,7 +10,7 @@
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
 // the line-rate figure can be taken under Xvfb too.
 
-#include "platform/Alerts.h"
+#include "QuietAlerts.h"
 #include "platform/Application.h"
 #include "platform/SignalExit.h"
 #include "ui/MainWindow.h"
@@ -64,18 +64,6 @@ Pty OpenPty()
     return p;
 }
 
-class QuietAlerts : public platform::Alerts {
-public:
-    void Beep() override {}
-    void Dismiss(const QString &, const QString &) override {}
-    void Notice(const QString &, const QString &) override {}
-    int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
-    void MsgBox(const QString &text, const QString &detail) override
-    {
-        std::fprintf(stderr, "window: %s %s\n", qPrintable(text), qPrintable(detail));
-    }
-};
-
 enum class WindowMode { Linked, LinkedRecording, Loopback, Idle };
 
 // Answers the record dialog with a file in the temporary folder.
@@ -97,7 +85,7 @@ public:
     // Stopped with SIGTERM: ports closed, no lock files left behind.
     const platform::SignalExit signalExit;
     QObject::connect(&signalExit, &platform::SignalExit::Received, &platform::CloseAllPortsAndQuit);
-    QuietAlerts alerts;
+    bench::QuietAlerts alerts;
     platform::ListPortEnumerator list(ports);
     TempFileChooser files;
     const auto services = mode == WindowMode::Idle ? ui::MainWindow::SystemServices()

@@ -8,7 +8,7 @@
 //
 // replug_bench [REPLUGS]   (20 when not given)
 
-#include "platform/Alerts.h"
+#include "QuietAlerts.h"
 #include "platform/DeviceWatch.h"
 #include "ui/MainWindow.h"
 
@@ -37,15 +37,6 @@ constexpr int kRecordBytes = 10;
 constexpr int kRecordsPerMs = 10; // 100 kB/s
 constexpr int kGapMs = 50;
 constexpr int kBetweenMs = 800;
-
-class QuietAlerts : public platform::Alerts {
-public:
-    void Beep() override {}
-    void Dismiss(const QString &, const QString &) override {}
-    void Notice(const QString &, const QString &) override {}
-    int Ask(const QString &, const QString &, const QStringList &) override { return -1; }
-    void MsgBox(const QString &, const QString &) override {}
-};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -147,7 +138,7 @@ Result RunOnce(bool watch, int replugs)
     const pid_t pairB = StartPair(dir.path(), "b");
 
     platform::SystemPortEnumerator ports(dir.path());
-    QuietAlerts alerts;
+    bench::QuietAlerts alerts;
     platform::FolderDeviceWatch folders({dir.path(), QStringLiteral("/dev/pts")});
     ui::MainWindow::Services services {&ports, &alerts};
     services.watch = watch ? &folders : nullptr;

@@ -242,6 +242,14 @@ private:
                 return Fail(QStringLiteral("the loss was not noticed"));
     }
 
+    // The same device back: another pty under its name and identity.
+    void Replug(int d)
+    {
+        devs_[d].pty = std::make_unique<Pty>();
+        ++devs_[d].plugged;
+        PublishPorts();
+    }
+
     bool Pump(const QDeadlineTimer &deadline)
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
@@ -399,9 +407,7 @@ private:
             if (d < 0)
                 return;
             log_.append(QStringLiteral("replug %1").arg(d));
-            devs_[d].pty = std::make_unique<Pty>();
-            ++devs_[d].plugged;
-            PublishPorts();
+            Replug(d);
             return Tick();
         }
         case 11: {
@@ -430,9 +436,7 @@ private:
                 if (Present(d)) {
                     Unplug(d);
                 } else if (!devs_[d].twin) {
-                    devs_[d].pty = std::make_unique<Pty>();
-                    ++devs_[d].plugged;
-                    PublishPorts();
+                    Replug(d);
                 }
                 Tick();
             });
