@@ -301,6 +301,8 @@ private slots:
         QTRY_COMPARE((channel == 1 ? w.Serialcomms1() : w.Serialcomms2()).Text(), QByteArray("last words"));
         const QString path = lost.Path();
         lost.Hangup();
+        // Gone from the system's list too: its number may go to another pty.
+        rig.ports.SetPorts(shared ? QList<SerialPortInfo> {a.Info()} : QList<SerialPortInfo> {kept.Info()});
         QTRY_COMPARE(rig.alerts.beeps, 1);
         QTRY_COMPARE(rig.alerts.messages.size(), 1); // the box follows the handler
         QCOMPARE(rig.alerts.messages[0].text, kSerialError);
