@@ -27,10 +27,15 @@ QString NotARegularFile(const QString &path)
 
 QString FailureReason(const QFileDevice &file, int code)
 {
-    const QString qt = file.errorString();
-    if (code != 0 && (qt.isEmpty() || qt == QStringLiteral("Unknown error")))
-        return qt_error_string(code);
-    return qt;
+    const QString path = QDir::toNativeSeparators(file.fileName());
+    const QString folder = QDir::toNativeSeparators(QFileInfo(file.fileName()).absolutePath());
+    if (!QFileInfo(file.fileName()).absoluteDir().exists())
+        return QObject::tr("%1 cannot be written: the folder %2 does not exist.").arg(path, folder);
+    QString reason = file.errorString();
+    if (code != 0 && (reason.isEmpty() || reason == QStringLiteral("Unknown error")))
+        reason = qt_error_string(code);
+    // Which file it was, whatever the system's words.
+    return reason.contains(path) ? reason : QStringLiteral("%1: %2").arg(path, reason);
 }
 
 ByteSaver::ByteSaver(QByteArray bytes, const QString &path, QWidget *parent)

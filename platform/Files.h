@@ -33,8 +33,9 @@ public:
 // folder), or empty.
 QString NotARegularFile(const QString &path);
 
-// Why an operation on `file` failed: the system's reason (errno `code`)
-// where Qt's text says nothing more than "Unknown error".
+// Why an operation on `file` failed, naming the file: a missing folder,
+// or the system's reason (errno `code`) where Qt's text says nothing more
+// than "Unknown error".
 QString FailureReason(const QFileDevice &file, int code);
 
 // Writes `bytes` to `path` in slices from the event loop, through a

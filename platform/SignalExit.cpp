@@ -46,16 +46,17 @@ void CloseAllPortsAndQuit()
             open.append(window);
     if (open.isEmpty())
         return CloseTheRestAndQuit();
+    // The last window closing may end the event loop first; the poll goes
+    // with the application then.
     auto *poll = new QTimer(qApp);
-    auto *since = new QElapsedTimer;
-    since->start();
+    QElapsedTimer since;
+    since.start();
     QObject::connect(poll, &QTimer::timeout, poll, [poll, since, open] {
         const bool closed = std::all_of(open.cbegin(), open.cend(),
                                         [](const QPointer<QWidget> &w) { return !w || !w->isVisible(); });
-        if (!closed && !since->hasExpired(kGiveUpMs))
+        if (!closed && !since.hasExpired(kGiveUpMs))
             return;
         poll->deleteLater();
-        delete since;
         CloseTheRestAndQuit();
     });
     poll->start(kPollMs);

@@ -5,6 +5,7 @@
 #include "support/TestSupport.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QtTest>
@@ -223,8 +224,19 @@ private slots:
         const std::optional<LineSettings> chosen = dialog.Chosen();
         QVERIFY(chosen);
         QCOMPARE(chosen->Summary(), QStringLiteral("250000 7M1"));
-        speed->setCurrentText(QStringLiteral("fast"));
-        QVERIFY(!dialog.Chosen());
+        // What is not a speed stays as typed, and a sentence says why.
+        auto *problem = dialog.findChild<QLabel *>(QStringLiteral("SpeedProblem"));
+        for (const char *typed : {"fast", "4e6", "2147483647", "99999999999", "0"}) {
+            speed->lineEdit()->selectAll();
+            QTest::keyClicks(speed->lineEdit(), QString::fromLatin1(typed));
+            QCOMPARE(speed->currentText(), QString::fromLatin1(typed));
+            QVERIFY2(!dialog.Chosen(), typed);
+            QVERIFY2(problem->isVisible() && problem->text().contains(QString::fromLatin1(typed)), typed);
+        }
+        speed->lineEdit()->selectAll();
+        QTest::keyClicks(speed->lineEdit(), QStringLiteral("12000000"));
+        QVERIFY(dialog.Chosen());
+        QVERIFY(!problem->isVisible());
     }
 };
 

@@ -292,6 +292,21 @@ private slots:
         }
     }
 
+    // Saving or recording into a folder that is not there names it.
+    void missingFolderIsNamed()
+    {
+        Pty a;
+        TrafficRig t({a.Info()});
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("gone/sub/bytes.bin"));
+        t.files.paths = {path, path};
+        Choose(t.rig.w().Serialcomms1(), "SaveAction");
+        Choose(t.rig.w().Serialcomms1(), "RecordAction");
+        QTRY_COMPARE(t.rig.alerts.messages.size(), 2);
+        for (const testing::RecordedMessage &m : t.rig.alerts.messages)
+            QVERIFY2(m.detail.contains(path) && m.detail.contains(QStringLiteral("does not exist")), qPrintable(m.detail));
+    }
+
     void hugeCopyIsAskedFor()
     {
         TrafficRig t({});
@@ -398,7 +413,8 @@ private slots:
         device.join();
         QCOMPARE(t.rig.alerts.messages.size(), 1);
         QCOMPARE(t.rig.alerts.messages[0].text, QStringLiteral("The recording could not go on."));
-        QCOMPARE(t.rig.alerts.messages[0].detail, QStringLiteral("No space left on device"));
+        QCOMPARE(t.rig.alerts.messages[0].detail, disk.dir.filePath(QStringLiteral("record.txt")) +
+                                                       QStringLiteral(": No space left on device"));
         QVERIFY2(whenShown < flood.size() / 2, "the box came after most of the flood");
         QCOMPARE(received.size(), flood.size());
         QVERIFY(received == flood);

@@ -3,8 +3,9 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
-#include <QIntValidator>
+#include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 
 namespace ui {
@@ -38,9 +39,15 @@ LineSettingsDialog::LineSettingsDialog(QWidget *parent) : QDialog(parent)
     speed_->setObjectName(QStringLiteral("Speed"));
     speed_->setEditable(true);
     speed_->setInsertPolicy(QComboBox::NoInsert);
-    // Completion would turn a typed 250000 into the listed 2500000.
+    // Completion would turn a typed 250000 into the listed 2500000. No
+    // validator either: it would drop what it dislikes ("4e6" became 46)
+    // rather than say so. What is typed stays, and a sentence says why it
+    // is not a speed.
     speed_->setCompleter(nullptr);
-    speed_->setValidator(new QIntValidator(1, kMaxRate, speed_));
+    speedProblem_ = new QLabel(this);
+    speedProblem_->setObjectName(QStringLiteral("SpeedProblem"));
+    speedProblem_->setWordWrap(true);
+    speedProblem_->hide();
     for (qint32 rate : LineSettings::StandardRates())
         speed_->addItem(QString::number(rate));
     dataBits_ = Choices(this, "DataBits", {{QStringLiteral("5"), QSerialPort::Data5}, {QStringLiteral("6"), QSerialPort::Data6},
@@ -59,6 +66,7 @@ LineSettingsDialog::LineSettingsDialog(QWidget *parent) : QDialog(parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto *form = new QFormLayout(this);
     form->addRow(tr("&Speed (bit/s):"), speed_);
+    form->addRow(speedProblem_);
     form->addRow(tr("&Data bits:"), dataBits_);
     form->addRow(tr("&Parity:"), parity_);
     form->addRow(tr("S&top bits:"), stopBits_);
@@ -66,9 +74,27 @@ LineSettingsDialog::LineSettingsDialog(QWidget *parent) : QDialog(parent)
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    // OK only while the speed is a whole number.
-    connect(speed_, &QComboBox::currentTextChanged, this,
-            [this, ok = buttons->button(QDialogButtonBox::Ok)] { ok->setEnabled(Chosen().has_value()); });
+    // OK only while the speed is a rate; otherwise the sentence says why.
+    connect(speed_, &QComboBox::currentTextChanged, this, [this, ok = buttons->button(QDialogButtonBox::Ok)] {
+        const QString problem = SpeedProblem();
+        speedProblem_->setText(problem);
+        speedProblem_->setVisible(!problem.isEmpty());
+        speed_->setAccessibleDescription(problem);
+        ok->setEnabled(problem.isEmpty());
+    });
+}
+
+QString LineSettingsDialog::SpeedProblem() const
+{
+    const QString typed = speed_->currentText().trimmed();
+    bool ok = false;
+    const qlonglong baud = typed.toLongLong(&ok);
+    if (!ok || baud <= 0)
+        return tr("\"%1\" is not a speed: type a whole number of bits per second, such as 115200.").arg(typed);
+    if (baud > kMaxRate)
+        return tr("%1 bit/s is more than any serial port here takes (at most %2).")
+            .arg(typed, QLocale().toString(kMaxRate));
+    return {};
 }
 
 void LineSettingsDialog::Show(const LineSettings &line)
@@ -85,10 +111,9 @@ void LineSettingsDialog::Show(const LineSettings &line)
 
 std::optional<LineSettings> LineSettingsDialog::Chosen() const
 {
-    bool ok = false;
-    const qint32 baud = speed_->currentText().trimmed().toInt(&ok);
-    if (!ok || baud <= 0)
+    if (!SpeedProblem().isEmpty())
         return std::nullopt;
+    const qint32 baud = speed_->currentText().trimmed().toInt();
     return LineSettings {baud, QSerialPort::DataBits(dataBits_->currentData().toInt()),
                          QSerialPort::Parity(parity_->currentData().toInt()),
                          QSerialPort::StopBits(stopBits_->currentData().toInt()),

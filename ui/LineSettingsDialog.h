@@ -9,6 +9,7 @@
 #include <optional>
 
 class QComboBox;
+class QLabel;
 
 namespace ui {
 
@@ -37,7 +38,10 @@ public:
     std::optional<platform::LineSettings> Chosen() const;
 
 private:
+    // Why the typed speed is not one, or nothing when it is.
+    QString SpeedProblem() const;
     QComboBox *speed_;
+    QLabel *speedProblem_;
     QComboBox *dataBits_;
     QComboBox *parity_;
     QComboBox *stopBits_;
