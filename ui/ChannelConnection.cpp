@@ -58,7 +58,7 @@ bool MainWindow::OpenPort(Channel &own, const std::optional<SerialPortInfo> &por
     return true;
 }
 
-bool MainWindow::ConnectSteps(Channel &own)
+void MainWindow::ConnectSteps(Channel &own)
 {
     own.text.SetText({});
 
@@ -71,7 +71,7 @@ bool MainWindow::ConnectSteps(Channel &own)
     if (!shares && !OpenPort(own, port)) {
         services_.alerts->Beep();
         services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
-        return false;
+        return;
     }
     if (shares) {
         // One device, one setting: kept for when this side opens it itself.
@@ -92,7 +92,6 @@ bool MainWindow::ConnectSteps(Channel &own)
     if (!shares)
         TellOfOtherReaders(own);
     own.toldOfPossibleLoss = false;
-    return true;
 }
 
 // A program that takes no lock (a terminal, cat) may hold the device open

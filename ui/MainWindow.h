@@ -36,8 +36,8 @@ public:
         Recorder::Clock clock = {};              // the local time when none
         LineSettingsChooser *lines = nullptr;   // the Line Settings dialog when none
         platform::DeviceWatch *watch = nullptr; // no early looks when none
-        // A device lost this soon after each of kQuickLossesToGiveUp resumes
-        // is no longer waited for.
+        // A device lost this soon after each of kQuickLossesToGiveUp resumes,
+        // with nothing received from it in between, is no longer waited for.
         int quickLossMs = kQuickLossMs;
     };
     static constexpr int kQuickLossMs = 5000;
@@ -104,9 +104,8 @@ public:
     // Line settings: from the text areas' context menus.
     void ChangeLineSettings(int channel);
 
-    // Channel 1 or 2, and the relay's route: what the window shows is drawn from them.
+    // Channel 1 or 2: what the window shows of it is drawn from it.
     const Channel &ChannelOf(int number) const { return *channels_[number - 1]; }
-    Route CurrentRoute() const { return route_; }
 
 private:
     Channel &Own(int number) const { return *channels_[number - 1]; }
@@ -140,7 +139,7 @@ private:
 
     // ChannelConnection.cpp
     void ConnectPressed(Channel &own, platform::PushButton &button);
-    bool ConnectSteps(Channel &own);
+    void ConnectSteps(Channel &own);
     void DisconnectSteps(Channel &own);
     void CloseChannel(Channel &channel);
     bool SharesOtherPort(const Channel &own, const std::optional<platform::SerialPortInfo> &port) const;
