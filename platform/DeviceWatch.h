@@ -26,7 +26,6 @@ class FolderDeviceWatch : public DeviceWatch {
 public:
     static QStringList DeviceFolders();
     explicit FolderDeviceWatch(const QStringList &folders = DeviceFolders(), QObject *parent = nullptr);
-    bool Watching() const { return !watcher_.directories().isEmpty(); }
 
 private:
     QFileSystemWatcher watcher_;

@@ -28,6 +28,15 @@ std::optional<SerialPortInfo> PortEnumerator::FindByName(const QString &name, in
     return std::nullopt;
 }
 
+QList<SerialPortInfo> PortEnumerator::All()
+{
+    QList<SerialPortInfo> all;
+    for (int i = 0; i < SerialPortCount(); ++i)
+        if (std::optional<SerialPortInfo> port = SerialPort(i))
+            all.append(*port);
+    return all;
+}
+
 std::optional<SerialPortInfo> ListPortEnumerator::SerialPort(int index)
 {
     if (index < 0 || index >= ports_.size())

@@ -28,6 +28,8 @@ public:
     // The port a menu row shows now: by name in the current list, the one
     // at `hint` first. None when no port of that name is present.
     std::optional<SerialPortInfo> FindByName(const QString &name, int hint);
+    // The whole list as it stands now.
+    QList<SerialPortInfo> All();
     // The system said its devices changed: the next read looks afresh.
     virtual void Invalidate() {}
 };

@@ -80,6 +80,7 @@ public:
     void BecomeWaiting(Loss loss);
     Loss &Waiting() { return *loss_; }
     const Loss &Waiting() const { return *loss_; }
+    bool WaitsFor(const platform::SerialPortInfo &device) const { return Waits() && loss_->device == device; }
 
     // A device that fails again right after each resume, before anything
     // came from it, is not waited for for ever: the count of such losses

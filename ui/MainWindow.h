@@ -156,6 +156,7 @@ private:
     // window remembered comes back by itself on either side.
     void UserTakesOver(Channel &own);
     void StopWaiting(Channel &own);
+    void EndWait(const Channel &own);
     void RestoreRoute(Channel &resumed, const Loss &loss, const QString &name);
 
     // LineControl.cpp

@@ -33,10 +33,8 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         loss.from = loss.partner->Path;
         loss.undelivered = own.controller.DroppedAtLoss();
     }
-    PortEnumerator &ports = *services_.ports;
-    for (int i = 0; i < ports.SerialPortCount(); ++i)
-        if (const std::optional<SerialPortInfo> port = ports.SerialPort(i); port && port->Path != device.Path)
-            loss.presentAtLoss.append(*port);
+    loss.presentAtLoss = services_.ports->All();
+    loss.presentAtLoss.removeIf([&](const SerialPortInfo &p) { return p.Path == device.Path; });
 
     // Every channel on the device waits for it: a loopback pair both.
     const bool pair = other.Now() == Channel::State::Sharing;
@@ -45,13 +43,13 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         other.BecomeWaiting(loss);
     route_ = Route::None;
     for (const Channel *c : {&own, &other})
-        if (c->Waits() && c->Waiting().device == device)
+        if (c->WaitsFor(device))
             recorder_.Waiting(c->number, device.Path);
 
     const int quick = own.LostSoonAfterResume(services_.quickLossMs);
     if (quick >= kQuickLossesToGiveUp) {
         for (Channel *c : {&own, &other})
-            if (c->Waits() && c->Waiting().device == device) {
+            if (c->WaitsFor(device)) {
                 StopWaiting(*c);
                 recorder_.GaveUp(c->number, device.Path);
             }
@@ -62,20 +60,26 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         own.lossDetail = reason;
         ReportLater(
             texts::kSerialError, reason,
-            [this, number = own.number, device] { return Own(number).Waits() && Own(number).Waiting().device == device; },
+            [this, number = own.number, device] { return Own(number).WaitsFor(device); },
             kLossBoxAfterMs);
     }
     Draw();
     PaceReading();
 }
 
+// However a wait ends, the record settles what did not reach the device.
+void MainWindow::EndWait(const Channel &own)
+{
+    const Loss &loss = own.Waiting();
+    if (!loss.from.isEmpty())
+        recorder_.NotDelivered(loss.undelivered, loss.from, loss.device.Path);
+}
+
 void MainWindow::StopWaiting(Channel &own)
 {
     if (!own.Waits())
         return;
-    const Loss &loss = own.Waiting();
-    if (!loss.from.isEmpty())
-        recorder_.NotDelivered(loss.undelivered, loss.from, loss.device.Path);
+    EndWait(own);
     own.BecomeIdle();
     Draw();
 }
@@ -96,28 +100,18 @@ void MainWindow::TryResume(Channel &own)
     // A press under way is the user's, and is not overtaken.
     if (!own.Waits() || own.connect.isDown() || own.Other().connect.isDown())
         return;
-    PortEnumerator &ports = *services_.ports;
-    QList<SerialPortInfo> now;
-    for (int i = 0; i < ports.SerialPortCount(); ++i)
-        if (const std::optional<SerialPortInfo> port = ports.SerialPort(i))
-            now.append(*port);
+    const QList<SerialPortInfo> now = services_.ports->All();
     // One that was there at the loss and has gone since is, when it comes
     // back, no longer told apart from the lost one.
     own.Waiting().presentAtLoss.removeIf([&](const SerialPortInfo &p) { return !now.contains(p); });
     const Loss loss = own.Waiting();
-    int row = -1;
-    std::optional<SerialPortInfo> found;
-    for (int i = 0; i < now.size() && !found; ++i) {
-        const std::optional<SerialPortInfo> port = now[i];
-        if (!port || !port->SameDevice(loss.device) || loss.presentAtLoss.contains(*port) || own.Other().Holds(*port))
-            continue;
-        if (own.menu.RowText(i) != port->Name)
-            return; // the menu does not show it yet
-        row = i;
-        found = port;
-    }
-    if (!found)
-        return;
+    const auto taken = [&](const SerialPortInfo &port) {
+        return port.SameDevice(loss.device) && !loss.presentAtLoss.contains(port) && !own.Other().Holds(port);
+    };
+    const int row = int(std::find_if(now.cbegin(), now.cend(), taken) - now.cbegin());
+    if (row == now.size() || own.menu.RowText(row) != now[row].Name)
+        return; // not back, or the menu does not show it yet
+    const SerialPortInfo &found = now[row];
     {
         const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
         own.menu.SetListIndex(row);
@@ -126,13 +120,13 @@ void MainWindow::TryResume(Channel &own)
     // changed them while it waited.
     if (!OpenPort(own, found))
         return; // not ready yet: the next look tries again
-    StopWaiting(own);
+    EndWait(own);
     own.BecomeOpen();
     own.NoteResumed();
-    recorder_.Resumed(own.number, found->Path);
+    recorder_.Resumed(own.number, found.Path);
     services_.alerts->Dismiss(texts::kSerialError, std::exchange(own.lossDetail, QString()));
     // The route is back before the event loop reads the device's first byte.
-    RestoreRoute(own, loss, found->Name);
+    RestoreRoute(own, loss, found.Name);
     Draw();
     PaceReading();
     TellOfOtherReaders(own);
@@ -148,7 +142,7 @@ void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString 
             if (const int row = other.menu.findText(name); row >= 0)
                 other.menu.SetListIndex(row);
         }
-        StopWaiting(other);
+        EndWait(other);
         other.BecomeSharing();
         recorder_.ResumedSharing(other.number, resumed.controller.Port()->Path);
         services_.alerts->Dismiss(texts::kSerialError, std::exchange(other.lossDetail, QString()));
