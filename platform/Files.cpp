@@ -38,7 +38,7 @@ QString FailureReason(const QFileDevice &file, int code)
     return reason.contains(path) ? reason : QStringLiteral("%1: %2").arg(path, reason);
 }
 
-ByteSaver::ByteSaver(QByteArray bytes, const QString &path, QWidget *parent)
+ByteSaver::ByteSaver(ByteStore bytes, const QString &path, QWidget *parent)
     : QObject(parent), bytes_(std::move(bytes)), file_(path), parent_(parent)
 {
     slices_.setInterval(0);
@@ -58,7 +58,7 @@ void ByteSaver::Start()
         Finish(false, FailureReason(file_, errno));
         return;
     }
-    if (bytes_.size() >= kProgressFromBytes) {
+    if (bytes_.Size() >= kProgressFromBytes) {
         progress_ = new QProgressDialog(tr("Saving received bytes…"), tr("Cancel"), 0, 100, parent_);
         progress_->setObjectName(QStringLiteral("SaveProgress"));
         progress_->setWindowModality(Qt::WindowModal);
@@ -77,8 +77,12 @@ void ByteSaver::Cancel()
 
 void ByteSaver::WriteSlice()
 {
-    const qsizetype n = std::min(kSliceBytes, bytes_.size() - written_);
-    if (n > 0 && file_.write(bytes_.constData() + written_, n) != n) {
+    const qsizetype n = std::min(kSliceBytes, bytes_.Size() - written_);
+    bool ok = true;
+    bytes_.ForEachPiece(bytes_.Begin() + written_, n, [&](const char *p, qsizetype length) {
+        ok = ok && file_.write(p, length) == length;
+    });
+    if (!ok) {
         const QString reason = FailureReason(file_, errno);
         file_.cancelWriting();
         Finish(false, reason);
@@ -86,8 +90,8 @@ void ByteSaver::WriteSlice()
     }
     written_ += n;
     if (progress_)
-        progress_->setValue(int(written_ * 100 / std::max<qsizetype>(1, bytes_.size())));
-    if (written_ < bytes_.size())
+        progress_->setValue(int(written_ * 100 / std::max<qsizetype>(1, bytes_.Size())));
+    if (written_ < bytes_.Size())
         return;
     if (!file_.commit()) {
         Finish(false, FailureReason(file_, errno));

@@ -2,6 +2,8 @@
 // Files the user asks for: where to save, and saving received bytes
 // without freezing the window or leaving half a file behind.
 
+#include "platform/byteview/ByteStore.h"
+
 #include <QByteArray>
 #include <QFileDevice>
 #include <QObject>
@@ -48,7 +50,8 @@ public:
     static constexpr qsizetype kSliceBytes = 1 << 20;
     static constexpr qsizetype kProgressFromBytes = 8 << 20;
 
-    ByteSaver(QByteArray bytes, const QString &path, QWidget *parent);
+    // `bytes` is a snapshot: later arrivals do not change the file.
+    ByteSaver(ByteStore bytes, const QString &path, QWidget *parent);
     ~ByteSaver() override;
     void Start();
     void Cancel();
@@ -61,7 +64,7 @@ private:
     void WriteSlice();
     void Finish(bool ok, const QString &error);
 
-    QByteArray bytes_;
+    ByteStore bytes_;
     QSaveFile file_;
     QTimer slices_;
     qsizetype written_ = 0;

@@ -107,24 +107,94 @@ private slots:
         QCOMPARE(t.LineOf(t.Size()), t.LineCount() - 1);
     }
 
-    void lineIndexHoldsOffsetsPastFourGibibytes()
+    // Line starts are kept only now and then and found again by laying
+    // out from there; through trimming, cached lookups and a new layout
+    // built in steps while bytes arrive, they stay those of a plain layout.
+    void linesFoundAgainMatchAPlainLayout_data()
     {
-        LineIndex index;
-        const qsizetype g4 = qsizetype(1) << 32;
-        const QList<qsizetype> starts = {0, 5, g4 - 1, g4 + 3, g4 + 10, 2 * g4, 3 * g4 + 7};
-        for (qsizetype s : starts)
-            index.Push(s);
-        for (int i = 0; i < starts.size(); ++i)
-            QCOMPARE(index.Start(i), starts[i]);
-        QCOMPARE(index.LineOf(g4 + 5), 3);
-        index.ReplaceLast(3 * g4 + 8);
-        QCOMPARE(index.Start(6), 3 * g4 + 8);
-        index.ReplaceLast(2 * g4 + 1); // back below a boundary
-        QCOMPARE(index.Start(6), 2 * g4 + 1);
-        QCOMPARE(index.Start(5), 2 * g4);
-        for (qsizetype i = 0; i < 40000; ++i) // across index blocks
-            index.Push(3 * g4 + i);
-        QCOMPARE(index.Start(index.Count() - 1), 3 * g4 + 39999);
+        QTest::addColumn<int>("shape");
+        QTest::addColumn<bool>("hexFirst");
+        QTest::newRow("all LF") << 0 << false;
+        QTest::newRow("CR LF lines") << 1 << false;
+        QTest::newRow("every value") << 2 << false;
+        QTest::newRow("no line break, hex first") << 3 << true;
+        QTest::newRow("every value, hex first") << 2 << true;
+    }
+    void linesFoundAgainMatchAPlainLayout()
+    {
+        QFETCH(int, shape);
+        QFETCH(bool, hexFirst);
+        QRandomGenerator gen(quint32(shape) * 7 + hexFirst);
+        QByteArray all;
+        auto more = [&](qsizetype n) {
+            QByteArray b = shape == 0 ? QByteArray(n, '\n') : RandomBytes(n, gen.generate());
+            for (qsizetype i = 0; i < b.size(); ++i) {
+                if (b[i] == '\t' || (shape == 3 && (b[i] == '\n' || b[i] == '\r')))
+                    b[i] = 'x'; // tabs are not cells of one width
+                else if (shape == 1 && gen.bounded(16) == 0)
+                    b.replace(i, 2, "\r\n");
+            }
+            return b;
+        };
+        constexpr qsizetype kKeep = ByteText::kAtOnceBytes * 5 / 2 + 7;
+        ByteText t(kKeep);
+        bool hex = hexFirst;
+        qsizetype width = 10;
+        t.SetLayout(Uniform(1), width * 64, hex);
+        qsizetype from = 0; // where the layout began
+        auto append = [&](qsizetype n) {
+            const QByteArray b = more(n);
+            all += b;
+            t.Append(b);
+        };
+        for (int round = 0; round < 3; ++round) {
+            while (all.size() < (round + 2) * kKeep)
+                append(gen.bounded(1, 70000));
+            // A plain layout of everything, one cell a byte.
+            std::vector<qsizetype> starts {from};
+            qsizetype cells = 0;
+            for (qsizetype i = from; i < all.size(); ++i) {
+                const char c = all[i];
+                if (!hex && c == '\n' && i > from && all[i - 1] == '\r' && starts.back() == i) {
+                    starts.back() = i + 1; // CR LF: one break
+                } else if (!hex && (c == '\n' || c == '\r')) {
+                    starts.push_back(i + 1);
+                    cells = 0;
+                } else {
+                    if (cells == width) {
+                        starts.push_back(i);
+                        cells = 0;
+                    }
+                    ++cells;
+                    if (hex && c == '\n') {
+                        starts.push_back(i + 1);
+                        cells = 0;
+                    }
+                }
+            }
+            QCOMPARE(t.Size(), kKeep);
+            const qsizetype first = std::upper_bound(starts.begin(), starts.end(), t.Begin()) - starts.begin() - 1;
+            QCOMPARE(t.LineCount(), qsizetype(starts.size()) - first);
+            for (qsizetype line = 0; line < t.LineCount(); ++line)
+                QCOMPARE(t.LineStart(line), std::max(starts[std::size_t(first + line)], t.Begin()));
+            for (int i = 0; i < 2000; ++i) { // lookups in no order
+                const qsizetype offset = t.Begin() + gen.bounded(t.Size() + 1);
+                const auto in = std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin() - 1;
+                QCOMPARE(t.LineOf(offset), qsizetype(in) - first);
+            }
+            // The other mode and a new width, built in steps as bytes arrive;
+            // meanwhile the newest bytes are laid out in it already.
+            hex = !hex;
+            width = width == 10 ? 7 : 10;
+            from = t.Begin();
+            t.SetLayout(Uniform(1), width * 64, hex, true);
+            QVERIFY(t.LayoutPending() && t.ShowsLastLayout() && t.Hex() == hex);
+            QVERIFY(t.LineStart(0) > t.Begin());
+            while (!t.LayOutSome(100000))
+                append(gen.bounded(1, 70000));
+            t.FinishLayout();
+            QVERIFY(!t.LayoutPending());
+        }
     }
 
     void textKeepsEveryByteAcrossChunks()

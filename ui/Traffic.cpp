@@ -40,7 +40,7 @@ void MainWindow::SaveReceivedBytes(int channel)
     if (path.isEmpty())
         return;
     // The bytes kept at this moment; later arrivals do not change the file.
-    auto *saver = new ByteSaver(Own(channel).text.Text(), path, this);
+    auto *saver = new ByteSaver(Own(channel).text.Content().Store(), path, this);
     connect(saver, &ByteSaver::Finished, this, [this](bool ok, const QString &error) {
         if (!ok && !error.isEmpty()) // not saved, nor cancelled
             ReportLater(texts::kSaveFailed, error);

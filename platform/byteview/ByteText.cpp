@@ -46,120 +46,7 @@ QString ByteGlyphs::HexText(QByteArrayView bytes)
     return text;
 }
 
-void ByteStore::Append(QByteArrayView data)
-{
-    const char *p = data.data();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const qsizetype in = end_ % kChunkBytes;
-        if (in == 0) {
-            if (chunks_.empty())
-                firstChunk_ = end_ / kChunkBytes;
-            chunks_.push_back(std::make_unique_for_overwrite<char[]>(kChunkBytes));
-        }
-        const qsizetype n = std::min(left, kChunkBytes - in);
-        std::memcpy(chunks_.back().get() + in, p, std::size_t(n));
-        p += n;
-        left -= n;
-        end_ += n;
-    }
-}
-
-void ByteStore::Clear()
-{
-    chunks_.clear();
-    firstChunk_ = begin_ = end_ = 0;
-}
-
-void ByteStore::DropBefore(qsizetype offset)
-{
-    begin_ = std::clamp(offset, begin_, end_);
-    while (!chunks_.empty() && (firstChunk_ + 1) * kChunkBytes <= begin_) {
-        chunks_.pop_front();
-        ++firstChunk_;
-    }
-}
-
-QByteArray ByteStore::Mid(qsizetype offset, qsizetype length) const
-{
-    offset = std::clamp<qsizetype>(offset, begin_, end_);
-    length = std::clamp<qsizetype>(length, 0, end_ - offset);
-    QByteArray out;
-    out.reserve(length);
-    ForEachPiece(offset, length, [&](const char *p, qsizetype n) { out.append(p, n); });
-    return out;
-}
-
-void LineIndex::Clear()
-{
-    blocks_.clear();
-    highSteps_.clear();
-    firstBlock_ = first_ = count_ = 0;
-}
-
-qsizetype LineIndex::Raw(qsizetype absolute) const
-{
-    const auto high = std::upper_bound(highSteps_.begin(), highSteps_.end(), absolute) - highSteps_.begin();
-    const std::uint32_t low = blocks_[std::size_t(absolute / kBlockLines - firstBlock_)][absolute % kBlockLines];
-    return (qsizetype(high) << 32) | qsizetype(low);
-}
-
-void LineIndex::Push(qsizetype start)
-{
-    const qsizetype high = start >> 32;
-    while (qsizetype(highSteps_.size()) < high)
-        highSteps_.push_back(count_);
-    if (count_ % kBlockLines == 0) {
-        if (blocks_.empty())
-            firstBlock_ = count_ / kBlockLines;
-        blocks_.push_back(std::make_unique_for_overwrite<std::uint32_t[]>(kBlockLines));
-    }
-    blocks_.back()[count_ % kBlockLines] = std::uint32_t(start);
-    ++count_;
-}
-
-void LineIndex::ReplaceLast(qsizetype start)
-{
-    --count_;
-    while (!highSteps_.empty() && highSteps_.back() >= count_)
-        highSteps_.pop_back();
-    if (count_ % kBlockLines == 0)
-        blocks_.pop_back();
-    Push(start);
-}
-
-qsizetype LineIndex::LineOf(qsizetype offset) const
-{
-    // Binary search over line starts; lines are in offset order.
-    qsizetype lo = first_;
-    qsizetype hi = count_ - 1;
-    while (lo < hi) {
-        const qsizetype mid = lo + (hi - lo + 1) / 2;
-        if (Raw(mid) <= offset)
-            lo = mid;
-        else
-            hi = mid - 1;
-    }
-    return lo - first_;
-}
-
-qsizetype LineIndex::DropBefore(qsizetype offset)
-{
-    // The line holding `offset` stays, however early it began.
-    const qsizetype keep = first_ + LineOf(offset);
-    const qsizetype dropped = keep - first_;
-    first_ = keep;
-    while (blocks_.size() > 1 && (firstBlock_ + 1) * kBlockLines <= first_) {
-        blocks_.pop_front();
-        ++firstBlock_;
-    }
-    return dropped;
-}
-
-ByteText::ByteText(qsizetype keepBytes) : keep_(keepBytes)
-{
-    lines_.Push(0);
-}
+ByteText::ByteText(qsizetype keepBytes) : keep_(keepBytes) {}
 
 void ByteText::SetKeepBytes(qsizetype keepBytes)
 {
@@ -170,17 +57,16 @@ void ByteText::SetKeepBytes(qsizetype keepBytes)
 void ByteText::Clear()
 {
     store_.Clear();
-    lines_.Clear();
-    lines_.Push(0);
-    x_ = 0;
-    afterCr_ = false;
+    layout_ = LineLayout(next_ ? next_->Rules() : layout_.Rules(), 0);
+    next_.reset();
+    newestOnly_ = false;
+    first_.begin = -1;
 }
 
 void ByteText::Append(QByteArrayView data)
 {
-    const qsizetype offset = store_.End();
     store_.Append(data);
-    LayOut(data.data(), data.size(), offset);
+    layout_.Extend(store_, store_.End());
     Trim();
 }
 
@@ -188,85 +74,89 @@ void ByteText::Trim()
 {
     if (store_.Size() <= keep_)
         return;
-    store_.DropBefore(store_.End() - keep_);
-    droppedLines_ += lines_.DropBefore(store_.Begin());
+    const qsizetype begin = store_.End() - keep_;
+    // Bytes stay readable until their chunk goes: layouts need read again
+    // only from the chunk that holds the new first byte.
+    const qsizetype keepFrom = begin - begin % ByteStore::kChunkBytes;
+    layout_.DropBefore(store_, keepFrom, begin);
+    if (next_ && next_->Laid() < begin)
+        *next_ = LineLayout(next_->Rules(), begin);
+    else if (next_)
+        next_->DropBefore(store_, keepFrom, begin);
+    store_.DropBefore(begin);
 }
 
-void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex)
+qsizetype ByteText::FirstLine() const
 {
-    ByteMetrics usable = metrics;
+    if (first_.begin != store_.Begin() || first_.laid != layout_.Laid()) {
+        first_.begin = store_.Begin();
+        first_.laid = layout_.Laid();
+        first_.line = layout_.LineOf(store_, store_.Begin());
+    }
+    return first_.line;
+}
+
+void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex, bool newestAtOnce)
+{
+    LayoutRules rules {metrics, width, hex};
     // A byte that takes no room would let one line grow without end.
     for (int b = 0; b < 256; ++b) {
         if (hex || (!ByteGlyphs::IsLineBreak(std::uint8_t(b)) && b != '\t'))
-            usable.advance[b] = std::max(usable.advance[b], ByteMetrics::kMinAdvance);
+            rules.metrics.advance[b] = std::max(rules.metrics.advance[b], ByteMetrics::kMinAdvance);
     }
     if (hex)
-        usable.tabStop = 0;
-    if (width == width_ && hex == hex_ && usable.advance == metrics_.advance && usable.tabStop == metrics_.tabStop)
+        rules.metrics.tabStop = 0;
+    if (rules == (next_ ? next_->Rules() : layout_.Rules()))
         return;
-    metrics_ = usable;
-    width_ = width;
-    hex_ = hex;
-    LayOutAll();
-}
-
-void ByteText::LayOutAll()
-{
-    lines_.Clear();
-    lines_.Push(store_.Begin());
-    x_ = 0;
-    afterCr_ = false;
-    store_.ForEachPiece(store_.Begin(), store_.Size(),
-                        [this, offset = store_.Begin()](const char *p, qsizetype n) mutable {
-                            LayOut(p, n, offset);
-                            offset += n;
-                        });
-}
-
-void ByteText::LayOut(const char *data, qsizetype length, qsizetype offset)
-{
-    std::int32_t x = x_;
-    bool afterCr = afterCr_;
-    const std::int32_t width = width_;
-    for (qsizetype i = 0; i < length; ++i) {
-        const auto b = std::uint8_t(data[i]);
-        if (hex_) {
-            // Every byte a cell; an LF is shown, then ends its line.
-            const std::int32_t a = metrics_.advance[b];
-            if (x + a > width && x > 0) {
-                lines_.Push(offset + i);
-                x = 0;
-            }
-            x += a;
-            if (b == '\n') {
-                lines_.Push(offset + i + 1);
-                x = 0;
-            }
-            continue;
-        }
-        if (b == '\n' || b == '\r') {
-            if (b == '\n' && afterCr) {
-                // CR LF is one break: the line after it starts past the LF.
-                lines_.ReplaceLast(offset + i + 1);
-                afterCr = false;
-                continue;
-            }
-            lines_.Push(offset + i + 1);
-            x = 0;
-            afterCr = b == '\r';
-            continue;
-        }
-        afterCr = false;
-        const std::int32_t a = metrics_.AdvanceAt(b, x);
-        if (x + a > width && x > 0) {
-            lines_.Push(offset + i);
-            x = metrics_.AdvanceAt(b, 0);
-        } else {
-            x += a;
-        }
+    if (next_ && !newestOnly_ && rules == layout_.Rules()) {
+        next_.reset(); // back to the layout still shown
+        return;
     }
-    x_ = x;
-    afterCr_ = afterCr;
+    first_.begin = -1;
+    if (store_.Size() <= 2 * kAtOnceBytes) {
+        next_.reset();
+        layout_ = LineLayout(rules, store_.Begin());
+        layout_.Extend(store_, store_.End());
+        newestOnly_ = false;
+        return;
+    }
+    next_ = std::make_unique<LineLayout>(rules, store_.Begin());
+    if (newestAtOnce) {
+        layout_ = LineLayout(rules, NewestStart(hex));
+        layout_.Extend(store_, store_.End());
+        newestOnly_ = true;
+    }
+}
+
+qsizetype ByteText::NewestStart(bool hex) const
+{
+    const qsizetype from = store_.End() - kAtOnceBytes;
+    const qsizetype lookBack = std::max(store_.Begin(), from - kAtOnceBytes);
+    for (qsizetype i = from - 1; i >= lookBack; --i) {
+        const std::uint8_t b = store_.At(i);
+        if (b == '\n' || (!hex && b == '\r' && store_.At(i + 1) != '\n'))
+            return i + 1;
+    }
+    return from;
+}
+
+bool ByteText::LayOutSome(qsizetype bytes)
+{
+    if (!next_)
+        return false;
+    next_->Extend(store_, std::min(store_.End(), next_->Laid() + bytes));
+    return next_->Laid() == store_.End();
+}
+
+void ByteText::FinishLayout()
+{
+    if (!next_)
+        return;
+    next_->Extend(store_, store_.End());
+    layout_ = std::move(*next_);
+    next_.reset();
+    newestOnly_ = false;
+    first_.begin = -1;
 }
 
 std::int32_t ByteText::XOf(qsizetype offset) const
@@ -275,7 +165,7 @@ std::int32_t ByteText::XOf(qsizetype offset) const
     const qsizetype end = std::min(offset, LineEnd(line));
     std::int32_t x = 0;
     for (qsizetype i = LineStart(line); i < end; ++i)
-        x += metrics_.AdvanceAt(store_.At(i), x);
+        x += Metrics().AdvanceAt(store_.At(i), x);
     return x;
 }
 
@@ -284,7 +174,7 @@ qsizetype ByteText::OffsetAtX(qsizetype line, std::int32_t x) const
     const qsizetype end = LineEnd(line);
     std::int32_t at = 0;
     for (qsizetype i = LineStart(line); i < end; ++i) {
-        const std::int32_t advance = metrics_.AdvanceAt(store_.At(i), at);
+        const std::int32_t advance = Metrics().AdvanceAt(store_.At(i), at);
         if (x < at + advance / 2)
             return i;
         at += advance;
@@ -295,7 +185,7 @@ qsizetype ByteText::OffsetAtX(qsizetype line, std::int32_t x) const
 qsizetype ByteText::CharsBefore(qsizetype offset) const
 {
     offset = std::clamp(offset, store_.Begin(), store_.End());
-    if (hex_)
+    if (Hex())
         return 3 * (offset - store_.Begin()); // "XX" and a separator a byte
     qsizetype joined = 0; // LFs that finish a CR LF and so add no character
     bool afterCr = false;
@@ -310,7 +200,7 @@ qsizetype ByteText::CharsBefore(qsizetype offset) const
 
 qsizetype ByteText::OffsetOfChar(qsizetype chars) const
 {
-    if (hex_)
+    if (Hex())
         return std::min(store_.End(), store_.Begin() + (std::max<qsizetype>(0, chars) + 2) / 3);
     qsizetype offset = store_.Begin();
     bool afterCr = false;
@@ -331,7 +221,7 @@ QString ByteText::DisplayText(qsizetype from, qsizetype to) const
 {
     from = std::clamp(from, store_.Begin(), store_.End());
     to = std::clamp(to, from, store_.End());
-    if (hex_)
+    if (Hex())
         return ByteGlyphs::HexText(store_.Mid(from, to - from));
     const bool afterCr = from > store_.Begin() && store_.At(from - 1) == '\r';
     return ByteGlyphs::DisplayText(store_.Mid(from, to - from), afterCr);
@@ -339,13 +229,13 @@ QString ByteText::DisplayText(qsizetype from, qsizetype to) const
 
 qsizetype ByteText::LineEnd(qsizetype line) const
 {
-    if (line + 1 >= lines_.Count())
+    if (line + 1 >= LineCount())
         return store_.End();
-    qsizetype end = lines_.Start(line + 1);
+    qsizetype end = layout_.Start(store_, FirstLine() + line + 1);
     const qsizetype begin = LineStart(line);
     // Leave out the break that ended the line, if it did not wrap (in hex
     // the LF is shown).
-    if (!hex_ && end > begin && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
+    if (!Hex() && end > begin && ByteGlyphs::IsLineBreak(store_.At(end - 1))) {
         --end;
         if (store_.At(end) == '\n' && end > begin && store_.At(end - 1) == '\r')
             --end;

@@ -1,17 +1,15 @@
 #pragma once
 // Received bytes kept as bytes, and the visual lines they wrap into.
 // Appending touches only the new bytes: nothing stored before is copied
-// or laid out again. Only a change of width or font lays out everything.
+// or laid out again. A change of width, font or mode lays out everything
+// again, in steps the caller runs between events.
 
-#include <QByteArray>
-#include <QByteArrayView>
+#include "ByteStore.h"
+#include "LineLayout.h"
+
 #include <QString>
 
-#include <array>
-#include <cstdint>
-#include <deque>
 #include <memory>
-#include <vector>
 
 namespace platform {
 
@@ -30,89 +28,15 @@ struct ByteGlyphs {
     static QString HexText(QByteArrayView bytes);
 };
 
-// Storage in fixed-size chunks that grows at the end and may let go of
-// its oldest bytes. Offsets count every byte ever appended, so an offset
-// names the same byte for as long as it is kept: [Begin(), End()).
-class ByteStore {
-public:
-    static constexpr qsizetype kChunkBytes = 64 * 1024;
-
-    void Append(QByteArrayView data);
-    void Clear();
-    // Lets go of the bytes before `offset`; chunks wholly before it are freed.
-    void DropBefore(qsizetype offset);
-    qsizetype Begin() const { return begin_; }
-    qsizetype End() const { return end_; }
-    qsizetype Size() const { return end_ - begin_; }
-    std::uint8_t At(qsizetype offset) const { return std::uint8_t(*Locate(offset)); }
-    QByteArray Mid(qsizetype offset, qsizetype length) const;
-    QByteArray Bytes() const { return Mid(begin_, Size()); }
-    // Calls f(const char*, qsizetype) for each contiguous piece of a range.
-    template <typename F>
-    void ForEachPiece(qsizetype offset, qsizetype length, F &&f) const
-    {
-        while (length > 0) {
-            const qsizetype n = std::min(length, kChunkBytes - offset % kChunkBytes);
-            f(Locate(offset), n);
-            offset += n;
-            length -= n;
-        }
-    }
-
-private:
-    const char *Locate(qsizetype offset) const
-    {
-        return chunks_[std::size_t(offset / kChunkBytes - firstChunk_)].get() + offset % kChunkBytes;
-    }
-    std::deque<std::unique_ptr<char[]>> chunks_;
-    qsizetype firstChunk_ = 0; // number of chunks_.front() since the first byte
-    qsizetype begin_ = 0;
-    qsizetype end_ = 0;
-};
-
-// Start offsets of the visual lines, 4 bytes per line. Lines are numbered
-// from the first one kept; older lines can be let go from the front.
-class LineIndex {
-public:
-    void Clear();
-    qsizetype Count() const { return count_ - first_; }
-    qsizetype Start(qsizetype line) const { return Raw(line + first_); }
-    void Push(qsizetype start);
-    void ReplaceLast(qsizetype start);
-    // The line holding `offset` (the last line for the end offset).
-    qsizetype LineOf(qsizetype offset) const;
-    // Lets go of the lines that end at or before `offset`; returns how many.
-    qsizetype DropBefore(qsizetype offset);
-
-private:
-    static constexpr qsizetype kBlockLines = 16 * 1024;
-    qsizetype Raw(qsizetype absolute) const;
-    std::deque<std::unique_ptr<std::uint32_t[]>> blocks_;
-    std::vector<qsizetype> highSteps_; // line numbers where the upper 32 bits go up by one
-    qsizetype firstBlock_ = 0;         // number of blocks_.front()
-    qsizetype first_ = 0;              // first line kept, counted from the first ever
-    qsizetype count_ = 0;              // lines ever pushed
-};
-
-// Advances of the 256 byte values in one font, in 1/64 pixel.
-struct ByteMetrics {
-    static constexpr std::int32_t kUnitsPerPixel = 64;
-    static constexpr std::int32_t kMinAdvance = kUnitsPerPixel; // one pixel
-    std::array<std::int32_t, 256> advance{};
-    std::int32_t tabStop = 0;
-    std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const
-    {
-        if (byte == '\t' && tabStop > 0)
-            return tabStop - x % tabStop;
-        return advance[byte];
-    }
-};
-
 // The bytes a view keeps, newest last, and their visual lines. Past
 // `keepBytes` the oldest bytes and lines go, as a terminal's scrollback.
 class ByteText {
 public:
     static constexpr qsizetype kDefaultKeepBytes = qsizetype(64) << 20;
+    // Up to this much is laid out again at once; past it a new layout is
+    // built in steps, and until it is done the old one stays, or, to show
+    // the new one at once, a layout of about this much of the newest bytes.
+    static constexpr qsizetype kAtOnceBytes = 512 * 1024;
 
     explicit ByteText(qsizetype keepBytes = kDefaultKeepBytes);
     void SetKeepBytes(qsizetype keepBytes);
@@ -120,11 +44,20 @@ public:
 
     void Append(QByteArrayView data);
     void Clear();
-    // Wraps every line at `width`, laying out all stored bytes again when
-    // the width, the metrics or the mode differ from before. In hex mode
-    // every byte takes a cell and only an LF, shown, ends a line.
-    void SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex = false);
-    bool Hex() const { return hex_; }
+    // Wraps every line at `width`. In hex mode every byte takes a cell and
+    // only an LF, shown, ends a line. When that changes the layout of more
+    // than kAtOnceBytes, the new one is pending (see LayOutSome); with
+    // `newestAtOnce` the newest bytes are shown in it meanwhile.
+    void SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex = false, bool newestAtOnce = false);
+    bool LayoutPending() const { return bool(next_); }
+    // The layout shown is the one last asked for (perhaps only of the
+    // newest bytes while the whole is pending).
+    bool ShowsLastLayout() const { return !next_ || next_->Rules() == layout_.Rules(); }
+    // Lays out up to `bytes` more of the pending layout; true once it is
+    // complete, to be shown by FinishLayout().
+    bool LayOutSome(qsizetype bytes);
+    void FinishLayout();
+    bool Hex() const { return layout_.Rules().hex; }
 
     const ByteStore &Store() const { return store_; }
     qsizetype Size() const { return store_.Size(); }
@@ -132,16 +65,19 @@ public:
     qsizetype End() const { return store_.End(); }
     QByteArray Bytes() const { return store_.Bytes(); }
 
-    qsizetype LineCount() const { return lines_.Count(); }
+    qsizetype LineCount() const { return layout_.Lines() - FirstLine(); }
     // The first kept line may have begun before the first kept byte.
-    qsizetype LineStart(qsizetype line) const { return std::max(lines_.Start(line), store_.Begin()); }
+    qsizetype LineStart(qsizetype line) const
+    {
+        return std::max(layout_.Start(store_, FirstLine() + line), store_.Begin());
+    }
     // End of the line's visible bytes, before its line break.
     qsizetype LineEnd(qsizetype line) const;
-    qsizetype LineOf(qsizetype offset) const { return lines_.LineOf(offset); }
-    const ByteMetrics &Metrics() const { return metrics_; }
-    std::int32_t Width() const { return width_; }
-    // Lines let go from the front so far.
-    qsizetype DroppedLines() const { return droppedLines_; }
+    qsizetype LineOf(qsizetype offset) const { return layout_.LineOf(store_, offset) - FirstLine(); }
+    const ByteMetrics &Metrics() const { return layout_.Rules().metrics; }
+    std::int32_t Width() const { return layout_.Rules().width; }
+    // Lines let go from the front since the layout was made.
+    qsizetype DroppedLines() const { return FirstLine(); }
 
     // Where `offset` begins within its line, in 1/64 px, and back: the byte
     // whose cell holds x in `line` (its end when x is past the last byte).
@@ -156,19 +92,23 @@ public:
     QString DisplayText(qsizetype from, qsizetype to) const;
 
 private:
-    void LayOut(const char *data, qsizetype length, qsizetype offset);
-    void LayOutAll();
     void Trim();
+    // Where a layout of the newest bytes begins: after a line break near
+    // kAtOnceBytes from the end, so it wraps as the whole will.
+    qsizetype NewestStart(bool hex) const;
+    // The line holding the first kept byte, counted in the layout.
+    qsizetype FirstLine() const;
 
     ByteStore store_;
-    LineIndex lines_;
-    ByteMetrics metrics_;
-    std::int32_t width_ = 0;
-    bool hex_ = false;
+    LineLayout layout_;                // shown
+    std::unique_ptr<LineLayout> next_; // pending, from the first kept byte
+    bool newestOnly_ = false;          // layout_ covers only the newest bytes
     qsizetype keep_;
-    qsizetype droppedLines_ = 0;
-    std::int32_t x_ = 0;       // pen position at the end of the last line
-    bool afterCr_ = false;     // the last byte was CR: an LF now joins it
+    mutable struct {
+        qsizetype begin = -1;
+        qsizetype laid = -1;
+        qsizetype line = 0;
+    } first_;
 };
 
 } // namespace platform

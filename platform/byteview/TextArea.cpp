@@ -40,7 +40,9 @@ TextArea::TextArea(QWidget *parent)
     announce_.setSingleShot(true);
     announce_.setInterval(kAnnounceMs);
     connect(&announce_, &QTimer::timeout, this, &TextArea::AnnounceNewText);
-    font_ = ByteFont::From(font());
+    layoutSteps_.setInterval(0);
+    connect(&layoutSteps_, &QTimer::timeout, this, &TextArea::ContinueLayout);
+    font_ = layoutFont_ = ByteFont::From(font());
     Relayout();
 }
 
@@ -112,16 +114,51 @@ void TextArea::scrollContentsBy(int, int)
 
 // ---- Layout and scrolling ----------------------------------------------
 
-// Lays every kept byte out again for the width, font and mode.
+// Lays every kept byte out again for the width, font and mode: at once
+// when there are few, else in steps between events, the newest bytes
+// shown in the new layout meanwhile if the view follows them.
 void TextArea::Relayout()
 {
     // The scroll bar is always on, so the width is known before showing.
     const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
     const bool follow = AtBottom();
-    text_.SetLayout(hex_ ? font_.hex : font_.text, std::max(1, width) * kUnits, hex_);
-    droppedSeen_ = text_.DroppedLines();
-    UpdateScrollRange(follow);
+    const qsizetype top = text_.LineStart(FirstVisibleLine());
+    text_.SetLayout(hex_ ? layoutFont_.hex : layoutFont_.text, std::max(1, width) * kUnits, hex_, follow);
+    if (text_.LayoutPending())
+        layoutSteps_.start();
+    else
+        layoutSteps_.stop();
+    if (text_.ShowsLastLayout())
+        ShowNewLayout(follow, top);
+    else
+        UpdateScrollRange(follow); // the old layout stays until the new one is done
     RepaintAll();
+}
+
+void TextArea::ContinueLayout()
+{
+    QElapsedTimer slice;
+    slice.start();
+    while (!text_.LayOutSome(kLayoutStepBytes)) {
+        if (!text_.LayoutPending() || slice.elapsed() >= kLayoutSliceMs)
+            return;
+    }
+    layoutSteps_.stop();
+    if (framePending_)
+        Flush();
+    const bool follow = AtBottom();
+    const qsizetype top = text_.LineStart(FirstVisibleLine());
+    text_.FinishLayout();
+    ShowNewLayout(follow, top);
+    RepaintAll();
+}
+
+void TextArea::ShowNewLayout(bool followBottom, qsizetype topOffset)
+{
+    if (text_.ShowsLastLayout())
+        font_ = layoutFont_;
+    droppedSeen_ = text_.DroppedLines();
+    UpdateScrollRange(followBottom, text_.LineOf(topOffset));
 }
 
 QRect TextArea::RowsRect() const
@@ -151,10 +188,11 @@ void TextArea::ScrollToLine(qsizetype line)
     verticalScrollBar()->setValue(int(std::clamp<qsizetype>(line, 0, verticalScrollBar()->maximum())));
 }
 
-void TextArea::UpdateScrollRange(bool followBottom)
+void TextArea::UpdateScrollRange(bool followBottom, qsizetype topLine)
 {
     // Lines trimmed off the top move the bytes in view up by as many.
-    const int value = int(std::min<qsizetype>(FirstVisibleLine(), std::numeric_limits<int>::max()));
+    const int value = int(std::min<qsizetype>(topLine >= 0 ? topLine : FirstVisibleLine(),
+                                              std::numeric_limits<int>::max()));
     droppedSeen_ = text_.DroppedLines();
     const qsizetype visible = VisibleLines();
     const int max = int(std::min<qsizetype>(std::max<qsizetype>(0, text_.LineCount() - visible),
@@ -185,6 +223,8 @@ void TextArea::SetText(QByteArrayView bytes)
     framePending_ = false;
     text_.Clear();
     text_.Append(bytes);
+    layoutSteps_.stop();
+    font_ = layoutFont_;
     anchor_ = cursor_ = text_.Begin();
     announcedEnd_ = text_.End();
     UpdateScrollRange(true);
@@ -295,7 +335,7 @@ void TextArea::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
-        font_ = ByteFont::From(font());
+        layoutFont_ = ByteFont::From(font());
         Relayout();
     } else if (event->type() == QEvent::PaletteChange) {
         RepaintAll();

@@ -37,6 +37,8 @@ public:
     // Brings the scroll range and the picture up to date at once.
     void Flush();
     qsizetype Size() const { return text_.Size(); }
+    // No layout or paint is waiting: what is on screen is the present state.
+    bool LayoutSettled() const { return !framePending_ && !text_.LayoutPending(); }
 
     // Selection as byte offsets [start, end), counted from the first byte
     // ever received; the kept bytes are [Content().Begin(), Content().End()).
@@ -77,6 +79,10 @@ public:
     static constexpr int kFrameMs = 16;
     // After this long without a paint, new bytes show at once.
     static constexpr int kQuietMs = kFrameMs / 2;
+    // A new layout of a full area is built in steps of this much, for at
+    // most this long before other events run.
+    static constexpr qsizetype kLayoutStepBytes = 256 * 1024;
+    static constexpr int kLayoutSliceMs = 8;
 
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
@@ -102,7 +108,11 @@ protected:
 
 private:
     void Relayout();
-    void UpdateScrollRange(bool followBottom);
+    void ContinueLayout();
+    // Shows the layout last asked for: keeps the view at the bottom, or on
+    // the byte that was at its top.
+    void ShowNewLayout(bool followBottom, qsizetype topOffset);
+    void UpdateScrollRange(bool followBottom, qsizetype topLine = -1);
     void MoveCursor(qsizetype offset, bool extend);
     void EnsureCursorVisible();
     void AnnounceNewText();
@@ -129,7 +139,9 @@ private:
 
     ViewScrollBar *bar_;
     ByteText text_;
-    ByteFont font_;
+    ByteFont font_;        // of the layout shown
+    ByteFont layoutFont_;  // of the layout asked for
+    QTimer layoutSteps_;   // a new layout is being built
     RowPainter rows_;
     qsizetype anchor_ = 0;
     qsizetype cursor_ = 0;

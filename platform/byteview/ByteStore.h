@@ -1,0 +1,75 @@
+#pragma once
+// Received bytes in fixed-size chunks, and the advances a font gives them.
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+
+namespace platform {
+
+// Storage that grows at the end and may let go of its oldest bytes.
+// Offsets count every byte ever appended, so an offset names the same byte
+// for as long as it is kept: [Begin(), End()). Chunks are shared, so a
+// copy is a snapshot that costs no copying of bytes: appends write only
+// past the copy's end, and a chunk lives while either holds it.
+class ByteStore {
+public:
+    static constexpr qsizetype kChunkBytes = 64 * 1024;
+
+    void Append(QByteArrayView data);
+    void Clear();
+    // Lets go of the bytes before `offset`; chunks wholly before it are freed.
+    void DropBefore(qsizetype offset);
+    qsizetype Begin() const { return begin_; }
+    qsizetype End() const { return end_; }
+    qsizetype Size() const { return end_ - begin_; }
+    // Where the first chunk still held begins: bytes from here to Begin()
+    // are gone from the text but can still be read.
+    qsizetype Held() const { return firstChunk_ * kChunkBytes; }
+    std::uint8_t At(qsizetype offset) const { return std::uint8_t(*Locate(offset)); }
+    QByteArray Mid(qsizetype offset, qsizetype length) const;
+    QByteArray Bytes() const { return Mid(begin_, Size()); }
+    // Calls f(const char*, qsizetype) for each contiguous piece of a range.
+    template <typename F>
+    void ForEachPiece(qsizetype offset, qsizetype length, F &&f) const
+    {
+        while (length > 0) {
+            const qsizetype n = std::min(length, kChunkBytes - offset % kChunkBytes);
+            f(Locate(offset), n);
+            offset += n;
+            length -= n;
+        }
+    }
+
+private:
+    const char *Locate(qsizetype offset) const
+    {
+        return chunks_[std::size_t(offset / kChunkBytes - firstChunk_)].get() + offset % kChunkBytes;
+    }
+    std::deque<std::shared_ptr<char[]>> chunks_;
+    qsizetype firstChunk_ = 0; // number of chunks_.front() since the first byte
+    qsizetype begin_ = 0;
+    qsizetype end_ = 0;
+};
+
+// Advances of the 256 byte values in one font, in 1/64 pixel.
+struct ByteMetrics {
+    static constexpr std::int32_t kUnitsPerPixel = 64;
+    static constexpr std::int32_t kMinAdvance = kUnitsPerPixel; // one pixel
+    std::array<std::int32_t, 256> advance{};
+    std::int32_t tabStop = 0;
+    std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const
+    {
+        if (byte == '\t' && tabStop > 0)
+            return tabStop - x % tabStop;
+        return advance[byte];
+    }
+    bool operator==(const ByteMetrics &) const = default;
+};
+
+} // namespace platform

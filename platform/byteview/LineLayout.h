@@ -1,0 +1,78 @@
+#pragma once
+// Where the visual lines of stored bytes begin, for one font, width and
+// mode. Only every kMarkLines-th line's start is kept, 8 bytes per mark;
+// a start between marks is found again by laying out from the mark before
+// it, which costs at most kMarkLines lines. So the index stays a small
+// fraction of the bytes even when every byte is a line break.
+
+#include "ByteStore.h"
+
+#include <array>
+#include <deque>
+#include <vector>
+
+namespace platform {
+
+struct LayoutRules {
+    ByteMetrics metrics;
+    std::int32_t width = 0; // 1/64 px
+    // Every byte a cell, and only an LF, shown, ends a line.
+    bool hex = false;
+    bool operator==(const LayoutRules &) const = default;
+};
+
+// Enough to go on laying out from a byte.
+struct LayoutPoint {
+    qsizetype offset = 0;
+    qsizetype line = 0;   // the line it is in, counted from the layout's first
+    std::int32_t x = 0;   // pen position, 1/64 px
+    bool afterCr = false; // the byte before was a CR: an LF here joins it
+};
+
+class LineLayout {
+public:
+    static constexpr qsizetype kMarkLines = 128;
+
+    LineLayout() : LineLayout({}, 0) {}
+    // An empty layout: one line, beginning at `offset`.
+    LineLayout(const LayoutRules &rules, qsizetype offset);
+    const LayoutRules &Rules() const { return rules_; }
+
+    // Lays out the stored bytes from Laid() to `to`.
+    void Extend(const ByteStore &store, qsizetype to);
+    qsizetype Laid() const { return end_.offset; }
+    // Lines so far, counted from the first ever.
+    qsizetype Lines() const { return end_.line + 1; }
+    // Where the first line still known begins; what lies before is let go.
+    qsizetype Origin() const { return origin_.offset; }
+    // The line holding `offset` (the first known one for any offset before it).
+    qsizetype LineOf(const ByteStore &store, qsizetype offset) const;
+    // Where `line` begins; Origin() for the first known line.
+    qsizetype Start(const ByteStore &store, qsizetype line) const;
+    // Lets go of the lines before the one holding `offset`, so that only
+    // bytes from `keepFrom` on are read again; all of them must still be
+    // stored, and `offset` laid out.
+    void DropBefore(const ByteStore &store, qsizetype keepFrom, qsizetype offset);
+
+private:
+    // The starts of one mark's lines, found again.
+    struct Found {
+        qsizetype mark = -1;
+        qsizetype laid = -1;      // Laid() when found: the last mark's lines grow
+        bool whole = false;       // reached the next mark: grows no more
+        qsizetype firstLine = 0;
+        std::vector<qsizetype> starts;
+    };
+    const Found &Find(const ByteStore &store, qsizetype mark) const;
+    qsizetype MarkStart(qsizetype mark) const { return marks_[std::size_t(mark - firstMark_)]; }
+
+    LayoutRules rules_;
+    LayoutPoint origin_;
+    LayoutPoint end_;
+    std::deque<qsizetype> marks_; // start of line m * kMarkLines, from firstMark_
+    qsizetype firstMark_ = 0;
+    mutable std::array<Found, 2> found_;
+    mutable std::size_t nextFound_ = 0;
+};
+
+} // namespace platform
