@@ -54,7 +54,11 @@ public:
     // The name of the step taken, for the failure message.
     QString Step()
     {
-        switch (gen_.bounded(14)) {
+        switch (gen_.bounded(15)) {
+        case 14:
+            // Enough that a new layout is built in steps between events.
+            area_.AppendText(Bytes(4096).repeated(int(ByteText::kAtOnceBytes / 2048 + gen_.bounded(256))));
+            return QStringLiteral("flood");
         case 0: case 1: case 2: case 3:
             Append();
             return QStringLiteral("append");
@@ -129,7 +133,11 @@ public:
     bool ScreenMatches()
     {
         area_.Flush();
+        const bool pending = area_.Content().LayoutPending();
         QCoreApplication::processEvents();
+        // A layout finished in those events is painted in the next.
+        if (pending && !area_.Content().LayoutPending())
+            QCoreApplication::processEvents();
         return OnScreen(&window_, area_.viewport()) == FullPaint(area_.viewport());
     }
 

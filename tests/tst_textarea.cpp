@@ -18,6 +18,9 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <malloc.h>
+#include <unistd.h>
+
 using namespace platform;
 
 namespace {
@@ -52,6 +55,14 @@ struct ShownArea {
         QVERIFY(QTest::qWaitForWindowExposed(&parent));
     }
 };
+
+qint64 ResidentBytes()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
+}
 
 QList<QByteArray> Lines(const ByteText &t)
 {
@@ -195,6 +206,82 @@ private slots:
             t.FinishLayout();
             QVERIFY(!t.LayoutPending());
         }
+    }
+
+    // A full area costs about its keep limit in memory whatever the bytes
+    // are, and what a user does to it (hex, a font change, Clear) never
+    // holds the event loop for long next to the time filling it takes.
+    void aFullAreaStaysLightAndNeverStalls_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("all LF") << 0;
+        QTest::newRow("no line break") << 1;
+        QTest::newRow("every value") << 2;
+    }
+    void aFullAreaStaysLightAndNeverStalls()
+    {
+        QFETCH(int, shape);
+        constexpr qsizetype kKeep = qsizetype(64) << 20;
+        constexpr double kStallBudget = 0.25; // of the time filling takes
+        QByteArray source = shape == 0 ? QByteArray(1 << 20, '\n') : RandomBytes(1 << 20, 3);
+        if (shape == 1)
+            source.replace('\n', 'x').replace('\r', 'y');
+        ShownArea shown;
+        TextArea &area = shown.area;
+        area.SetKeepBytes(kKeep);
+        malloc_trim(0);
+        const qint64 before = ResidentBytes();
+        QElapsedTimer clock;
+        clock.start();
+        qint64 fillMs = 0;
+        for (qsizetype done = 0; done < 2 * kKeep; done += 4096) { // trims for the second half
+            area.AppendText(QByteArrayView(source).sliced(done % source.size(), 4096));
+            if (done % (64 * 1024) == 0)
+                QCoreApplication::processEvents();
+            if (done + 4096 == kKeep)
+                fillMs = clock.elapsed();
+        }
+        area.Flush();
+#ifndef __SANITIZE_ADDRESS__ // its allocator keeps freed memory on purpose
+        const double perKeep = double(ResidentBytes() - before) / double(kKeep);
+        QVERIFY2(perKeep < 1.25, qPrintable(QString::number(perKeep)));
+#endif
+        // The longest gap between events while an action and the layout
+        // it starts run; the least of three tries, as the machine is shared.
+        auto longestStall = [&](const std::function<void()> &action) {
+            QElapsedTimer since, all;
+            qint64 longest = 0;
+            QTimer tick;
+            tick.setInterval(1);
+            connect(&tick, &QTimer::timeout, [&] {
+                longest = std::max(longest, since.elapsed());
+                since.restart();
+            });
+            tick.start();
+            since.start();
+            all.start();
+            action();
+            while (!area.LayoutSettled() && all.elapsed() < 30000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            QCoreApplication::processEvents();
+            return std::max(longest, since.elapsed());
+        };
+        const qint64 budgetMs = qint64(kStallBudget * double(fillMs)) + 1;
+        QFont bigger = area.font();
+        bigger.setPointSize(bigger.pointSize() + 3);
+        const QFont usual = area.font();
+        const QList<std::pair<const char *, std::function<void()>>> actions = {
+            {"hex", [&] { area.SetHexMode(!area.HexMode()); }},
+            {"font", [&] { area.setFont(area.font() == usual ? bigger : usual); }},
+        };
+        for (const auto &[name, action] : actions) {
+            qint64 least = std::numeric_limits<qint64>::max();
+            for (int i = 0; i < 3 && least > budgetMs; ++i)
+                least = std::min(least, longestStall(action));
+            QVERIFY2(least <= budgetMs, qPrintable(QStringLiteral("%1: %2 ms, filling %3 ms").arg(name).arg(least).arg(fillMs)));
+        }
+        const qint64 clear = longestStall([&] { area.SetText({}); });
+        QVERIFY2(clear <= budgetMs, qPrintable(QStringLiteral("clear: %1 ms, filling %2 ms").arg(clear).arg(fillMs)));
     }
 
     void textKeepsEveryByteAcrossChunks()
