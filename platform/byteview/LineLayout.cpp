@@ -64,7 +64,7 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
 } // namespace
 
 LineLayout::LineLayout(const LayoutRules &rules, qsizetype offset)
-    : rules_(rules), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}
+    : rules_(rules), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}, last_{0, 0, {offset}}
 {
 }
 
@@ -75,20 +75,28 @@ void LineLayout::Extend(const ByteStore &store, qsizetype to)
     end_ = Walk(
         rules_, store, end_, to,
         [this](qsizetype line, qsizetype start) {
-            if (line % kMarkLines == 0)
+            if (line % kMarkLines == 0) {
                 marks_.push_back(start);
+                last_.mark = line / kMarkLines;
+                last_.firstLine = line;
+                last_.starts.clear();
+            }
+            last_.starts.push_back(start);
             return true;
         },
         [this](qsizetype line, qsizetype start) {
             if (line % kMarkLines == 0)
                 marks_.back() = start;
+            last_.starts.back() = start;
         });
 }
 
 const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark) const
 {
+    if (mark == last_.mark)
+        return last_;
     for (const Found &f : found_)
-        if (f.mark == mark && (f.whole || f.laid == end_.offset))
+        if (f.mark == mark)
             return f;
     Found &f = found_[nextFound_];
     nextFound_ = (nextFound_ + 1) % found_.size();
@@ -97,18 +105,14 @@ const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark
                                  ? origin_
                                  : LayoutPoint{MarkStart(mark), mark * kMarkLines, 0, false};
     f.mark = mark;
-    f.laid = end_.offset;
     f.firstLine = from.line;
     f.starts.assign(1, from.offset);
-    f.whole = false;
     const qsizetype nextMark = (mark + 1) * kMarkLines;
     Walk(
         rules_, store, from, end_.offset,
         [&](qsizetype line, qsizetype start) {
-            if (line >= nextMark) {
-                f.whole = true;
+            if (line >= nextMark)
                 return false;
-            }
             f.starts.push_back(start);
             return true;
         },

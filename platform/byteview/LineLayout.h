@@ -58,8 +58,6 @@ private:
     // The starts of one mark's lines, found again.
     struct Found {
         qsizetype mark = -1;
-        qsizetype laid = -1;      // Laid() when found: the last mark's lines grow
-        bool whole = false;       // reached the next mark: grows no more
         qsizetype firstLine = 0;
         std::vector<qsizetype> starts;
     };
@@ -71,6 +69,8 @@ private:
     LayoutPoint end_;
     std::deque<qsizetype> marks_; // start of line m * kMarkLines, from firstMark_
     qsizetype firstMark_ = 0;
+    // The last mark's lines, which grow as bytes come: kept, not found again.
+    Found last_;
     mutable std::array<Found, 2> found_;
     mutable std::size_t nextFound_ = 0;
 };

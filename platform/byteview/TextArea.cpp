@@ -245,12 +245,14 @@ void TextArea::AppendText(QByteArrayView bytes)
     // Trimmed past the first line in view: what it shows changes now.
     if (ShownTop() != shown_.top)
         RepaintAll();
-    if (!framePending_) {
+    // A frame's time has passed: painted in this pass of the event loop.
+    const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kFrameMs;
+    if (since >= kFrameMs) {
         framePending_ = true;
-        // A byte after a quiet spell is shown in this pass of the event loop,
-        // with no wake-up of its own; during a flood, once a frame.
-        const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kFrameMs;
-        FrameClock::Schedule(this, [this] { Flush(); }, since >= kQuietMs ? 0 : int(kFrameMs - since));
+        FrameClock::Schedule(this, [this] { if (framePending_) Flush(); }, 0);
+    } else if (!framePending_) {
+        framePending_ = true;
+        FrameClock::Schedule(this, [this] { if (framePending_) Flush(); }, int(kLatestMs - since));
     }
 }
 
