@@ -3,10 +3,11 @@
 // The window runs in a child process, as the app would, with an injected
 // port list; this process plays the two devices.
 //
-// relay_bench [--smoke] [--line-rate SECONDS] [--rate-conversion SECONDS]
+// relay_bench [--smoke] [--line-rate SECONDS] [--rate-conversion SECONDS] [--throughput]
 //   --smoke: 1 MiB and a few hundred samples
 //   --line-rate: only the line-rate figure, for that long (for profiling)
 //   --rate-conversion: only the 115200 -> 9600 figure, for that long
+//   --throughput: only throughput, linked and recording, against socat
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
 // the line-rate figure can be taken under Xvfb too.
 
@@ -516,19 +517,67 @@ RateConversion MeasureRateConversion(pid_t window, int in, int out, int seconds)
     return r;
 }
 
+// Throughput both ways at once through the window, linked and then also
+// recording both sides, and through socat, one after the other, twice.
+int ThroughputOnly(int argc, char **argv)
+{
+    // VARDELO_BENCH_MIB: a smaller run, for profiling
+    const qsizetype kBytes = qsizetype(qEnvironmentVariableIntValue("VARDELO_BENCH_MIB") > 0
+                                           ? qEnvironmentVariableIntValue("VARDELO_BENCH_MIB")
+                                           : 64) << 20;
+    long lost = 0;
+    std::vector<double> linked, recording, socat;
+    for (int round = 0; round < 2; ++round) {
+        for (const WindowMode mode : {WindowMode::Linked, WindowMode::LinkedRecording}) {
+            const Pty a = OpenPty(), b = OpenPty();
+            Child window = StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, mode, {a.master, b.master});
+            Probe(a.master, b.master);
+            const Throughput t = MeasureThroughput(a.master, b.master, kBytes);
+            window.Stop();
+            ::close(a.master);
+            ::close(b.master);
+            lost += t.lost;
+            (mode == WindowMode::Linked ? linked : recording).push_back(t.mbPerS);
+        }
+        const Pty c = OpenPty(), d = OpenPty();
+        Child relay = StartSocat(c, d);
+        if (relay.pid <= 0 || !Probe(c.master, d.master)) {
+            std::printf("socat: not available\n");
+            return 1;
+        }
+        const Throughput t = MeasureThroughput(c.master, d.master, kBytes);
+        relay.Stop();
+        ::close(c.master);
+        ::close(d.master);
+        socat.push_back(t.mbPerS);
+    }
+    QFile::remove(TempFileChooser().SaveFileName(nullptr, {}, platform::FileChooser::Existing::Replace));
+    const double best = *std::max_element(socat.begin(), socat.end());
+    const double ours = *std::max_element(linked.begin(), linked.end());
+    const double rec = *std::max_element(recording.begin(), recording.end());
+    std::printf("throughput (best of 2, both ways at once): linked %.1f MB/s, ratio %.2f; recording both sides "
+                "%.1f MB/s, ratio %.2f; socat %.1f MB/s; lost %ld\n",
+                ours, ours / best, rec, rec / best, best, lost);
+    return lost == 0 ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
     bool smoke = false;
     int lineRateOnly = 0;
     int conversionOnly = 0;
+    bool throughputOnly = false;
     for (int i = 1; i < argc; ++i) {
         smoke = smoke || std::strcmp(argv[i], "--smoke") == 0;
+        throughputOnly = throughputOnly || std::strcmp(argv[i], "--throughput") == 0;
         if (std::strcmp(argv[i], "--line-rate") == 0 && i + 1 < argc)
             lineRateOnly = std::atoi(argv[++i]);
         if (std::strcmp(argv[i], "--rate-conversion") == 0 && i + 1 < argc)
             conversionOnly = std::atoi(argv[++i]);
     }
     std::signal(SIGPIPE, SIG_IGN);
+    if (throughputOnly)
+        return ThroughputOnly(argc, argv);
     // 115200 -> 9600: the queue toward the slow side fills by about 10 KB/s
     // and holds the fast side at its 1 MiB mark, after some 100 s.
     if (conversionOnly > 0 || (!smoke && lineRateOnly == 0)) {

@@ -4,27 +4,12 @@
 #include "platform/OsSeam.h"
 #include "platform/SerialController.h"
 
+#include <array>
 #include <cerrno>
+#include <cstring>
+#include <limits>
 
 namespace ui {
-
-namespace {
-
-QByteArray Stamp(const QDateTime &t)
-{
-    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toLatin1();
-}
-
-QByteArray Printable(QByteArrayView bytes)
-{
-    QByteArray out(bytes.size(), '.');
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        if (bytes[i] >= 0x20 && bytes[i] < 0x7F)
-            out[i] = bytes[i];
-    return out;
-}
-
-} // namespace
 
 Recorder::Recorder(Clock clock, QObject *parent) : QObject(parent), clock_(std::move(clock))
 {
@@ -33,6 +18,18 @@ Recorder::Recorder(Clock clock, QObject *parent) : QObject(parent), clock_(std::
 }
 
 Recorder::~Recorder() { Stop(); }
+
+QDateTime Recorder::LocalNow()
+{
+    static qint64 zoneSecond = std::numeric_limits<qint64>::min();
+    static int offset = 0;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    if (ms / 1000 != zoneSecond) {
+        zoneSecond = ms / 1000;
+        offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    }
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset);
+}
 
 bool Recorder::Start(const QString &path, Mode mode, QString *error)
 {
@@ -70,10 +67,53 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
     if (!Active())
         return;
     static constexpr const char *kRoutes[] = {"only shown", "> %1", "echoed"};
-    const QByteArray what = QByteArray::number(channel) + ' ' +
-                            QByteArray(kRoutes[int(route)]).replace("%1", QByteArray::number(3 - channel));
-    Add(Stamp(clock_()) + "  " + what + "  " + QByteArray(bytes.data(), bytes.size()).toHex(' ').toUpper() + "  " +
-        Printable(bytes) + '\n');
+    // Each byte's "XX " at once.
+    static const std::array<std::array<char, 4>, 256> kPairs = [] {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        std::array<std::array<char, 4>, 256> pairs {};
+        for (int b = 0; b < 256; ++b)
+            pairs[b] = {kDigits[b >> 4], kDigits[b & 15], ' ', ' '};
+        return pairs;
+    }();
+    // Written straight into what gathers: a flood records at the speed it
+    // relays, with no copies of its own.
+    StampInto(pending_, clock_());
+    pending_ += "  ";
+    pending_ += QByteArray::number(channel) + ' ' +
+                QByteArray(kRoutes[int(route)]).replace("%1", QByteArray::number(3 - channel));
+    pending_ += "  ";
+    qsizetype at = pending_.size();
+    pending_.resize(at + std::max<qsizetype>(0, 3 * bytes.size() - 1) + 2 + bytes.size() + 1);
+    char *out = pending_.data() + at;
+    for (const char c : bytes) {
+        std::memcpy(out, kPairs[std::uint8_t(c)].data(), 3);
+        out += 3;
+    }
+    // The last pair's space and one more separate the printable form.
+    out = pending_.data() + at + std::max<qsizetype>(0, 3 * bytes.size() - 1);
+    *out++ = ' ';
+    *out++ = ' ';
+    for (const char c : bytes)
+        *out++ = c >= 0x20 && c < 0x7F ? c : '.';
+    *out = '\n';
+    if (pending_.size() >= kFlushBytes)
+        Flush();
+}
+
+// "yyyy-MM-dd HH:mm:ss.zzz", the part up to the second made once a second.
+void Recorder::StampInto(QByteArray &out, const QDateTime &t)
+{
+    const qint64 ms = t.toMSecsSinceEpoch();
+    const qint64 second = ms / 1000 - (ms % 1000 < 0);
+    if (second != stampSecond_ || stampPrefix_.isEmpty()) {
+        stampSecond_ = second;
+        stampPrefix_ = t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.")).toLatin1();
+    }
+    const int milli = int(ms - second * 1000);
+    out += stampPrefix_;
+    out += char('0' + milli / 100);
+    out += char('0' + milli / 10 % 10);
+    out += char('0' + milli % 10);
 }
 
 // Events are rare and say most: each is on disk at once.
@@ -81,7 +121,8 @@ void Recorder::Event(const QString &text)
 {
     if (!Active())
         return;
-    pending_ += Stamp(clock_()) + "  -- " + text.toUtf8() + '\n';
+    StampInto(pending_, clock_());
+    pending_ += "  -- " + text.toUtf8() + '\n';
     Flush();
 }
 
@@ -138,13 +179,6 @@ void Recorder::Held(int channel, const QString &text, const QString &detail)
     Event(tr("%1 held: %2 %3").arg(channel).arg(text, detail));
 }
 
-void Recorder::Add(const QByteArray &line)
-{
-    pending_ += line;
-    if (pending_.size() >= kFlushBytes)
-        Flush();
-}
-
 void Recorder::Flush()
 {
     if (!Active())
@@ -160,7 +194,7 @@ void Recorder::Flush()
         Fail(platform::FailureReason(file_, errno));
         return;
     }
-    pending_.clear();
+    pending_.resize(0); // keeps its room for what comes next
 }
 
 void Recorder::Fail(const QString &error)

@@ -22,7 +22,11 @@ public:
     static constexpr int kFlushMs = 1000;
     static constexpr qsizetype kFlushBytes = 64 * 1024;
 
-    explicit Recorder(Clock clock = &QDateTime::currentDateTime, QObject *parent = nullptr);
+    explicit Recorder(Clock clock = &LocalNow, QObject *parent = nullptr);
+    // The local time; the zone is looked up once a second, not each call
+    // (the C library reads the zone file each time), as every arrival is
+    // stamped.
+    static QDateTime LocalNow();
     ~Recorder() override;
 
     enum class Mode { Append, Replace };
@@ -61,12 +65,14 @@ signals:
 
 private:
     void Event(const QString &text);
-    void Add(const QByteArray &line);
+    void StampInto(QByteArray &out, const QDateTime &t);
     void Fail(const QString &error);
 
     Clock clock_;
     QFile file_;
     QByteArray pending_;
+    qint64 stampSecond_ = 0;
+    QByteArray stampPrefix_;
     QTimer flush_;
 };
 

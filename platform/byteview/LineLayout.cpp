@@ -4,61 +4,95 @@ namespace platform {
 
 namespace {
 
+// What a byte does to the pen: moves it by its advance (>= 0), or one of these.
+constexpr std::int32_t kBreak = -1;      // CR or LF as text: ends the line
+constexpr std::int32_t kTab = -2;        // to the next tab stop
+constexpr std::int32_t kShownBreak = -3; // LF in hex: a cell, then ends the line
+
 // Lays out [p.offset, to) from the point p and returns the point at `to`.
 // onLine(line, start) hears of each new line and stops the walk by
 // returning false (the point returned is then of no use); onMoved(line,
 // start) hears that an LF joined the CR that began the line before it.
+// Every received byte passes through here: the state stays in registers.
 template <typename OnLine, typename OnMoved>
 LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p, qsizetype to, OnLine &&onLine,
                  OnMoved &&onMoved)
 {
     const ByteMetrics &m = rules.metrics;
     const std::int32_t width = rules.width;
-    const bool hex = rules.hex;
-    std::int32_t x = p.x;
-    bool afterCr = p.afterCr;
-    qsizetype line = p.line;
-    qsizetype at = p.offset;
+    const std::int32_t tabStop = m.tabStop;
+    std::array<std::int32_t, 256> kind = m.advance;
+    if (rules.hex) {
+        kind['\n'] = kShownBreak;
+    } else {
+        kind['\n'] = kind['\r'] = kBreak;
+        if (tabStop > 0)
+            kind['\t'] = kTab;
+    }
     bool stopped = false;
     store.ForEachPiece(p.offset, to - p.offset, [&](const char *data, qsizetype n) {
-        for (qsizetype i = 0; i < n && !stopped; ++i, ++at) {
-            const auto b = std::uint8_t(data[i]);
-            if (hex) {
-                const std::int32_t a = m.advance[b];
-                if (x + a > width && x > 0) {
-                    stopped = !onLine(++line, at);
-                    x = 0;
-                }
-                x += a;
-                if (b == '\n') {
-                    stopped = stopped || !onLine(++line, at + 1);
-                    x = 0;
-                }
+        if (stopped)
+            return;
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
+        const std::int32_t *advance = kind.data();
+        const std::int32_t right = width; // locals, so they stay in registers
+        const qsizetype base = p.offset;
+        std::int32_t x = p.x;
+        qsizetype line = p.line;
+        qsizetype crEnd = p.afterCr ? base : -1; // just past the last CR
+        auto newLine = [&](qsizetype start) {
+            stopped = !onLine(++line, start);
+            return !stopped;
+        };
+        for (qsizetype i = 0; i < n; ++i) {
+            const std::int32_t a = advance[bytes[i]];
+            const std::int32_t next = x + a;
+            // Most bytes: a cell that fits. One test for both.
+            if ((a | (right - next)) >= 0) [[likely]] {
+                x = next;
                 continue;
             }
-            if (b == '\n' || b == '\r') {
-                if (b == '\n' && afterCr) {
+            if (a >= 0) { // a cell past the right edge: on a new line unless it is the first
+                if (x > 0 && !newLine(base + i))
+                    return;
+                x = x > 0 ? a : next;
+                continue;
+            }
+            if (a == kBreak) {
+                if (bytes[i] == '\n' && crEnd == base + i) {
                     // CR LF is one break: the line after it starts past the LF.
-                    onMoved(line, at + 1);
-                    afterCr = false;
+                    onMoved(line, base + i + 1);
                     continue;
                 }
-                stopped = !onLine(++line, at + 1);
+                if (!newLine(base + i + 1))
+                    return;
                 x = 0;
-                afterCr = b == '\r';
+                if (bytes[i] == '\r')
+                    crEnd = base + i + 1;
                 continue;
             }
-            afterCr = false;
-            const std::int32_t a = m.AdvanceAt(b, x);
-            if (x + a > width && x > 0) {
-                stopped = !onLine(++line, at);
-                x = m.AdvanceAt(b, 0);
-            } else {
-                x += a;
+            if (a == kTab) {
+                const std::int32_t advance = tabStop - x % tabStop;
+                if (x + advance > width && x > 0) {
+                    if (!newLine(base + i))
+                        return;
+                    x = tabStop;
+                } else {
+                    x += advance;
+                }
+                continue;
             }
+            // An LF in hex: its cell, then a new line.
+            if (x + m.advance['\n'] > width && x > 0 && !newLine(base + i))
+                return;
+            if (!newLine(base + i + 1))
+                return;
+            x = 0;
         }
+        const bool afterCr = crEnd == base + n;
+        p = {base + n, line, x, afterCr};
     });
-    return {at, line, x, afterCr};
+    return p;
 }
 
 } // namespace
