@@ -527,12 +527,20 @@ int ThroughputOnly(int argc, char **argv)
                                            : 64) << 20;
     long lost = 0;
     std::vector<double> linked, recording, socat;
+    double cpuPerMb[3] = {}; // linked, recording, socat: CPU seconds of the relay per MB, least of the rounds
+    auto note = [&](int which, double cpu, double mb) {
+        const double per = cpu / mb;
+        cpuPerMb[which] = cpuPerMb[which] == 0 ? per : std::min(cpuPerMb[which], per);
+    };
+    const double mb = 2.0 * double(kBytes) / 1e6;
     for (int round = 0; round < 2; ++round) {
         for (const WindowMode mode : {WindowMode::Linked, WindowMode::LinkedRecording}) {
             const Pty a = OpenPty(), b = OpenPty();
             Child window = StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, mode, {a.master, b.master});
             Probe(a.master, b.master);
+            const double cpu0 = CpuSecondsOf(window.pid);
             const Throughput t = MeasureThroughput(a.master, b.master, kBytes);
+            note(mode == WindowMode::Linked ? 0 : 1, CpuSecondsOf(window.pid) - cpu0, mb);
             window.Stop();
             ::close(a.master);
             ::close(b.master);
@@ -545,7 +553,9 @@ int ThroughputOnly(int argc, char **argv)
             std::printf("socat: not available\n");
             return 1;
         }
+        const double cpu0 = CpuSecondsOf(relay.pid);
         const Throughput t = MeasureThroughput(c.master, d.master, kBytes);
+        note(2, CpuSecondsOf(relay.pid) - cpu0, mb);
         relay.Stop();
         ::close(c.master);
         ::close(d.master);
@@ -556,8 +566,10 @@ int ThroughputOnly(int argc, char **argv)
     const double ours = *std::max_element(linked.begin(), linked.end());
     const double rec = *std::max_element(recording.begin(), recording.end());
     std::printf("throughput (best of 2, both ways at once): linked %.1f MB/s, ratio %.2f; recording both sides "
-                "%.1f MB/s, ratio %.2f; socat %.1f MB/s; lost %ld\n",
-                ours, ours / best, rec, rec / best, best, lost);
+                "%.1f MB/s, ratio %.2f; socat %.1f MB/s; lost %ld\n"
+                "CPU per MB relayed: linked %.1f ms, recording %.1f ms, socat %.1f ms\n",
+                ours, ours / best, rec, rec / best, best, lost, cpuPerMb[0] * 1e3, cpuPerMb[1] * 1e3,
+                cpuPerMb[2] * 1e3);
     return lost == 0 ? 0 : 1;
 }
 

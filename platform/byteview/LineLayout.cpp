@@ -45,17 +45,32 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
             return !stopped;
         };
         for (qsizetype i = 0; i < n; ++i) {
-            const std::int32_t a = advance[bytes[i]];
-            const std::int32_t next = x + a;
-            // Most bytes: a cell that fits. One test for both.
-            if ((a | (right - next)) >= 0) [[likely]] {
-                x = next;
-                continue;
+            // Most bytes: a cell that fits, one test for both; a tight run.
+            const std::uint8_t *at = bytes + i;
+            const std::uint8_t *const end = bytes + n;
+            // Eight at a time while all are cells and all fit.
+            while (end - at >= 8 && advance[at[0]] >= 0) {
+                const std::int32_t a0 = advance[at[0]], a1 = advance[at[1]], a2 = advance[at[2]],
+                                   a3 = advance[at[3]], a4 = advance[at[4]], a5 = advance[at[5]],
+                                   a6 = advance[at[6]], a7 = advance[at[7]];
+                const std::int32_t sum = ((a0 + a1) + (a2 + a3)) + ((a4 + a5) + (a6 + a7));
+                if ((a0 | a1 | a2 | a3 | a4 | a5 | a6 | a7) < 0 || x + sum > right)
+                    break;
+                x += sum;
+                at += 8;
             }
+            std::int32_t a = 0;
+            while (at != end && (a = advance[*at]) >= 0 && x + a <= right) {
+                x += a;
+                ++at;
+            }
+            i = at - bytes;
+            if (i == n)
+                break;
             if (a >= 0) { // a cell past the right edge: on a new line unless it is the first
                 if (x > 0 && !newLine(base + i))
                     return;
-                x = x > 0 ? a : next;
+                x = x > 0 ? a : x + a;
                 continue;
             }
             if (a == kBreak) {
@@ -98,7 +113,7 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
 } // namespace
 
 LineLayout::LineLayout(const LayoutRules &rules, qsizetype offset)
-    : rules_(rules), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}, last_{0, 0, {offset}}
+    : rules_(rules), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}
 {
 }
 
@@ -109,26 +124,35 @@ void LineLayout::Extend(const ByteStore &store, qsizetype to)
     end_ = Walk(
         rules_, store, end_, to,
         [this](qsizetype line, qsizetype start) {
-            if (line % kMarkLines == 0) {
+            if (line % kMarkLines == 0)
                 marks_.push_back(start);
-                last_.mark = line / kMarkLines;
-                last_.firstLine = line;
-                last_.starts.clear();
-            }
-            last_.starts.push_back(start);
             return true;
         },
         [this](qsizetype line, qsizetype start) {
             if (line % kMarkLines == 0)
                 marks_.back() = start;
-            last_.starts.back() = start;
         });
 }
 
 const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark) const
 {
-    if (mark == last_.mark)
+    if (mark == end_.line / kMarkLines) {
+        if (last_.mark != mark) {
+            lastFound_ = origin_.line >= mark * kMarkLines ? origin_
+                                                             : LayoutPoint{MarkStart(mark), mark * kMarkLines, 0, false};
+            last_.mark = mark;
+            last_.firstLine = lastFound_.line;
+            last_.starts.assign(1, lastFound_.offset);
+        }
+        lastFound_ = Walk(
+            rules_, store, lastFound_, end_.offset,
+            [&](qsizetype, qsizetype start) {
+                last_.starts.push_back(start);
+                return true;
+            },
+            [&](qsizetype, qsizetype start) { last_.starts.back() = start; });
         return last_;
+    }
     for (const Found &f : found_)
         if (f.mark == mark)
             return f;
@@ -201,6 +225,7 @@ void LineLayout::DropBefore(const ByteStore &store, qsizetype keepFrom, qsizetyp
     }
     for (Found &f : found_)
         f.mark = -1;
+    last_.mark = -1;
 }
 
 } // namespace platform

@@ -69,8 +69,10 @@ private:
     LayoutPoint end_;
     std::deque<qsizetype> marks_; // start of line m * kMarkLines, from firstMark_
     qsizetype firstMark_ = 0;
-    // The last mark's lines, which grow as bytes come: kept, not found again.
-    Found last_;
+    // The last mark's lines, which grow as bytes come: found from where
+    // they were last found up to, not from the mark again.
+    mutable Found last_;
+    mutable LayoutPoint lastFound_;
     mutable std::array<Found, 2> found_;
     mutable std::size_t nextFound_ = 0;
 };

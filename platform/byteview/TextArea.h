@@ -86,7 +86,7 @@ public:
     // A new layout of a full area is built in steps of this much, for at
     // most this long before other events run.
     static constexpr qsizetype kLayoutStepBytes = 256 * 1024;
-    static constexpr int kLayoutSliceMs = 8;
+    static constexpr int kLayoutSliceMs = 4;
 
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
