@@ -88,7 +88,9 @@ void ByteText::Trim()
 
 qsizetype ByteText::FirstLine() const
 {
-    if (first_.begin != store_.Begin() || first_.laid != layout_.Laid()) {
+    // Bytes after the first kept one do not move its line, unless nothing
+    // was laid out past it (a CR there may yet be joined by an LF).
+    if (first_.begin != store_.Begin() || (first_.laid != layout_.Laid() && first_.laid <= first_.begin + 1)) {
         first_.begin = store_.Begin();
         first_.laid = layout_.Laid();
         first_.line = layout_.LineOf(store_, store_.Begin());
