@@ -6,6 +6,7 @@
 //
 // fullarea_bench [--quick]   (--quick: a 16 MiB keep limit)
 
+#include "Resident.h"
 #include "platform/byteview/TextArea.h"
 
 #include <QApplication>
@@ -24,18 +25,6 @@ namespace {
 constexpr qsizetype kMiB = 1 << 20;
 constexpr qsizetype kArrival = 4096;
 constexpr int kTickMs = 1;
-
-qint64 ResidentBytes()
-{
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
 
 QByteArray Source(int shape)
 {

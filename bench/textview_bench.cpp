@@ -2,6 +2,7 @@
 // loop after each as the app does, and the same arrivals into
 // QPlainTextEdit for comparison (stopped after 30 s of its own time).
 
+#include "Resident.h"
 #include "platform/byteview/TextArea.h"
 
 #include <QApplication>
@@ -20,18 +21,6 @@ namespace {
 
 constexpr qsizetype kArrival = 1024;
 constexpr qsizetype kMiB = 1 << 20;
-
-qint64 ResidentBytes()
-{
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    long pages = 0, resident = 0;
-    if (f) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return qint64(resident) * sysconf(_SC_PAGESIZE);
-}
 
 QByteArray Source(bool binary)
 {
