@@ -82,15 +82,16 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
     pending_ += QByteArray::number(channel) + ' ' +
                 QByteArray(kRoutes[int(route)]).replace("%1", QByteArray::number(3 - channel));
     pending_ += "  ";
-    qsizetype at = pending_.size();
-    pending_.resize(at + std::max<qsizetype>(0, 3 * bytes.size() - 1) + 2 + bytes.size() + 1);
+    const qsizetype hexChars = std::max<qsizetype>(0, 3 * bytes.size() - 1);
+    const qsizetype at = pending_.size();
+    pending_.resize(at + hexChars + 2 + bytes.size() + 1);
     char *out = pending_.data() + at;
     for (const char c : bytes) {
         std::memcpy(out, kPairs[std::uint8_t(c)].data(), 3);
         out += 3;
     }
     // The last pair's space and one more separate the printable form.
-    out = pending_.data() + at + std::max<qsizetype>(0, 3 * bytes.size() - 1);
+    out = pending_.data() + at + hexChars;
     *out++ = ' ';
     *out++ = ' ';
     for (const char c : bytes)

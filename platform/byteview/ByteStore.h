@@ -28,9 +28,6 @@ public:
     qsizetype Begin() const { return begin_; }
     qsizetype End() const { return end_; }
     qsizetype Size() const { return end_ - begin_; }
-    // Where the first chunk still held begins: bytes from here to Begin()
-    // are gone from the text but can still be read.
-    qsizetype Held() const { return firstChunk_ * kChunkBytes; }
     std::uint8_t At(qsizetype offset) const { return std::uint8_t(*Locate(offset)); }
     QByteArray Mid(qsizetype offset, qsizetype length) const;
     QByteArray Bytes() const { return Mid(begin_, Size()); }

@@ -1,7 +1,6 @@
 #include "ByteText.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace platform {
 

@@ -20,13 +20,12 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
 {
     const ByteMetrics &m = rules.metrics;
     const std::int32_t width = rules.width;
-    const std::int32_t tabStop = m.tabStop;
     std::array<std::int32_t, 256> kind = m.advance;
     if (rules.hex) {
         kind['\n'] = kShownBreak;
     } else {
         kind['\n'] = kind['\r'] = kBreak;
-        if (tabStop > 0)
+        if (m.tabStop > 0)
             kind['\t'] = kTab;
     }
     bool stopped = false;
@@ -34,8 +33,6 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
         if (stopped)
             return;
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(data);
-        const std::int32_t *advance = kind.data();
-        const std::int32_t right = width; // locals, so they stay in registers
         const qsizetype base = p.offset;
         std::int32_t x = p.x;
         qsizetype line = p.line;
@@ -49,18 +46,17 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
             const std::uint8_t *at = bytes + i;
             const std::uint8_t *const end = bytes + n;
             // Eight at a time while all are cells and all fit.
-            while (end - at >= 8 && advance[at[0]] >= 0) {
-                const std::int32_t a0 = advance[at[0]], a1 = advance[at[1]], a2 = advance[at[2]],
-                                   a3 = advance[at[3]], a4 = advance[at[4]], a5 = advance[at[5]],
-                                   a6 = advance[at[6]], a7 = advance[at[7]];
+            while (end - at >= 8 && kind[at[0]] >= 0) {
+                const std::int32_t a0 = kind[at[0]], a1 = kind[at[1]], a2 = kind[at[2]], a3 = kind[at[3]],
+                                   a4 = kind[at[4]], a5 = kind[at[5]], a6 = kind[at[6]], a7 = kind[at[7]];
                 const std::int32_t sum = ((a0 + a1) + (a2 + a3)) + ((a4 + a5) + (a6 + a7));
-                if ((a0 | a1 | a2 | a3 | a4 | a5 | a6 | a7) < 0 || x + sum > right)
+                if ((a0 | a1 | a2 | a3 | a4 | a5 | a6 | a7) < 0 || x + sum > width)
                     break;
                 x += sum;
                 at += 8;
             }
             std::int32_t a = 0;
-            while (at != end && (a = advance[*at]) >= 0 && x + a <= right) {
+            while (at != end && (a = kind[*at]) >= 0 && x + a <= width) {
                 x += a;
                 ++at;
             }
@@ -70,7 +66,7 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
             if (a >= 0) { // a cell past the right edge: on a new line unless it is the first
                 if (x > 0 && !newLine(base + i))
                     return;
-                x = x > 0 ? a : x + a;
+                x = a;
                 continue;
             }
             if (a == kBreak) {
@@ -87,11 +83,11 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
                 continue;
             }
             if (a == kTab) {
-                const std::int32_t advance = tabStop - x % tabStop;
+                const std::int32_t advance = m.AdvanceAt('\t', x);
                 if (x + advance > width && x > 0) {
                     if (!newLine(base + i))
                         return;
-                    x = tabStop;
+                    x = m.AdvanceAt('\t', 0);
                 } else {
                     x += advance;
                 }
@@ -111,6 +107,19 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
 }
 
 } // namespace
+
+qsizetype LineLayout::MarkBefore(qsizetype offset) const
+{
+    return firstMark_ + qsizetype(std::upper_bound(marks_.begin(), marks_.end(), offset) - marks_.begin()) - 1;
+}
+
+LayoutPoint LineLayout::WalkFrom(qsizetype mark) const
+{
+    // The origin when it lies in the mark's lines: what is before it is gone.
+    if (origin_.line >= mark * kMarkLines)
+        return origin_;
+    return {MarkStart(mark), mark * kMarkLines, 0, false};
+}
 
 LineLayout::LineLayout(const LayoutRules &rules, qsizetype offset)
     : rules_(rules), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}
@@ -138,8 +147,7 @@ const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark
 {
     if (mark == end_.line / kMarkLines) {
         if (last_.mark != mark) {
-            lastFound_ = origin_.line >= mark * kMarkLines ? origin_
-                                                             : LayoutPoint{MarkStart(mark), mark * kMarkLines, 0, false};
+            lastFound_ = WalkFrom(mark);
             last_.mark = mark;
             last_.firstLine = lastFound_.line;
             last_.starts.assign(1, lastFound_.offset);
@@ -158,10 +166,7 @@ const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark
             return f;
     Found &f = found_[nextFound_];
     nextFound_ = (nextFound_ + 1) % found_.size();
-    // From the mark, or from the origin when that lies in the mark's lines.
-    const LayoutPoint from = origin_.line >= mark * kMarkLines
-                                 ? origin_
-                                 : LayoutPoint{MarkStart(mark), mark * kMarkLines, 0, false};
+    const LayoutPoint from = WalkFrom(mark);
     f.mark = mark;
     f.firstLine = from.line;
     f.starts.assign(1, from.offset);
@@ -182,10 +187,7 @@ qsizetype LineLayout::LineOf(const ByteStore &store, qsizetype offset) const
 {
     if (offset < origin_.offset)
         return origin_.line;
-    // The last mark at or before the offset.
-    const auto after = std::upper_bound(marks_.begin(), marks_.end(), offset);
-    const qsizetype mark = std::max(firstMark_ + qsizetype(after - marks_.begin()) - 1, origin_.line / kMarkLines);
-    const Found &f = Find(store, mark);
+    const Found &f = Find(store, std::max(MarkBefore(offset), origin_.line / kMarkLines));
     const auto in = std::upper_bound(f.starts.begin(), f.starts.end(), offset);
     return f.firstLine + qsizetype(in - f.starts.begin()) - 1;
 }
@@ -207,11 +209,8 @@ void LineLayout::DropBefore(const ByteStore &store, qsizetype keepFrom, qsizetyp
         return;
     // Start again from the last mark at or before the offset when its bytes
     // are kept; else go on from the nearer of it and the origin to keepFrom.
-    const auto after = std::upper_bound(marks_.begin(), marks_.end(), offset);
-    const qsizetype mark = firstMark_ + qsizetype(after - marks_.begin()) - 1;
-    LayoutPoint from = origin_;
-    if (mark * kMarkLines > origin_.line)
-        from = {MarkStart(mark), mark * kMarkLines, 0, false};
+    const qsizetype mark = MarkBefore(offset);
+    LayoutPoint from = mark >= firstMark_ ? WalkFrom(mark) : origin_;
     if (from.offset < keepFrom)
         from = Walk(rules_, store, from, keepFrom, [](qsizetype, qsizetype) { return true; },
                     [](qsizetype, qsizetype) {});

@@ -63,6 +63,11 @@ private:
     };
     const Found &Find(const ByteStore &store, qsizetype mark) const;
     qsizetype MarkStart(qsizetype mark) const { return marks_[std::size_t(mark - firstMark_)]; }
+    // The last mark at or before `offset` (firstMark_ - 1 if none).
+    qsizetype MarkBefore(qsizetype offset) const;
+    // Where a mark's lines are laid out from: the mark, or the origin when
+    // that lies among them.
+    LayoutPoint WalkFrom(qsizetype mark) const;
 
     LayoutRules rules_;
     LayoutPoint origin_;

@@ -155,8 +155,7 @@ void TextArea::ContinueLayout()
 
 void TextArea::ShowNewLayout(bool followBottom, qsizetype topOffset)
 {
-    if (text_.ShowsLastLayout())
-        font_ = layoutFont_;
+    font_ = layoutFont_;
     droppedSeen_ = text_.DroppedLines();
     UpdateScrollRange(followBottom, text_.LineOf(topOffset));
 }
@@ -246,13 +245,12 @@ void TextArea::AppendText(QByteArrayView bytes)
     if (ShownTop() != shown_.top)
         RepaintAll();
     // A frame's time has passed: painted in this pass of the event loop.
+    // Else the frame waits, at most until kLatestMs, for a later arrival.
     const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kFrameMs;
-    if (since >= kFrameMs) {
+    if (since >= kFrameMs || !framePending_) {
         framePending_ = true;
-        FrameClock::Schedule(this, [this] { if (framePending_) Flush(); }, 0);
-    } else if (!framePending_) {
-        framePending_ = true;
-        FrameClock::Schedule(this, [this] { if (framePending_) Flush(); }, int(kLatestMs - since));
+        FrameClock::Schedule(this, [this] { if (framePending_) Flush(); },
+                             since >= kFrameMs ? 0 : int(kLatestMs - since));
     }
 }
 
