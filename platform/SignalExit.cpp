@@ -8,9 +8,9 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
-#include <QWidget>
 
 #ifndef Q_OS_WIN
 #include <csignal>

@@ -36,7 +36,7 @@ MainWindow::Services MainWindow::SystemServices()
 }
 
 MainWindow::MainWindow(Services services)
-    : services_(services), recorder_(services.clock ? services.clock : Recorder::Clock(&Recorder::LocalNow))
+    : services_(services), recorder_(services.clock)
 {
     if (!services_.files) {
         static SystemFileChooser files;

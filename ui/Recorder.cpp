@@ -11,7 +11,8 @@
 
 namespace ui {
 
-Recorder::Recorder(Clock clock, QObject *parent) : QObject(parent), clock_(std::move(clock))
+Recorder::Recorder(Clock clock, QObject *parent)
+    : QObject(parent), clock_(clock ? std::move(clock) : Clock(&LocalNow))
 {
     flush_.setInterval(kFlushMs);
     connect(&flush_, &QTimer::timeout, this, &Recorder::Flush);

@@ -22,7 +22,8 @@ public:
     static constexpr int kFlushMs = 1000;
     static constexpr qsizetype kFlushBytes = 64 * 1024;
 
-    explicit Recorder(Clock clock = &LocalNow, QObject *parent = nullptr);
+    // Stamps with `clock`, or the local time when it is empty.
+    explicit Recorder(Clock clock = {}, QObject *parent = nullptr);
     // The local time; the zone is looked up once a second, not each call
     // (the C library reads the zone file each time), as every arrival is
     // stamped.
