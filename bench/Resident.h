@@ -1,5 +1,6 @@
 #pragma once
-// The resident memory of this process, for the benchmarks' figures.
+// The resident memory of this process: the benchmarks' figures, and the
+// memory test of a full text area.
 
 #include <QtGlobal>
 

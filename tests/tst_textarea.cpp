@@ -1,6 +1,7 @@
 // The byte view: what it shows for each byte, how it wraps, and that it
 // keeps every byte and behaves like a read-only text area.
 
+#include "bench/Resident.h"
 #include "platform/byteview/GlyphCells.h"
 #include "platform/byteview/TextArea.h"
 #include "platform/byteview/TextAreaAccessible.h"
@@ -19,7 +20,6 @@
 #include <QtTest>
 
 #include <malloc.h>
-#include <unistd.h>
 
 using namespace platform;
 
@@ -55,14 +55,6 @@ struct ShownArea {
         QVERIFY(QTest::qWaitForWindowExposed(&parent));
     }
 };
-
-qint64 ResidentBytes()
-{
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    return statm.readAll().split(' ').value(1).toLongLong() * sysconf(_SC_PAGESIZE);
-}
 
 QList<QByteArray> Lines(const ByteText &t)
 {
