@@ -188,7 +188,7 @@ private slots:
             // The other mode and a new width, built in steps as bytes arrive;
             // meanwhile the newest bytes are laid out in it already.
             hex = !hex;
-            width = width == 10 ? 7 : 10;
+            width = std::array{7, 16, 11}[std::size_t(round)]; // 16: a line of 1 + 8 + 7 ends within a block
             from = t.Begin();
             t.SetLayout(Uniform(1), width * 64, hex, true);
             QVERIFY(t.LayoutPending() && t.ShowsLastLayout() && t.Hex() == hex);

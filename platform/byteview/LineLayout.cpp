@@ -45,15 +45,27 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
             // Most bytes: a cell that fits, one test for both; a tight run.
             const std::uint8_t *at = bytes + i;
             const std::uint8_t *const end = bytes + n;
-            // Eight at a time while all are cells and all fit.
-            while (end - at >= 8 && kind[at[0]] >= 0) {
+            // Eight at a time while all are cells; where the line ends among
+            // them, the prefix sums say how many fit, with no byte loop.
+            while (end - at >= 8) {
                 const std::int32_t a0 = kind[at[0]], a1 = kind[at[1]], a2 = kind[at[2]], a3 = kind[at[3]],
                                    a4 = kind[at[4]], a5 = kind[at[5]], a6 = kind[at[6]], a7 = kind[at[7]];
-                const std::int32_t sum = ((a0 + a1) + (a2 + a3)) + ((a4 + a5) + (a6 + a7));
-                if ((a0 | a1 | a2 | a3 | a4 | a5 | a6 | a7) < 0 || x + sum > width)
+                if ((a0 | a1 | a2 | a3 | a4 | a5 | a6 | a7) < 0)
                     break;
-                x += sum;
-                at += 8;
+                const std::int32_t s1 = a0, s2 = s1 + a1, s3 = s2 + a2, s4 = s3 + a3, s5 = s4 + a4, s6 = s5 + a5,
+                                   s7 = s6 + a6, s8 = s7 + a7;
+                const std::int32_t room = width - x;
+                if (s8 <= room) {
+                    x += s8;
+                    at += 8;
+                    continue;
+                }
+                const std::int32_t upTo[8] = {0, s1, s2, s3, s4, s5, s6, s7};
+                const int fit = int(s1 <= room) + int(s2 <= room) + int(s3 <= room) + int(s4 <= room) +
+                                int(s5 <= room) + int(s6 <= room) + int(s7 <= room);
+                x += upTo[fit];
+                at += fit;
+                break;
             }
             std::int32_t a = 0;
             while (at != end && (a = kind[*at]) >= 0 && x + a <= width) {
