@@ -16,6 +16,22 @@ QString SystemFileChooser::SaveFileName(QWidget *parent, const QString &title, E
                                                                   : QFileDialog::Options());
 }
 
+QString SystemFileChooser::SaveFileName(QWidget *parent, const QString &title, Existing existing,
+                                        const QStringList &types)
+{
+    QString chosen;
+    QString path = QFileDialog::getSaveFileName(parent, title, {}, types.join(QStringLiteral(";;")), &chosen,
+                                                existing == Existing::Any ? QFileDialog::DontConfirmOverwrite
+                                                                          : QFileDialog::Options());
+    // "(*.pcapng)": the extension a bare name takes.
+    const qsizetype star = chosen.indexOf(QStringLiteral("*."));
+    if (!path.isEmpty() && star >= 0 && QFileInfo(path).suffix().isEmpty()) {
+        const QString ext = chosen.mid(star + 1).section(QLatin1Char(' '), 0, 0).remove(QLatin1Char(')'));
+        path += ext;
+    }
+    return path;
+}
+
 QString NotARegularFile(const QString &path)
 {
     const QFileInfo info(path);

@@ -23,11 +23,22 @@ public:
     enum class Existing { Replace, Any };
     virtual ~FileChooser() = default;
     virtual QString SaveFileName(QWidget *parent, const QString &title, Existing existing) = 0;
+    // The same, offering file types ("Name (*.ext)"); a name typed without
+    // an extension takes the chosen type's first.
+    virtual QString SaveFileName(QWidget *parent, const QString &title, Existing existing, const QStringList &types)
+    {
+        Q_UNUSED(types);
+        return SaveFileName(parent, title, existing);
+    }
 };
+
+// The type a capture is offered as.
+inline const QString kCaptureFilter = QStringLiteral("Wireshark capture (*.pcapng)");
 
 class SystemFileChooser : public FileChooser {
 public:
     QString SaveFileName(QWidget *parent, const QString &title, Existing existing) override;
+    QString SaveFileName(QWidget *parent, const QString &title, Existing existing, const QStringList &types) override;
 };
 
 // Files are written only where a regular file is or may be made: the

@@ -1,5 +1,7 @@
 #include "LineSettings.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 
 namespace platform {
@@ -48,6 +50,20 @@ QString LineSettings::Summary() const
     if (flow != QSerialPort::NoFlowControl)
         s += QLatin1Char(' ') + FlowName(flow);
     return s;
+}
+
+double LineSettings::CharacterUs() const
+{
+    const double stop = stopBits == QSerialPort::OneStop ? 1 : 2; // 1.5 takes the room of 2
+    const double bits = 2 + int(dataBits) + (parity == QSerialPort::NoParity ? 0 : 1) + stop;
+    return bits * 1e6 / std::max(1, baud);
+}
+
+qint64 LineSettings::FrameGapUs() const
+{
+    if (frameGapUs > 0)
+        return frameGapUs;
+    return std::max<qint64>(kMinFrameGapUs, qint64(3.5 * CharacterUs() + 0.5));
 }
 
 LineSettings LineSettings::Of(const QSerialPort &port)

@@ -14,6 +14,17 @@ struct LineSettings {
     QSerialPort::Parity parity = QSerialPort::NoParity;
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
     QSerialPort::FlowControl flow = QSerialPort::NoFlowControl;
+    // A silence longer than this ends a received frame; 0: automatic,
+    // 3.5 character times and at least kMinFrameGapUs. Not the device's.
+    qint32 frameGapUs = 0;
+
+    static constexpr qint32 kMinFrameGapUs = 1750; // Modbus RTU's fixed gap past 19200 bit/s
+    static constexpr qint32 kMaxFrameGapUs = 60'000'000;
+    // One character on the wire, start bit and a bit of idle included (11
+    // bits at 8N1, as Modbus counts), in microseconds.
+    double CharacterUs() const;
+    // The gap in force: the one set, or the automatic one.
+    qint64 FrameGapUs() const;
 
     // The rates a speed menu offers, 50 to 4,000,000 bit/s; any other
     // whole number may be asked for too.

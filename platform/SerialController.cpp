@@ -266,12 +266,14 @@ bool SerialController::SetLine(const LineSettings &line)
         os::SetFlowCharacters(serial_.handle());
         if (const std::optional<LineSettings> device = os::DeviceLine(serial_.handle())) {
             LineSettings expected = line;
+            expected.frameGapUs = device->frameGapUs;
             if (expected.stopBits == QSerialPort::OneAndHalfStop)
                 expected.stopBits = QSerialPort::TwoStop;
             taken = *device == expected;
         }
     }
     if (taken) {
+        frameGapUs_ = line.frameGapUs;
         errorText_.clear();
         return true;
     }

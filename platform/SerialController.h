@@ -63,7 +63,12 @@ public:
     bool ReadingHeld() const { return readingHeld_; }
     // Line settings and state, read-only.
     const QSerialPort &Serial() const { return serial_; }
-    LineSettings Line() const { return LineSettings::Of(serial_); }
+    LineSettings Line() const
+    {
+        LineSettings line = LineSettings::Of(serial_);
+        line.frameGapUs = frameGapUs_;
+        return line;
+    }
     // Sets the line, on an open port at once. When the driver refuses a
     // setting the old ones stay in force and ErrorText() says why.
     bool SetLine(const LineSettings &line);
@@ -112,6 +117,7 @@ private:
     void FinishRelease();
 
     QSerialPort serial_;
+    qint32 frameGapUs_ = 0; // the program's, not the driver's
     std::optional<SerialPortInfo> port_;
     QString errorText_;
     QString device_; // canonical path while held open

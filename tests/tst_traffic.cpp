@@ -185,9 +185,11 @@ private slots:
         QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
-    // One line an arrival and an event, in order, with the local time.
+    // One line a frame and an event, in order: events at the window's clock,
+    // frames at when their first byte came, local time to the microsecond.
     void recordKeepsBothSides()
     {
+        const QDateTime began = QDateTime::currentDateTime().addMSecs(-1);
         Pty a, b;
         TrafficRig t({a.Info(), b.Info()});
         auto &w = t.rig.w();
@@ -215,24 +217,37 @@ private slots:
         Choose(w.Serialcomms2(), "RecordAction"); // Stop Recording
         QVERIFY(!w.RecordingTxt().Visible());
 
-        const QString at = QStringLiteral("2026-12-08 14:03:07.412  ");
+        const QString at = QStringLiteral("2026-12-08 14:03:07.412000  ");
+        const QString frame = QStringLiteral("@"); // a frame's own time
         const QStringList expected = {
             at + "-- recording started",
             at + "-- 1 connected to " + a.Path() + " at 9600 8N1",
             at + "-- 2 connected to " + b.Path() + " at 9600 8N1",
             at + "-- linked",
-            at + "1 > 2  02 31 30 0D 0A  .10..",
-            at + "2 > 1  6F 6B  ok",
+            frame + "1 > 2  02 31 30 0D 0A  .10..",
+            frame + "2 > 1  6F 6B  ok",
             at + "-- unlinked",
-            at + "1 only shown  7A  z",
+            frame + "1 only shown  7A  z",
             at + "-- 1 disconnected",
             at + "-- 2 disconnected",
             at + "-- 1 connected to " + b.Path() + " at 9600 8N1",
             at + "-- 2 connected, sharing " + b.Path() + " (loopback)",
-            at + "1 echoed  65  e",
+            frame + "1 echoed  65  e",
             at + "-- recording stopped",
         };
-        QCOMPARE(QString::fromUtf8(ReadAll(path)).split('\n', Qt::SkipEmptyParts), expected);
+        QStringList lines = QString::fromUtf8(ReadAll(path)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), expected.size());
+        const QDateTime ended = QDateTime::currentDateTime().addMSecs(1);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (!expected[i].startsWith(frame))
+                continue;
+            bool micro = false;
+            lines[i].mid(23, 3).toInt(&micro);
+            const QDateTime milli = QDateTime::fromString(lines[i].left(23), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+            QVERIFY2(micro && milli >= began && milli <= ended, qPrintable(lines[i]));
+            lines[i] = frame + lines[i].mid(28);
+        }
+        QCOMPARE(lines, expected);
         QCOMPARE(t.rig.alerts.messages.size(), 0);
     }
 

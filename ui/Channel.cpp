@@ -24,6 +24,7 @@ void Channel::BecomeOpen()
 {
     state_ = State::Open;
     loss_.reset();
+    frames.Reset();
 }
 
 void Channel::BecomeSharing()

@@ -5,6 +5,7 @@
 // this record and never reads state back from them.
 
 #include "platform/Controls.h"
+#include "platform/Frames.h"
 #include "platform/SerialController.h"
 #include "platform/byteview/TextArea.h"
 
@@ -99,6 +100,8 @@ public:
     bool toldOfPossibleLoss = false;
     // The detail of its loss message, while that may still be open.
     QString lossDetail;
+    // Where what it receives falls into frames.
+    platform::FrameSplitter frames;
 
 private:
     Channel *other_ = nullptr;

@@ -15,12 +15,13 @@ void MainWindow::RelayArrival(Channel &own, SerialController &controller)
 {
     Channel &other = own.Other();
     const QByteArray bytes = controller.ReadAll();
+    const ReadFrames frames = own.frames.Split(bytes.size(), MonotonicUs(), own.Port().Line());
     own.NoteArrival();
-    own.text.AppendText(bytes);
+    own.text.AppendText(bytes, frames.starts);
 
     SerialController *destination = Destination(own);
     if (!destination) {
-        recorder_.Arrival(own.number, Recorder::Route::Shown, bytes);
+        recorder_.Arrival(own.number, Recorder::Route::Shown, bytes, frames);
         // A linked partner that is away hears none of it: counted, and told.
         if (other.Waits() && other.Waiting().route == Route::Linked && !bytes.isEmpty()) {
             other.Waiting().undelivered += bytes.size();
@@ -30,10 +31,10 @@ void MainWindow::RelayArrival(Channel &own, SerialController &controller)
     }
     destination->Write(bytes);
     if (destination == &own.controller) {
-        other.text.AppendText(bytes);
-        recorder_.Arrival(own.number, Recorder::Route::Echoed, bytes);
+        other.text.AppendText(bytes, frames.starts);
+        recorder_.Arrival(own.number, Recorder::Route::Echoed, bytes, frames);
     } else {
-        recorder_.Arrival(own.number, Recorder::Route::Forwarded, bytes);
+        recorder_.Arrival(own.number, Recorder::Route::Forwarded, bytes, frames);
     }
     Pace(own, destination);
 }

@@ -148,6 +148,13 @@ void MainWindow::CreateControls()
         });
     }
     connect(&recorder_, &Recorder::Failed, this, &MainWindow::RecordingFailed);
+    // A capture names each channel's interface by its port and line settings.
+    recorder_.SetDescriber([this](int channel) {
+        const Channel &own = Own(channel);
+        const std::optional<SerialPortInfo> device = own.Device();
+        const QString port = device ? device->Path : tr("channel %1").arg(channel);
+        return QStringLiteral("%1 %2").arg(port, own.Port().Line().Summary());
+    });
 
     ApplyTabOrder();
     DescribeForScreenReaders();

@@ -1,8 +1,12 @@
 #include "Recorder.h"
 
+#include "Capture.h"
+
 #include "platform/Files.h"
 #include "platform/OsSeam.h"
 #include "platform/SerialController.h"
+
+#include <QCoreApplication>
 
 #include <array>
 #include <cerrno>
@@ -32,11 +36,21 @@ QDateTime Recorder::LocalNow()
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset);
 }
 
+Recorder::Format Recorder::FormatOf(const QString &path)
+{
+    return path.endsWith(QStringLiteral(".pcapng"), Qt::CaseInsensitive) ? Format::Capture : Format::Text;
+}
+
 bool Recorder::Start(const QString &path, Mode mode, QString *error)
 {
     Stop();
     if (const QString refused = platform::NotARegularFile(path); !refused.isEmpty()) {
         *error = refused;
+        return false;
+    }
+    format_ = FormatOf(path);
+    if (format_ == Format::Capture && mode == Mode::Append) {
+        *error = tr("A capture is not appended to: choose Replace or another name.");
         return false;
     }
     file_.setFileName(path);
@@ -49,6 +63,15 @@ bool Recorder::Start(const QString &path, Mode mode, QString *error)
         return false;
     }
     flush_.start();
+    interface_[0] = interface_[1] = eventInterface_ = -1;
+    interfaces_ = 0;
+    if (format_ == Format::Capture) {
+        pending_ += capture::SectionHeader(QCoreApplication::applicationName() + QLatin1Char(' ') +
+                                               QCoreApplication::applicationVersion(),
+                                           tr("Both sides of the window; each frame as received."));
+        eventInterface_ = interfaces_++;
+        pending_ += capture::Interface(capture::kLinkTypeUser1, tr("events"), tr("The window's events"));
+    }
     Event(QStringLiteral("recording started"));
     return true;
 }
@@ -57,17 +80,86 @@ void Recorder::Stop()
 {
     if (!Active())
         return;
-    Event(QStringLiteral("recording stopped"));
+    Event(QStringLiteral("recording stopped")); // writes the open frames first
     flush_.stop();
     Flush();
     file_.close();
 }
 
-void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
+void Recorder::Arrival(int channel, Route route, QByteArrayView bytes, const platform::ReadFrames &frames)
 {
     if (!Active())
         return;
-    static constexpr const char *kRoutes[] = {"only shown", "> %1", "echoed"};
+    qsizetype from = 0;
+    for (const platform::FrameStart &start : frames.starts) {
+        Add(channel, route, bytes.sliced(from, start.offset - from), platform::WallUs(frames.readUs));
+        WriteFrame(channel);
+        from = start.offset;
+        OpenFrame &f = frames_[channel - 1];
+        f.open = true;
+        f.route = route;
+        f.wallUs = start.wallUs;
+    }
+    Add(channel, route, bytes.sliced(from), platform::WallUs(frames.readUs));
+    OpenFrame &f = frames_[channel - 1];
+    f.lastUs = frames.readUs;
+    f.gapUs = frames.gapUs;
+}
+
+// Bytes of the open frame; a new route (Link, Unlink) begins a new line.
+void Recorder::Add(int channel, Route route, QByteArrayView piece, qint64 wallUs)
+{
+    OpenFrame &f = frames_[channel - 1];
+    if (piece.isEmpty())
+        return;
+    if (f.open && f.route != route)
+        WriteFrame(channel);
+    if (!f.open) {
+        f.open = true;
+        f.route = route;
+        f.wallUs = wallUs;
+    }
+    f.bytes.append(piece);
+}
+
+void Recorder::WriteFrame(int channel)
+{
+    OpenFrame &f = frames_[channel - 1];
+    if (!f.open)
+        return;
+    f.open = false;
+    if (!f.bytes.isEmpty()) {
+        if (format_ == Format::Capture)
+            WriteFramePacket(channel, f);
+        else
+            WriteFrameLine(channel, f);
+    }
+    f.bytes.resize(0); // keeps its room
+    if (pending_.size() >= kFlushBytes)
+        Flush();
+}
+
+void Recorder::WriteSilentFrames()
+{
+    const qint64 now = platform::MonotonicUs();
+    for (int channel : {1, 2})
+        if (frames_[channel - 1].open && now - frames_[channel - 1].lastUs > frames_[channel - 1].gapUs)
+            WriteFrame(channel);
+}
+
+namespace {
+
+constexpr const char *kRoutes[] = {"only shown", "> %1", "echoed"};
+
+QByteArray RouteText(int channel, Recorder::Route route)
+{
+    return QByteArray(kRoutes[int(route)]).replace("%1", QByteArray::number(3 - channel));
+}
+
+} // namespace
+
+void Recorder::WriteFrameLine(int channel, const OpenFrame &f)
+{
     // Each byte's "XX " at once.
     static const std::array<std::array<char, 4>, 256> kPairs = [] {
         static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -76,12 +168,11 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
             pairs[b] = {kDigits[b >> 4], kDigits[b & 15], ' ', ' '};
         return pairs;
     }();
-    // Written straight into what gathers: a flood records at the speed it
-    // relays, with no copies of its own.
-    StampInto(pending_, clock_());
+    const QByteArray &bytes = f.bytes;
+    // Written straight into what gathers, with no copies of its own.
+    StampInto(pending_, f.wallUs);
     pending_ += "  ";
-    pending_ += QByteArray::number(channel) + ' ' +
-                QByteArray(kRoutes[int(route)]).replace("%1", QByteArray::number(3 - channel));
+    pending_ += QByteArray::number(channel) + ' ' + RouteText(channel, f.route);
     pending_ += "  ";
     const qsizetype hexChars = std::max<qsizetype>(0, 3 * bytes.size() - 1);
     const qsizetype at = pending_.size();
@@ -98,24 +189,38 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes)
     for (const char c : bytes)
         *out++ = c >= 0x20 && c < 0x7F ? c : '.';
     *out = '\n';
-    if (pending_.size() >= kFlushBytes)
-        Flush();
 }
 
-// "yyyy-MM-dd HH:mm:ss.zzz", the part up to the second made once a second.
-void Recorder::StampInto(QByteArray &out, const QDateTime &t)
+// A channel's frames go to its interface, a new one whenever its port or
+// line settings change, so each interface's name says what it carried.
+void Recorder::WriteFramePacket(int channel, const OpenFrame &f)
 {
-    const qint64 ms = t.toMSecsSinceEpoch();
-    const qint64 second = ms / 1000 - (ms % 1000 < 0);
+    const QString name = describe_ ? describe_(channel) : tr("channel %1").arg(channel);
+    if (interface_[channel - 1] < 0 || name != interfaceName_[channel - 1]) {
+        interface_[channel - 1] = interfaces_++;
+        interfaceName_[channel - 1] = name;
+        pending_ += capture::Interface(capture::kLinkTypeUser0, name, tr("received on channel %1").arg(channel));
+    }
+    const QString route = f.route == Route::Forwarded ? QString() : QString::fromLatin1(RouteText(channel, f.route));
+    pending_ += capture::Packet(quint32(interface_[channel - 1]), f.wallUs, f.bytes, true, route);
+}
+
+// "yyyy-MM-dd HH:mm:ss.zzzzzz" in local time, the part up to the second
+// made once a second.
+void Recorder::StampInto(QByteArray &out, qint64 wallUs)
+{
+    const qint64 second = wallUs / 1'000'000 - (wallUs % 1'000'000 < 0);
     if (second != stampSecond_ || stampPrefix_.isEmpty()) {
         stampSecond_ = second;
-        stampPrefix_ = t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.")).toLatin1();
+        stampPrefix_ =
+            QDateTime::fromSecsSinceEpoch(second).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.")).toLatin1();
     }
-    const int milli = int(ms - second * 1000);
+    int micro = int(wallUs - second * 1'000'000);
     out += stampPrefix_;
-    out += char('0' + milli / 100);
-    out += char('0' + milli / 10 % 10);
-    out += char('0' + milli % 10);
+    char digits[6];
+    for (int i = 5; i >= 0; --i, micro /= 10)
+        digits[i] = char('0' + micro % 10);
+    out.append(digits, 6);
 }
 
 // Events are rare and say most: each is on disk at once.
@@ -123,8 +228,18 @@ void Recorder::Event(const QString &text)
 {
     if (!Active())
         return;
-    StampInto(pending_, clock_());
-    pending_ += "  -- " + text.toUtf8() + '\n';
+    // What was received before it comes first.
+    WriteFrame(1);
+    WriteFrame(2);
+    if (!Active())
+        return;
+    const qint64 wallUs = clock_().toMSecsSinceEpoch() * 1000;
+    if (format_ == Format::Capture) {
+        pending_ += capture::Packet(quint32(eventInterface_), wallUs, text.toUtf8(), false, text);
+    } else {
+        StampInto(pending_, wallUs);
+        pending_ += "  -- " + text.toUtf8() + '\n';
+    }
     Flush();
 }
 
@@ -185,6 +300,9 @@ void Recorder::Flush()
 {
     if (!Active())
         return;
+    WriteSilentFrames(); // may flush again; then nothing is left here
+    if (!Active())
+        return;
     if (!platform::os::SameFile(file_.handle(), file_.fileName())) {
         Fail(tr("%1 was removed or replaced.").arg(file_.fileName()));
         return;
@@ -204,6 +322,10 @@ void Recorder::Fail(const QString &error)
     flush_.stop();
     file_.close();
     pending_.clear();
+    for (OpenFrame &f : frames_) {
+        f.open = false;
+        f.bytes.clear();
+    }
     emit Failed(error);
 }
 

@@ -1,10 +1,13 @@
 #pragma once
-// A text record of both sides: one line per arrival (time to the
-// millisecond, channel and route, hex, printable text) and one per event
-// (ports opened and closed, unplugs, Link and Unlink). Lines gather in
-// memory for at most a second (or 64 KiB) and are then written; a file
-// that is removed or replaced meanwhile, or a write that fails, stops the
-// recording and is reported once through Failed.
+// A record of both sides: one line per received frame (the time of its
+// first byte to the microsecond, channel and route, hex, printable text)
+// and one per event (ports opened and closed, unplugs, Link and Unlink);
+// or the same as a pcapng capture. What is written gathers in memory for
+// at most a second (or 64 KiB); a file that is removed or replaced
+// meanwhile, or a write that fails, stops the recording and is reported
+// once through Failed.
+
+#include "platform/Frames.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -31,15 +34,24 @@ public:
     ~Recorder() override;
 
     enum class Mode { Append, Replace };
+    enum class Format { Text, Capture };
+    // A name ending in .pcapng asks for a capture.
+    static Format FormatOf(const QString &path);
     // False with the reason when the file cannot be opened: only a regular
-    // file, new or existing, is written.
+    // file, new or existing, is written, and a capture is never appended to.
     bool Start(const QString &path, Mode mode, QString *error);
+    Format RecordFormat() const { return format_; }
+    // How a channel's capture interface is named now ("/dev/ttyUSB0 9600 8N1").
+    using Describer = std::function<QString(int channel)>;
+    void SetDescriber(Describer describe) { describe_ = std::move(describe); }
     // Writes "recording stopped" and everything still gathered.
     void Stop();
     bool Active() const { return file_.isOpen(); }
 
     enum class Route { Shown, Forwarded, Echoed };
-    void Arrival(int channel, Route route, QByteArrayView bytes);
+    // A read, and where frames begin in it; a frame is written once the
+    // next begins, its silence has passed the gap, or an event comes.
+    void Arrival(int channel, Route route, QByteArrayView bytes, const platform::ReadFrames &frames);
 
     // The window's events, each worded here and nowhere else.
     void Connected(int channel, const QString &path, const QString &line);
@@ -65,11 +77,32 @@ signals:
     void Failed(const QString &error);
 
 private:
+    struct OpenFrame {
+        bool open = false;
+        Route route = Route::Shown;
+        qint64 wallUs = 0; // its first byte
+        qint64 lastUs = 0; // monotonic, its last read
+        qint64 gapUs = 0;
+        QByteArray bytes;
+    };
     void Event(const QString &text);
-    void StampInto(QByteArray &out, const QDateTime &t);
+    void Add(int channel, Route route, QByteArrayView piece, qint64 wallUs);
+    void WriteFrame(int channel);
+    void WriteSilentFrames();
+    void WriteFrameLine(int channel, const OpenFrame &f);
+    void WriteFramePacket(int channel, const OpenFrame &f);
+    void StampInto(QByteArray &out, qint64 wallUs);
     void Fail(const QString &error);
 
     Clock clock_;
+    Describer describe_;
+    Format format_ = Format::Text;
+    OpenFrame frames_[2];
+    // Capture interfaces: each channel's current one and its name, and the events'.
+    qint32 interface_[2] = {-1, -1};
+    QString interfaceName_[2];
+    qint32 interfaces_ = 0;
+    qint32 eventInterface_ = -1;
     QFile file_;
     QByteArray pending_;
     qint64 stampSecond_ = 0;

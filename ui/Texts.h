@@ -18,6 +18,7 @@ inline const QString kRecordingFailed = QStringLiteral("The recording could not 
 inline const QString kRecordingNotStarted = QStringLiteral("The recording could not be started.");
 inline const QString kRecordExists = QStringLiteral("%1 already exists.");
 inline const QString kRecordExistsDetail = QStringLiteral("Add the new record at its end, or replace what it holds?");
+inline const QString kCaptureExistsDetail = QStringLiteral("A capture is not added to: replace what it holds?");
 inline const QString kAppend = QStringLiteral("Append");
 inline const QString kReplace = QStringLiteral("Replace");
 inline const QString kCancel = QStringLiteral("Cancel");

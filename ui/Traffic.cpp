@@ -50,11 +50,18 @@ void MainWindow::SaveReceivedBytes(int channel)
 
 void MainWindow::StartRecording()
 {
-    const QString path = services_.files->SaveFileName(this, tr("Record Both Sides"), FileChooser::Existing::Any);
+    const QString path = services_.files->SaveFileName(this, tr("Record Both Sides"), FileChooser::Existing::Any,
+                                                       {tr("Text record (*.txt *.log)"), kCaptureFilter});
     if (path.isEmpty())
         return;
     Recorder::Mode mode = Recorder::Mode::Append;
-    if (QFileInfo(path).isFile()) {
+    if (QFileInfo(path).isFile() && Recorder::FormatOf(path) == Recorder::Format::Capture) {
+        const int choice = services_.alerts->Ask(texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
+                                                 texts::kCaptureExistsDetail, {texts::kReplace, texts::kCancel});
+        if (choice != 0)
+            return;
+        mode = Recorder::Mode::Replace;
+    } else if (QFileInfo(path).isFile()) {
         const int choice = services_.alerts->Ask(texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
                                                  texts::kRecordExistsDetail,
                                                  {texts::kAppend, texts::kReplace, texts::kCancel});

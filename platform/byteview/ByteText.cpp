@@ -56,33 +56,50 @@ void ByteText::SetKeepBytes(qsizetype keepBytes)
 void ByteText::Clear()
 {
     store_.Clear();
-    layout_ = LineLayout(next_ ? next_->Rules() : layout_.Rules(), 0);
+    frames_.clear();
+    layout_ = LineLayout(next_ ? next_->Rules() : layout_.Rules(), 0, &frames_);
     next_.reset();
     newestOnly_ = false;
     first_.begin = -1;
 }
 
-void ByteText::Append(QByteArrayView data)
+void ByteText::Append(QByteArrayView data, std::span<const FrameStart> frames)
 {
+    for (const FrameStart &f : frames)
+        frames_.push_back({store_.End() + f.offset, f.wallUs});
     store_.Append(data);
     layout_.Extend(store_, store_.End());
     Trim();
 }
 
+std::optional<qint64> ByteText::FrameAt(qsizetype offset) const
+{
+    const auto f = std::lower_bound(frames_.begin(), frames_.end(), offset,
+                                    [](const FrameMark &m, qsizetype at) { return m.offset < at; });
+    if (f == frames_.end() || f->offset != offset)
+        return std::nullopt;
+    return f->wallUs;
+}
+
 void ByteText::Trim()
 {
-    if (store_.Size() <= keep_)
+    const qsizetype tooMany = qsizetype(frames_.size()) - MaxFrames();
+    if (store_.Size() <= keep_ && tooMany <= 0)
         return;
-    const qsizetype begin = store_.End() - keep_;
+    qsizetype begin = std::max(store_.Begin(), store_.End() - keep_);
+    if (tooMany > 0)
+        begin = std::max(begin, frames_[std::size_t(tooMany)].offset);
     // Bytes stay readable until their chunk goes: layouts need read again
     // only from the chunk that holds the new first byte.
     const qsizetype keepFrom = begin - begin % ByteStore::kChunkBytes;
     layout_.DropBefore(store_, keepFrom, begin);
     if (next_ && next_->Laid() < begin)
-        *next_ = LineLayout(next_->Rules(), begin);
+        *next_ = LineLayout(next_->Rules(), begin, &frames_);
     else if (next_)
         next_->DropBefore(store_, keepFrom, begin);
     store_.DropBefore(begin);
+    while (!frames_.empty() && frames_.front().offset < begin)
+        frames_.pop_front();
 }
 
 qsizetype ByteText::FirstLine() const
@@ -97,9 +114,10 @@ qsizetype ByteText::FirstLine() const
     return first_.line;
 }
 
-void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex, bool newestAtOnce)
+void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex, bool newestAtOnce,
+                         bool frameRows)
 {
-    LayoutRules rules {metrics, width, hex};
+    LayoutRules rules {metrics, width, hex, frameRows};
     // A byte that takes no room would let one line grow without end.
     for (int b = 0; b < 256; ++b) {
         if (hex || (!ByteGlyphs::IsLineBreak(std::uint8_t(b)) && b != '\t'))
@@ -116,14 +134,14 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
     first_.begin = -1;
     if (store_.Size() <= 2 * kAtOnceBytes) {
         next_.reset();
-        layout_ = LineLayout(rules, store_.Begin());
+        layout_ = LineLayout(rules, store_.Begin(), &frames_);
         layout_.Extend(store_, store_.End());
         newestOnly_ = false;
         return;
     }
-    next_ = std::make_unique<LineLayout>(rules, store_.Begin());
+    next_ = std::make_unique<LineLayout>(rules, store_.Begin(), &frames_);
     if (newestAtOnce) {
-        layout_ = LineLayout(rules, NewestStart(hex));
+        layout_ = LineLayout(rules, NewestStart(hex), &frames_);
         layout_.Extend(store_, store_.End());
         newestOnly_ = true;
     }

@@ -6,10 +6,13 @@
 
 #include "ByteStore.h"
 #include "LineLayout.h"
+#include "platform/Frames.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
+#include <span>
 
 namespace platform {
 
@@ -42,13 +45,23 @@ public:
     void SetKeepBytes(qsizetype keepBytes);
     qsizetype KeepBytes() const { return keep_; }
 
-    void Append(QByteArrayView data);
+    // `frames`: where frames begin in `data`, and when.
+    void Append(QByteArrayView data, std::span<const FrameStart> frames = {});
     void Clear();
+    // The time of the frame that begins at `offset`, if one does.
+    std::optional<qint64> FrameAt(qsizetype offset) const;
+    // Frames are kept with their bytes, but at most this many: a frame costs
+    // 16 bytes, so a flood of one-byte frames lets older bytes go sooner.
+    qsizetype MaxFrames() const { return std::max<qsizetype>(1024, keep_ / 128); }
+    qsizetype FrameCount() const { return qsizetype(frames_.size()); }
     // Wraps every line at `width`. In hex mode every byte takes a cell and
     // only an LF, shown, ends a line. When that changes the layout of more
     // than kAtOnceBytes, the new one is pending (see LayOutSome); with
     // `newestAtOnce` the newest bytes are shown in it meanwhile.
-    void SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex = false, bool newestAtOnce = false);
+    // With `frameRows` each frame begins a line.
+    void SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex = false, bool newestAtOnce = false,
+                   bool frameRows = false);
+    bool FrameRows() const { return layout_.Rules().frameRows; }
     bool LayoutPending() const { return bool(next_); }
     // The layout shown is the one last asked for (perhaps only of the
     // newest bytes while the whole is pending).
@@ -100,6 +113,7 @@ private:
     qsizetype FirstLine() const;
 
     ByteStore store_;
+    FrameMarks frames_;
     LineLayout layout_;                // shown
     std::unique_ptr<LineLayout> next_; // pending, from the first kept byte
     bool newestOnly_ = false;          // layout_ covers only the newest bytes

@@ -120,6 +120,37 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
 
 } // namespace
 
+// Walk, with a line begun at each frame that does not begin one already;
+// a CR at the end of one frame and an LF at the start of the next are two
+// breaks, as they came apart.
+template <typename OnLine, typename OnMoved>
+LayoutPoint LineLayout::WalkRows(const ByteStore &store, LayoutPoint p, qsizetype to, OnLine &&onLine,
+                                 OnMoved &&onMoved) const
+{
+    if (!rules_.frameRows || !frames_)
+        return Walk(rules_, store, p, to, onLine, onMoved);
+    auto next = std::lower_bound(frames_->begin(), frames_->end(), p.offset,
+                                 [](const FrameMark &f, qsizetype offset) { return f.offset < offset; });
+    bool stopped = false;
+    auto heard = [&](qsizetype line, qsizetype start) {
+        stopped = stopped || !onLine(line, start);
+        return !stopped;
+    };
+    while (p.offset < to && !stopped) {
+        if (next != frames_->end() && next->offset == p.offset) {
+            if (p.x > 0 && !heard(++p.line, p.offset))
+                break;
+            p.x = 0;
+            p.afterCr = false;
+            ++next;
+            continue;
+        }
+        const qsizetype until = next != frames_->end() && next->offset < to ? next->offset : to;
+        p = Walk(rules_, store, p, until, heard, onMoved);
+    }
+    return p;
+}
+
 qsizetype LineLayout::MarkBefore(qsizetype offset) const
 {
     return firstMark_ + qsizetype(std::upper_bound(marks_.begin(), marks_.end(), offset) - marks_.begin()) - 1;
@@ -133,8 +164,8 @@ LayoutPoint LineLayout::WalkFrom(qsizetype mark) const
     return {MarkStart(mark), mark * kMarkLines, 0, false};
 }
 
-LineLayout::LineLayout(const LayoutRules &rules, qsizetype offset)
-    : rules_(rules), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}
+LineLayout::LineLayout(const LayoutRules &rules, qsizetype offset, const FrameMarks *frames)
+    : rules_(rules), frames_(frames), origin_{offset, 0, 0, false}, end_(origin_), marks_{offset}
 {
 }
 
@@ -142,8 +173,8 @@ void LineLayout::Extend(const ByteStore &store, qsizetype to)
 {
     if (to <= end_.offset)
         return;
-    end_ = Walk(
-        rules_, store, end_, to,
+    end_ = WalkRows(
+        store, end_, to,
         [this](qsizetype line, qsizetype start) {
             if (line % kMarkLines == 0)
                 marks_.push_back(start);
@@ -164,8 +195,8 @@ const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark
             last_.firstLine = lastFound_.line;
             last_.starts.assign(1, lastFound_.offset);
         }
-        lastFound_ = Walk(
-            rules_, store, lastFound_, end_.offset,
+        lastFound_ = WalkRows(
+            store, lastFound_, end_.offset,
             [&](qsizetype, qsizetype start) {
                 last_.starts.push_back(start);
                 return true;
@@ -183,8 +214,8 @@ const LineLayout::Found &LineLayout::Find(const ByteStore &store, qsizetype mark
     f.firstLine = from.line;
     f.starts.assign(1, from.offset);
     const qsizetype nextMark = (mark + 1) * kMarkLines;
-    Walk(
-        rules_, store, from, end_.offset,
+    WalkRows(
+        store, from, end_.offset,
         [&](qsizetype line, qsizetype start) {
             if (line >= nextMark)
                 return false;
@@ -224,8 +255,8 @@ void LineLayout::DropBefore(const ByteStore &store, qsizetype keepFrom, qsizetyp
     const qsizetype mark = MarkBefore(offset);
     LayoutPoint from = mark >= firstMark_ ? WalkFrom(mark) : origin_;
     if (from.offset < keepFrom)
-        from = Walk(rules_, store, from, keepFrom, [](qsizetype, qsizetype) { return true; },
-                    [](qsizetype, qsizetype) {});
+        from = WalkRows(store, from, keepFrom, [](qsizetype, qsizetype) { return true; },
+                        [](qsizetype, qsizetype) {});
     // An LF that finished a CR before the origin belongs to the line before.
     if (from.afterCr && from.offset < end_.offset && store.At(from.offset) == '\n')
         from = {from.offset + 1, from.line, 0, false};

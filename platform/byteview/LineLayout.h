@@ -18,8 +18,17 @@ struct LayoutRules {
     std::int32_t width = 0; // 1/64 px
     // Every byte a cell, and only an LF, shown, ends a line.
     bool hex = false;
+    // Each received frame begins a line.
+    bool frameRows = false;
     bool operator==(const LayoutRules &) const = default;
 };
+
+// Where a received frame begins, and when its first byte came.
+struct FrameMark {
+    qsizetype offset = 0;
+    qint64 wallUs = 0; // microseconds since the epoch
+};
+using FrameMarks = std::deque<FrameMark>;
 
 // Enough to go on laying out from a byte.
 struct LayoutPoint {
@@ -34,8 +43,9 @@ public:
     static constexpr qsizetype kMarkLines = 128;
 
     LineLayout() : LineLayout({}, 0) {}
-    // An empty layout: one line, beginning at `offset`.
-    LineLayout(const LayoutRules &rules, qsizetype offset);
+    // An empty layout: one line, beginning at `offset`. With frame rows,
+    // `frames` are where lines must begin too; they outlive the layout.
+    LineLayout(const LayoutRules &rules, qsizetype offset, const FrameMarks *frames = nullptr);
     const LayoutRules &Rules() const { return rules_; }
 
     // Lays out the stored bytes from Laid() to `to`.
@@ -68,8 +78,11 @@ private:
     // Where a mark's lines are laid out from: the mark, or the origin when
     // that lies among them.
     LayoutPoint WalkFrom(qsizetype mark) const;
+    template <typename OnLine, typename OnMoved>
+    LayoutPoint WalkRows(const ByteStore &store, LayoutPoint p, qsizetype to, OnLine &&onLine, OnMoved &&onMoved) const;
 
     LayoutRules rules_;
+    const FrameMarks *frames_ = nullptr;
     LayoutPoint origin_;
     LayoutPoint end_;
     std::deque<qsizetype> marks_; // start of line m * kMarkLines, from firstMark_

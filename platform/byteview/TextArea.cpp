@@ -1,6 +1,7 @@
 #include "TextArea.h"
 
 #include "FrameClock.h"
+#include "TimeGutter.h"
 #include "ViewScrollBar.h"
 
 #include <QAccessible>
@@ -21,8 +22,10 @@ constexpr int kUnits = ByteMetrics::kUnitsPerPixel;
 } // namespace
 
 TextArea::TextArea(QWidget *parent)
-    : QAbstractScrollArea(parent), RectControl(static_cast<QWidget &>(*this)), bar_(new ViewScrollBar(this))
+    : QAbstractScrollArea(parent), RectControl(static_cast<QWidget &>(*this)), bar_(new ViewScrollBar(this)),
+      gutter_(new TimeGutter(*this))
 {
+    gutter_->hide();
     setVerticalScrollBar(bar_);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -65,11 +68,16 @@ void TextArea::RepaintAll()
 {
     shown_ = {ShownTop(), text_.Begin(), text_.End()};
     viewport()->update();
+    if (timestamps_)
+        gutter_->update();
 }
 
 void TextArea::CatchUp()
 {
     const qsizetype top = ShownTop();
+    // The times are few and cheap: drawn again whenever the rows change.
+    if (timestamps_ && (top != shown_.top || text_.Begin() != shown_.begin || text_.End() != shown_.end))
+        gutter_->update();
     if (top != shown_.top) {
         const QRect rows = RowsRect();
         const qsizetype shift = (shown_.top - top) * font_.lineHeight;
@@ -120,10 +128,12 @@ void TextArea::scrollContentsBy(int, int)
 void TextArea::Relayout()
 {
     // The scroll bar is always on, so the width is known before showing.
-    const int width = contentsRect().width() - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
+    const int gutter = timestamps_ ? gutter_->WidthFor(font()) : 0;
+    const int width = contentsRect().width() - gutter - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
     const bool follow = AtBottom();
     const qsizetype top = text_.LineStart(FirstVisibleLine());
-    text_.SetLayout(hex_ ? layoutFont_.hex : layoutFont_.text, std::max(1, width) * kUnits, hex_, follow);
+    text_.SetLayout(hex_ ? layoutFont_.hex : layoutFont_.text, std::max(1, width) * kUnits, hex_, follow,
+                    timestamps_);
     if (text_.LayoutPending())
         layoutSteps_.start();
     else
@@ -236,11 +246,11 @@ void TextArea::SetKeepBytes(qsizetype bytes)
     Flush();
 }
 
-void TextArea::AppendText(QByteArrayView bytes)
+void TextArea::AppendText(QByteArrayView bytes, std::span<const FrameStart> frames)
 {
     if (bytes.isEmpty())
         return;
-    text_.Append(bytes);
+    text_.Append(bytes, frames);
     // Trimmed past the first line in view: what it shows changes now.
     if (ShownTop() != shown_.top)
         RepaintAll();
@@ -328,7 +338,26 @@ void TextArea::paintEvent(QPaintEvent *event)
 void TextArea::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
+    PlaceGutter();
     Relayout();
+}
+
+void TextArea::SetTimestamps(bool on)
+{
+    if (on == timestamps_)
+        return;
+    timestamps_ = on;
+    PlaceGutter();
+    Relayout();
+}
+
+void TextArea::PlaceGutter()
+{
+    const int width = timestamps_ ? gutter_->WidthFor(font()) : 0;
+    setViewportMargins(width, 0, 0, 0);
+    const QRect inside = contentsRect();
+    gutter_->setGeometry(inside.left(), inside.top(), width, inside.height());
+    gutter_->setVisible(timestamps_);
 }
 
 void TextArea::changeEvent(QEvent *event)
@@ -336,6 +365,7 @@ void TextArea::changeEvent(QEvent *event)
     QAbstractScrollArea::changeEvent(event);
     if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
         layoutFont_ = ByteFont::From(font());
+        PlaceGutter();
         Relayout();
     } else if (event->type() == QEvent::PaletteChange) {
         RepaintAll();

@@ -19,6 +19,7 @@
 
 namespace platform {
 
+class TimeGutter;
 class ViewScrollBar;
 
 class TextArea : public QAbstractScrollArea, public RectControl, public Settable {
@@ -33,7 +34,8 @@ public:
     void SetText(QByteArrayView bytes);
     // Stores the bytes now; the scroll range and the paint follow within
     // one frame, so a flood of arrivals costs one paint per frame.
-    void AppendText(QByteArrayView bytes);
+    // `frames`: where received frames begin in `bytes`, and when.
+    void AppendText(QByteArrayView bytes, std::span<const FrameStart> frames = {});
     // Brings the scroll range and the picture up to date at once.
     void Flush();
     qsizetype Size() const { return text_.Size(); }
@@ -51,6 +53,11 @@ public:
     // Hex mode is only a view: the bytes, Text() and the relay are untouched.
     void SetHexMode(bool on);
     bool HexMode() const { return hex_; }
+    // Each frame on a row of its own, its time in a strip before the bytes.
+    // Only a view too: Text(), Save and the record are untouched.
+    void SetTimestamps(bool on);
+    bool Timestamps() const { return timestamps_; }
+    int LineHeight() const { return font_.lineHeight; }
     // The context menu's items: Copy, Select All, Show as Hex, Clear, and
     // what the window adds through ContextMenuAboutToShow.
     void FillContextMenu(QMenu *menu);
@@ -141,7 +148,11 @@ private:
         qsizetype end = 0;
     } shown_;
 
+    // Shows or hides the time strip and makes room for it.
+    void PlaceGutter();
+
     ViewScrollBar *bar_;
+    TimeGutter *gutter_;
     ByteText text_;
     ByteFont font_;        // of the layout shown
     ByteFont layoutFont_;  // of the layout asked for
@@ -150,6 +161,7 @@ private:
     qsizetype anchor_ = 0;
     qsizetype cursor_ = 0;
     bool hex_ = false;
+    bool timestamps_ = false;
     bool hideSelection_ = false;
     bool framePending_ = false;     // scroll range and paint wait for the frame clock
     QElapsedTimer sinceFlush_;

@@ -184,6 +184,10 @@ void TextArea::FillContextMenu(QMenu *menu)
     hex->setObjectName(QStringLiteral("HexAction"));
     hex->setCheckable(true);
     hex->setChecked(hex_);
+    QAction *times = menu->addAction(tr("Show &Timestamps"), this, [this](bool on) { SetTimestamps(on); });
+    times->setObjectName(QStringLiteral("TimestampsAction"));
+    times->setCheckable(true);
+    times->setChecked(timestamps_);
     menu->addAction(tr("Cl&ear"), this, [this] { SetText({}); })->setObjectName(QStringLiteral("ClearAction"));
     emit ContextMenuAboutToShow(menu);
 }

@@ -1,0 +1,49 @@
+#pragma once
+// Where one port's received bytes fall into frames: a silence longer than
+// the line's gap ends a frame. A read carries no time per byte, so its
+// bytes are taken to have come back to back, the last as it was read: a
+// USB adapter's packet of many bytes is not a silence before them.
+
+#include "LineSettings.h"
+
+#include <QByteArrayView>
+#include <QVarLengthArray>
+
+#include <limits>
+
+namespace platform {
+
+// Microseconds from a monotonic clock, and the wall-clock time (since the
+// epoch, UTC) of such a moment: frames are timed by the first and written
+// as the second, which the wall clock's steps do not disturb.
+qint64 MonotonicUs();
+qint64 WallUs(qint64 monotonicUs);
+
+struct FrameStart {
+    qsizetype offset; // in the read
+    qint64 wallUs;
+};
+
+// What one read adds to the frames of its port.
+struct ReadFrames {
+    qint64 readUs = 0; // monotonic
+    qint64 gapUs = 0;
+    QVarLengthArray<FrameStart, 4> starts;
+};
+
+class FrameSplitter {
+public:
+    // A flood with no silence is still cut into frames of this size, so a
+    // frame's line and block stay bounded.
+    static constexpr qsizetype kMaxFrameBytes = 64 * 1024;
+
+    ReadFrames Split(qsizetype bytes, qint64 nowUs, const LineSettings &line);
+    // The next bytes begin a frame (a port opened again).
+    void Reset() { open_ = -1; }
+
+private:
+    qint64 lastUs_ = std::numeric_limits<qint64>::min();
+    qsizetype open_ = -1; // bytes in the open frame; -1: none
+};
+
+} // namespace platform
