@@ -237,6 +237,15 @@ private slots:
         QTest::keyClicks(speed->lineEdit(), QStringLiteral("12000000"));
         QVERIFY(dialog.Chosen());
         QVERIFY(!problem->isVisible());
+        // The frame gap: "auto", or milliseconds as typed; nothing else.
+        auto *gap = dialog.findChild<QComboBox *>(QStringLiteral("FrameGap"));
+        QCOMPARE(gap->currentText(), QStringLiteral("auto"));
+        QCOMPARE(dialog.Chosen()->frameGapUs, 0);
+        for (const auto &[typed, us] : {std::pair{"2.5", 2500}, {"auto", 0}, {"soon", -1}, {"0", -1}, {"61000", -1}}) {
+            gap->lineEdit()->selectAll();
+            QTest::keyClicks(gap->lineEdit(), QString::fromLatin1(typed));
+            QCOMPARE(dialog.Chosen() ? dialog.Chosen()->frameGapUs : -1, us);
+        }
     }
 };
 

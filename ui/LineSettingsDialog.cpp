@@ -63,6 +63,21 @@ LineSettingsDialog::LineSettingsDialog(QWidget *parent) : QDialog(parent)
     for (QSerialPort::FlowControl f : {QSerialPort::NoFlowControl, QSerialPort::HardwareControl, QSerialPort::SoftwareControl})
         flow_->addItem(LineSettings::FlowName(f), int(f));
 
+    // The silence that ends a received frame, in ms, or "auto".
+    gap_ = new QComboBox(this);
+    gap_->setObjectName(QStringLiteral("FrameGap"));
+    gap_->setEditable(true);
+    gap_->setInsertPolicy(QComboBox::NoInsert);
+    gap_->setCompleter(nullptr);
+    for (const char *ms : {"auto", "2", "5", "10", "20", "50", "100"})
+        gap_->addItem(QString::fromLatin1(ms));
+    gap_->setToolTip(tr("A silence longer than this ends a received frame. Auto: 3.5 characters at this speed, "
+                        "at least 1.75 ms."));
+    gapProblem_ = new QLabel(this);
+    gapProblem_->setObjectName(QStringLiteral("GapProblem"));
+    gapProblem_->setWordWrap(true);
+    gapProblem_->hide();
+
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto *form = new QFormLayout(this);
     form->addRow(tr("&Speed (bit/s):"), speed_);
@@ -71,17 +86,24 @@ LineSettingsDialog::LineSettingsDialog(QWidget *parent) : QDialog(parent)
     form->addRow(tr("&Parity:"), parity_);
     form->addRow(tr("S&top bits:"), stopBits_);
     form->addRow(tr("&Flow control:"), flow_);
+    form->addRow(tr("Frame &gap (ms):"), gap_);
+    form->addRow(gapProblem_);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     // OK only while the speed is a rate; otherwise the sentence says why.
-    connect(speed_, &QComboBox::currentTextChanged, this, [this, ok = buttons->button(QDialogButtonBox::Ok)] {
-        const QString problem = SpeedProblem();
-        speedProblem_->setText(problem);
-        speedProblem_->setVisible(!problem.isEmpty());
-        speed_->setAccessibleDescription(problem);
-        ok->setEnabled(problem.isEmpty());
-    });
+    auto check = [this, ok = buttons->button(QDialogButtonBox::Ok)] {
+        const QString speed = SpeedProblem(), gap = GapProblem();
+        speedProblem_->setText(speed);
+        speedProblem_->setVisible(!speed.isEmpty());
+        speed_->setAccessibleDescription(speed);
+        gapProblem_->setText(gap);
+        gapProblem_->setVisible(!gap.isEmpty());
+        gap_->setAccessibleDescription(gap);
+        ok->setEnabled(speed.isEmpty() && gap.isEmpty());
+    };
+    connect(speed_, &QComboBox::currentTextChanged, this, check);
+    connect(gap_, &QComboBox::currentTextChanged, this, check);
 }
 
 QString LineSettingsDialog::SpeedProblem() const
@@ -97,8 +119,33 @@ QString LineSettingsDialog::SpeedProblem() const
     return {};
 }
 
+QString LineSettingsDialog::GapProblem() const
+{
+    const QString typed = gap_->currentText().trimmed();
+    if (typed.compare(QStringLiteral("auto"), Qt::CaseInsensitive) == 0)
+        return {};
+    bool ok = false;
+    const double ms = QLocale().toDouble(typed, &ok);
+    const double c = ok ? ms : typed.toDouble(&ok);
+    if (!ok || c <= 0 || c * 1000 > LineSettings::kMaxFrameGapUs)
+        return tr("\"%1\" is not a gap: type \"auto\" or a number of milliseconds from 0.001 to %2.")
+            .arg(typed, QLocale().toString(LineSettings::kMaxFrameGapUs / 1000));
+    return {};
+}
+
+qint32 LineSettingsDialog::GapUs() const
+{
+    const QString typed = gap_->currentText().trimmed();
+    bool ok = false;
+    double ms = QLocale().toDouble(typed, &ok);
+    if (!ok)
+        ms = typed.toDouble(&ok);
+    return ok && ms > 0 ? std::max<qint32>(1, qint32(ms * 1000 + 0.5)) : 0;
+}
+
 void LineSettingsDialog::Show(const LineSettings &line)
 {
+    gap_->setCurrentText(line.frameGapUs > 0 ? QLocale().toString(line.frameGapUs / 1000.0) : QStringLiteral("auto"));
     speed_->setCurrentText(QString::number(line.baud));
     Pick(dataBits_, line.dataBits);
     Pick(parity_, line.parity);
@@ -111,13 +158,15 @@ void LineSettingsDialog::Show(const LineSettings &line)
 
 std::optional<LineSettings> LineSettingsDialog::Chosen() const
 {
-    if (!SpeedProblem().isEmpty())
+    if (!SpeedProblem().isEmpty() || !GapProblem().isEmpty())
         return std::nullopt;
     const qint32 baud = speed_->currentText().trimmed().toInt();
-    return LineSettings {baud, QSerialPort::DataBits(dataBits_->currentData().toInt()),
+    return LineSettings {baud,
+                         QSerialPort::DataBits(dataBits_->currentData().toInt()),
                          QSerialPort::Parity(parity_->currentData().toInt()),
                          QSerialPort::StopBits(stopBits_->currentData().toInt()),
-                         QSerialPort::FlowControl(flow_->currentData().toInt())};
+                         QSerialPort::FlowControl(flow_->currentData().toInt()),
+                         GapUs()};
 }
 
 std::optional<LineSettings> DialogLineSettingsChooser::Choose(QWidget *parent, const QString &channel,

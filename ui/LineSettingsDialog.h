@@ -40,8 +40,13 @@ public:
 private:
     // Why the typed speed is not one, or nothing when it is.
     QString SpeedProblem() const;
+    // Why the typed gap is not one; and the gap in microseconds, 0 for auto.
+    QString GapProblem() const;
+    qint32 GapUs() const;
     QComboBox *speed_;
     QLabel *speedProblem_;
+    QComboBox *gap_;
+    QLabel *gapProblem_;
     QComboBox *dataBits_;
     QComboBox *parity_;
     QComboBox *stopBits_;
