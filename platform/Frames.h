@@ -38,8 +38,13 @@ public:
     static constexpr qsizetype kMaxFrameBytes = 64 * 1024;
 
     ReadFrames Split(qsizetype bytes, qint64 nowUs, const LineSettings &line);
-    // The next bytes begin a frame (a port opened again).
-    void Reset() { open_ = -1; }
+    // The next bytes begin a frame, none of them before `nowUs` (a port
+    // opened again).
+    void Reset(qint64 nowUs)
+    {
+        open_ = -1;
+        lastUs_ = nowUs;
+    }
 
 private:
     qint64 lastUs_ = std::numeric_limits<qint64>::min();

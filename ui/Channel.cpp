@@ -24,7 +24,7 @@ void Channel::BecomeOpen()
 {
     state_ = State::Open;
     loss_.reset();
-    frames.Reset();
+    frames.Reset(platform::MonotonicUs());
 }
 
 void Channel::BecomeSharing()

@@ -90,6 +90,10 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes, const pla
 {
     if (!Active())
         return;
+    // The other side's frame, over by now, goes first: the file keeps the
+    // order of an exchange.
+    if (!frames.starts.isEmpty())
+        WriteSilentFrame(3 - channel);
     qsizetype from = 0;
     for (const platform::FrameStart &start : frames.starts) {
         Add(channel, route, bytes.sliced(from, start.offset - from), platform::WallUs(frames.readUs));
@@ -139,12 +143,17 @@ void Recorder::WriteFrame(int channel)
         Flush();
 }
 
+void Recorder::WriteSilentFrame(int channel)
+{
+    const OpenFrame &f = frames_[channel - 1];
+    if (f.open && platform::MonotonicUs() - f.lastUs > f.gapUs)
+        WriteFrame(channel);
+}
+
 void Recorder::WriteSilentFrames()
 {
-    const qint64 now = platform::MonotonicUs();
-    for (int channel : {1, 2})
-        if (frames_[channel - 1].open && now - frames_[channel - 1].lastUs > frames_[channel - 1].gapUs)
-            WriteFrame(channel);
+    WriteSilentFrame(1);
+    WriteSilentFrame(2);
 }
 
 namespace {

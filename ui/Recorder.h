@@ -88,6 +88,7 @@ private:
     void Event(const QString &text);
     void Add(int channel, Route route, QByteArrayView piece, qint64 wallUs);
     void WriteFrame(int channel);
+    void WriteSilentFrame(int channel);
     void WriteSilentFrames();
     void WriteFrameLine(int channel, const OpenFrame &f);
     void WriteFramePacket(int channel, const OpenFrame &f);

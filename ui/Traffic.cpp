@@ -54,7 +54,8 @@ void MainWindow::StartRecording()
                                                        {tr("Text record (*.txt *.log)"), kCaptureFilter});
     if (path.isEmpty())
         return;
-    Recorder::Mode mode = Recorder::Mode::Append;
+    // A new file: nothing to add to.
+    Recorder::Mode mode = Recorder::Mode::Replace;
     if (QFileInfo(path).isFile() && Recorder::FormatOf(path) == Recorder::Format::Capture) {
         const int choice = services_.alerts->Ask(texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
                                                  texts::kCaptureExistsDetail, {texts::kReplace, texts::kCancel});
