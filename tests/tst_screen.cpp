@@ -54,7 +54,10 @@ public:
     // The name of the step taken, for the failure message.
     QString Step()
     {
-        switch (gen_.bounded(15)) {
+        switch (gen_.bounded(16)) {
+        case 15:
+            area_.SetTimestamps(!area_.Timestamps());
+            return QStringLiteral("timestamps");
         case 14:
             // Enough that a new layout is built in steps between events.
             area_.AppendText(Bytes(4096).repeated(int(ByteText::kAtOnceBytes / 2048 + gen_.bounded(256))));
@@ -138,6 +141,8 @@ public:
         // A layout finished in those events is painted in the next.
         if (pending && !area_.Content().LayoutPending())
             QCoreApplication::processEvents();
+        if (area_.Timestamps() && OnScreen(&window_, Gutter()) != FullPaint(Gutter()))
+            return false;
         return OnScreen(&window_, area_.viewport()) == FullPaint(area_.viewport());
     }
 
@@ -152,12 +157,21 @@ private:
             c = binary ? char(gen_.bounded(256)) : kAlphabet.at(gen_.bounded(int(kAlphabet.size())));
         return out;
     }
+    // Pieces as reads: some begin frames, at their start or within.
     void Append()
     {
         const int pieces = 1 + int(gen_.bounded(6));
-        for (int i = 0; i < pieces; ++i)
-            area_.AppendText(Bytes(1 + gen_.bounded(gen_.bounded(4) ? 30 : 400)));
+        for (int i = 0; i < pieces; ++i) {
+            const QByteArray bytes = Bytes(1 + gen_.bounded(gen_.bounded(4) ? 30 : 400));
+            QVarLengthArray<FrameStart, 4> starts;
+            if (gen_.bounded(2))
+                starts.append({0, wallUs_ += gen_.bounded(90'000'000)});
+            if (bytes.size() > 2 && gen_.bounded(3) == 0)
+                starts.append({1 + gen_.bounded(bytes.size() - 1), wallUs_ += 1});
+            area_.AppendText(bytes, starts);
+        }
     }
+    QWidget *Gutter() { return area_.findChild<QWidget *>(QStringLiteral("TimeGutter")); }
     void Clear()
     {
         QMenu menu;
@@ -173,6 +187,7 @@ private:
     }
 
     QRandomGenerator gen_;
+    qint64 wallUs_ = 1'765'000'000'000'000;
     QWidget window_;
     TextArea area_{&window_};
 };

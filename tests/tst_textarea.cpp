@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <malloc.h>
+#include <set>
 
 using namespace platform;
 
@@ -117,17 +118,22 @@ private slots:
     {
         QTest::addColumn<int>("shape");
         QTest::addColumn<bool>("hexFirst");
-        QTest::newRow("all LF") << 0 << false;
-        QTest::newRow("CR LF lines") << 1 << false;
-        QTest::newRow("every value") << 2 << false;
-        QTest::newRow("no line break, hex first") << 3 << true;
-        QTest::newRow("every value, hex first") << 2 << true;
+        QTest::addColumn<bool>("frameRows"); // each frame begins a line
+        QTest::newRow("all LF") << 0 << false << false;
+        QTest::newRow("CR LF lines") << 1 << false << false;
+        QTest::newRow("every value") << 2 << false << false;
+        QTest::newRow("no line break, hex first") << 3 << true << false;
+        QTest::newRow("every value, hex first") << 2 << true << false;
+        QTest::newRow("CR LF lines in frames") << 1 << false << true;
+        QTest::newRow("no line break in frames, hex first") << 3 << true << true;
     }
     void linesFoundAgainMatchAPlainLayout()
     {
         QFETCH(int, shape);
         QFETCH(bool, hexFirst);
-        QRandomGenerator gen(quint32(shape) * 7 + hexFirst);
+        QFETCH(bool, frameRows);
+        QRandomGenerator gen(quint32(shape) * 7 + hexFirst + 100 * frameRows);
+        std::set<qsizetype> frames; // where frames begin, in all bytes
         QByteArray all;
         auto more = [&](qsizetype n) {
             QByteArray b = shape == 0 ? QByteArray(n, '\n') : RandomBytes(n, gen.generate());
@@ -143,12 +149,19 @@ private slots:
         ByteText t(kKeep);
         bool hex = hexFirst;
         qsizetype width = 10;
-        t.SetLayout(Uniform(1), width * 64, hex);
+        t.SetLayout(Uniform(1), width * 64, hex, false, frameRows);
         qsizetype from = 0; // where the layout began
         auto append = [&](qsizetype n) {
             const QByteArray b = more(n);
+            std::vector<FrameStart> starts;
+            for (qsizetype at = gen.bounded(3) ? 0 : -1; frameRows && at < b.size(); at += 1 + gen.bounded(400)) {
+                if (at >= 0) {
+                    starts.push_back({at, 0});
+                    frames.insert(all.size() + at);
+                }
+            }
             all += b;
-            t.Append(b);
+            t.Append(b, starts);
         };
         for (int round = 0; round < 3; ++round) {
             while (all.size() < (round + 2) * kKeep)
@@ -158,7 +171,12 @@ private slots:
             qsizetype cells = 0;
             for (qsizetype i = from; i < all.size(); ++i) {
                 const char c = all[i];
-                if (!hex && c == '\n' && i > from && all[i - 1] == '\r' && starts.back() == i) {
+                const bool frame = frames.count(i) > 0;
+                if (frame && cells > 0) {
+                    starts.push_back(i);
+                    cells = 0;
+                }
+                if (!hex && c == '\n' && i > from && all[i - 1] == '\r' && starts.back() == i && !frame) {
                     starts.back() = i + 1; // CR LF: one break
                 } else if (!hex && (c == '\n' || c == '\r')) {
                     starts.push_back(i + 1);
@@ -190,7 +208,7 @@ private slots:
             hex = !hex;
             width = std::array{7, 16, 11}[std::size_t(round)]; // 16: a line of 1 + 8 + 7 ends within a block
             from = t.Begin();
-            t.SetLayout(Uniform(1), width * 64, hex, true);
+            t.SetLayout(Uniform(1), width * 64, hex, true, frameRows);
             QVERIFY(t.LayoutPending() && t.ShowsLastLayout() && t.Hex() == hex);
             QVERIFY(t.LineStart(0) > t.Begin());
             while (!t.LayOutSome(100000))

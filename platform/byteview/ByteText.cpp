@@ -98,7 +98,8 @@ void ByteText::Trim()
     else if (next_)
         next_->DropBefore(store_, keepFrom, begin);
     store_.DropBefore(begin);
-    while (!frames_.empty() && frames_.front().offset < begin)
+    // Frames stay while their bytes may be laid out again.
+    while (!frames_.empty() && frames_.front().offset < keepFrom)
         frames_.pop_front();
 }
 
