@@ -28,28 +28,24 @@ ReadFrames FrameSplitter::Split(qsizetype bytes, qint64 nowUs, const LineSetting
     if (bytes <= 0)
         return r;
     const bool first = open_ < 0 || lastUs_ == std::numeric_limits<qint64>::min();
-    const bool opened = lastUs_ != std::numeric_limits<qint64>::min();
     const qint64 sinceLast = first ? 0 : nowUs - lastUs_;
-    // Bytes that could not have come on the wire since the last read (by
-    // far) came faster than the line: a pty, a port server, a driver's
-    // buffer. Their silence is the time between the reads, and they came
-    // at once.
+    // The silence before this read: the time since the last one less the
+    // wire time of its bytes, taken to have come back to back. Bytes that
+    // could not have come on the wire since the last read (by far) came
+    // faster than the line (a pty, a port server, a driver's buffer): for
+    // them the silence is the time between the reads.
     const double wireUs = double(bytes) * line.CharacterUs();
-    const bool onTheWire = first || wireUs <= 2.0 * double(sinceLast) + double(r.gapUs);
-    const double charUs = onTheWire ? line.CharacterUs() : 0.0;
-    // When byte i of this read came: back to back before the read, but not
-    // before the previous read.
-    auto cameAt = [&](qsizetype i) {
-        const qint64 t = nowUs - qint64(double(bytes - 1 - i) * charUs);
-        return opened ? std::max(t, lastUs_) : t;
-    };
-    const qint64 silence = sinceLast - qint64(double(bytes) * charUs);
+    const bool onTheWire = wireUs <= 2.0 * double(sinceLast) + double(r.gapUs);
+    const qint64 silence = sinceLast - (onTheWire ? qint64(wireUs) : 0);
+    // A frame's time is when its first byte was read: guessing back by the
+    // wire time would put a pty's answer before its question.
+    const qint64 wallUs = WallUs(nowUs);
     if (first || silence > r.gapUs) {
-        r.starts.append({0, WallUs(cameAt(0))});
+        r.starts.append({0, wallUs});
         open_ = 0;
     }
     for (qsizetype at = kMaxFrameBytes - open_; at < bytes; at += kMaxFrameBytes)
-        r.starts.append({at, WallUs(cameAt(at))});
+        r.starts.append({at, wallUs});
     const qsizetype lastStart = r.starts.isEmpty() ? -open_ : r.starts.last().offset;
     open_ = bytes - lastStart;
     lastUs_ = nowUs;

@@ -2,7 +2,8 @@
 // Where one port's received bytes fall into frames: a silence longer than
 // the line's gap ends a frame. A read carries no time per byte, so its
 // bytes are taken to have come back to back, the last as it was read: a
-// USB adapter's packet of many bytes is not a silence before them.
+// USB adapter's packet of many bytes is not a silence before them. A
+// frame's time is when its first bytes were read.
 
 #include "LineSettings.h"
 
@@ -38,13 +39,8 @@ public:
     static constexpr qsizetype kMaxFrameBytes = 64 * 1024;
 
     ReadFrames Split(qsizetype bytes, qint64 nowUs, const LineSettings &line);
-    // The next bytes begin a frame, none of them before `nowUs` (a port
-    // opened again).
-    void Reset(qint64 nowUs)
-    {
-        open_ = -1;
-        lastUs_ = nowUs;
-    }
+    // The next bytes begin a frame (a port opened again).
+    void Reset() { open_ = -1; }
 
 private:
     qint64 lastUs_ = std::numeric_limits<qint64>::min();

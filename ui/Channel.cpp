@@ -24,7 +24,7 @@ void Channel::BecomeOpen()
 {
     state_ = State::Open;
     loss_.reset();
-    frames.Reset(platform::MonotonicUs());
+    frames.Reset();
 }
 
 void Channel::BecomeSharing()

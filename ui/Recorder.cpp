@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -133,14 +134,36 @@ void Recorder::WriteFrame(int channel)
         return;
     f.open = false;
     if (!f.bytes.isEmpty()) {
-        if (format_ == Format::Capture)
-            WriteFramePacket(channel, f);
-        else
-            WriteFrameLine(channel, f);
+        Done done {channel, f.route, f.wallUs, std::move(f.bytes)};
+        f.bytes = QByteArray();
+        auto at = done_.end();
+        while (at != done_.begin() && std::prev(at)->wallUs > done.wallUs)
+            --at;
+        done_.insert(at, std::move(done));
     }
-    f.bytes.resize(0); // keeps its room
-    if (pending_.size() >= kFlushBytes)
-        Flush();
+    WriteDone();
+}
+
+// In the order the frames began: a reply that ends before its question is
+// over on the other side still comes after it.
+void Recorder::WriteDone()
+{
+    while (!done_.empty()) {
+        const Done &d = done_.front();
+        if (std::any_of(std::begin(frames_), std::end(frames_),
+                        [&](const OpenFrame &f) { return f.open && f.wallUs < d.wallUs; }))
+            return;
+        if (format_ == Format::Capture)
+            WriteFramePacket(d);
+        else
+            WriteFrameLine(d);
+        done_.pop_front();
+        if (pending_.size() >= kFlushBytes) {
+            Flush();
+            if (!Active())
+                return;
+        }
+    }
 }
 
 void Recorder::WriteSilentFrame(int channel)
@@ -167,8 +190,9 @@ QByteArray RouteText(int channel, Recorder::Route route)
 
 } // namespace
 
-void Recorder::WriteFrameLine(int channel, const OpenFrame &f)
+void Recorder::WriteFrameLine(const Done &f)
 {
+    const int channel = f.channel;
     // Each byte's "XX " at once.
     static const std::array<std::array<char, 4>, 256> kPairs = [] {
         static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -202,8 +226,9 @@ void Recorder::WriteFrameLine(int channel, const OpenFrame &f)
 
 // A channel's frames go to its interface, a new one whenever its port or
 // line settings change, so each interface's name says what it carried.
-void Recorder::WriteFramePacket(int channel, const OpenFrame &f)
+void Recorder::WriteFramePacket(const Done &f)
 {
+    const int channel = f.channel;
     const QString name = describe_ ? describe_(channel) : tr("channel %1").arg(channel);
     if (interface_[channel - 1] < 0 || name != interfaceName_[channel - 1]) {
         interface_[channel - 1] = interfaces_++;
@@ -335,6 +360,7 @@ void Recorder::Fail(const QString &error)
         f.open = false;
         f.bytes.clear();
     }
+    done_.clear();
     emit Failed(error);
 }
 

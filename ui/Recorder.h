@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <deque>
 #include <functional>
 
 namespace ui {
@@ -90,8 +91,16 @@ private:
     void WriteFrame(int channel);
     void WriteSilentFrame(int channel);
     void WriteSilentFrames();
-    void WriteFrameLine(int channel, const OpenFrame &f);
-    void WriteFramePacket(int channel, const OpenFrame &f);
+    // A frame over, waiting until no open frame began before it.
+    struct Done {
+        int channel;
+        Route route;
+        qint64 wallUs;
+        QByteArray bytes;
+    };
+    void WriteDone();
+    void WriteFrameLine(const Done &f);
+    void WriteFramePacket(const Done &f);
     void StampInto(QByteArray &out, qint64 wallUs);
     void Fail(const QString &error);
 
@@ -99,6 +108,7 @@ private:
     Describer describe_;
     Format format_ = Format::Text;
     OpenFrame frames_[2];
+    std::deque<Done> done_; // oldest first
     // Capture interfaces: each channel's current one and its name, and the events'.
     qint32 interface_[2] = {-1, -1};
     QString interfaceName_[2];
