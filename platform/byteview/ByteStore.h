@@ -58,6 +58,7 @@ private:
 struct ByteMetrics {
     static constexpr std::int32_t kUnitsPerPixel = 64;
     static constexpr std::int32_t kMinAdvance = kUnitsPerPixel; // one pixel
+    static constexpr std::int32_t kMaxAdvance = 16384 * kUnitsPerPixel; // sums of eight stay far from overflow
     std::array<std::int32_t, 256> advance{};
     std::int32_t tabStop = 0;
     std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const

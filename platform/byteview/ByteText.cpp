@@ -122,7 +122,8 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
     // A byte that takes no room would let one line grow without end.
     for (int b = 0; b < 256; ++b) {
         if (hex || (!ByteGlyphs::IsLineBreak(std::uint8_t(b)) && b != '\t'))
-            rules.metrics.advance[b] = std::max(rules.metrics.advance[b], ByteMetrics::kMinAdvance);
+            rules.metrics.advance[b] =
+                std::clamp(rules.metrics.advance[b], ByteMetrics::kMinAdvance, ByteMetrics::kMaxAdvance);
     }
     if (hex)
         rules.metrics.tabStop = 0;

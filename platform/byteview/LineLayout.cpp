@@ -1,13 +1,20 @@
 #include "LineLayout.h"
 
+#include <limits>
+
 namespace platform {
 
 namespace {
 
-// What a byte does to the pen: moves it by its advance (>= 0), or one of these.
-constexpr std::int32_t kBreak = -1;      // CR or LF as text: ends the line
-constexpr std::int32_t kTab = -2;        // to the next tab stop
-constexpr std::int32_t kShownBreak = -3; // LF in hex: a cell, then ends the line
+// What a byte does to the pen: moves it by its advance (>= 0), or one of
+// these. They are so far below zero that a sum of eight advances with one
+// of them in it is still below zero: one test finds them.
+constexpr std::int32_t kSpecial = -(1 << 27);
+constexpr std::int32_t kBreak = kSpecial - 1;      // CR or LF as text: ends the line
+constexpr std::int32_t kTab = kSpecial - 2;        // to the next tab stop
+constexpr std::int32_t kShownBreak = kSpecial - 3; // LF in hex: a cell, then ends the line
+static_assert(8 * std::int64_t(kSpecial) > std::numeric_limits<std::int32_t>::min() &&
+              kSpecial + 8 * std::int64_t(ByteMetrics::kMaxAdvance) < 0);
 
 // Lays out [p.offset, to) from the point p and returns the point at `to`.
 // onLine(line, start) hears of each new line and stops the walk by
@@ -48,12 +55,11 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
             // Eight at a time while all are cells; where the line ends among
             // them, the prefix sums say how many fit, with no byte loop.
             while (end - at >= 8) {
-                const std::int32_t a0 = kind[at[0]], a1 = kind[at[1]], a2 = kind[at[2]], a3 = kind[at[3]],
-                                   a4 = kind[at[4]], a5 = kind[at[5]], a6 = kind[at[6]], a7 = kind[at[7]];
-                if ((a0 | a1 | a2 | a3 | a4 | a5 | a6 | a7) < 0)
+                const std::int32_t s1 = kind[at[0]], s2 = s1 + kind[at[1]], s3 = s2 + kind[at[2]],
+                                   s4 = s3 + kind[at[3]], s5 = s4 + kind[at[4]], s6 = s5 + kind[at[5]],
+                                   s7 = s6 + kind[at[6]], s8 = s7 + kind[at[7]];
+                if (s8 < 0) // one of them is not a cell
                     break;
-                const std::int32_t s1 = a0, s2 = s1 + a1, s3 = s2 + a2, s4 = s3 + a3, s5 = s4 + a4, s6 = s5 + a5,
-                                   s7 = s6 + a6, s8 = s7 + a7;
                 const std::int32_t room = width - x;
                 if (s8 <= room) {
                     x += s8;
