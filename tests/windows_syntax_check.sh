@@ -11,7 +11,7 @@ cxx=x86_64-w64-mingw32-g++-posix
 command -v "$cxx" >/dev/null || { echo "SKIP: $cxx is not installed"; exit 77; }
 
 flags=(-std=c++20 -fsyntax-only -Wall -Wextra -Wno-attributes -I"$src" -I"$generated" -I"$qt")
-for module in QtCore QtGui QtWidgets QtSerialPort; do
+for module in QtCore QtGui QtWidgets QtSerialPort QtNetwork; do
     flags+=(-I"$qt/$module")
 done
 export cxx

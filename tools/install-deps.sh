@@ -8,7 +8,7 @@ build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dej
 # metainfo checks, packaging, and the window read through the screen
 # readers' accessibility bus in a real X server.
 test=(binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix socat desktop-file-utils appstream dpkg-dev file strace
-      xvfb xauth at-spi2-core dbus-x11 python3-pyatspi gir1.2-atspi-2.0 tshark)
+      xvfb xauth at-spi2-core dbus-x11 python3-pyatspi gir1.2-atspi-2.0 tshark ser2net)
 
 want=("${build[@]}")
 [ "${1:-app}" = test ] && want+=("${test[@]}")

@@ -1,0 +1,91 @@
+#include "TelnetCodec.h"
+
+namespace platform::net {
+
+QByteArray TelnetCodec::Escape(QByteArrayView data)
+{
+    QByteArray out;
+    out.reserve(data.size() + data.size() / 64 + 4);
+    for (const char c : data) {
+        out += c;
+        if (std::uint8_t(c) == kIac)
+            out += c;
+    }
+    return out;
+}
+
+QByteArray TelnetCodec::Command(std::uint8_t verb, std::uint8_t option)
+{
+    const char bytes[] = {char(kIac), char(verb), char(option)};
+    return QByteArray(bytes, 3);
+}
+
+QByteArray TelnetCodec::Subnegotiation(std::uint8_t option, QByteArrayView payload)
+{
+    const char begin[] = {char(kIac), char(kSb), char(option)};
+    const char end[] = {char(kIac), char(kSe)};
+    return QByteArray(begin, 3) + Escape(payload) + QByteArray(end, 2);
+}
+
+QByteArray TelnetCodec::Decode(QByteArrayView in, QList<Event> &events)
+{
+    QByteArray data;
+    data.reserve(in.size());
+    for (const char c : in) {
+        const auto b = std::uint8_t(c);
+        switch (state_) {
+        case State::Data:
+            if (b == kIac)
+                state_ = State::Iac;
+            else
+                data += c;
+            break;
+        case State::Iac:
+            if (b == kIac) {
+                data += c;
+                state_ = State::Data;
+            } else if (b >= kWill && b <= kDont) {
+                verb_ = b;
+                state_ = State::Verb;
+            } else if (b == kSb) {
+                state_ = State::SbOption;
+            } else {
+                state_ = State::Data; // NOP, GA and the like carry nothing here
+            }
+            break;
+        case State::Verb:
+            events.append({verb_, b, {}});
+            state_ = State::Data;
+            break;
+        case State::SbOption:
+            sub_ = {kSb, b, {}};
+            state_ = State::Sb;
+            break;
+        case State::Sb:
+            if (b == kIac) {
+                state_ = State::SbIac;
+            } else if (sub_.payload.size() < kMaxSubBytes) {
+                sub_.payload += c;
+            } else {
+                garbled_ = true;
+                state_ = State::Data;
+            }
+            break;
+        case State::SbIac:
+            if (b == kIac) {
+                sub_.payload += c;
+                state_ = State::Sb;
+            } else if (b == kSe) {
+                events.append(sub_);
+                state_ = State::Data;
+            } else {
+                garbled_ = true; // IAC then neither IAC nor SE inside a subnegotiation
+                state_ = State::Data;
+            }
+            break;
+        }
+    }
+    return data;
+}
+
+} // namespace platform::net

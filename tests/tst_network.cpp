@@ -1,0 +1,186 @@
+// Network ports: Telnet framing that lets every byte value through, and
+// an RFC 2217 client against the real ser2net serving a pty the test owns.
+
+#include "support/TestSupport.h"
+
+#include "platform/network/NetworkPort.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTest>
+
+using namespace platform;
+using namespace platform::net;
+using namespace testing;
+
+namespace {
+
+quint16 FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// ser2net serving `device` on 127.0.0.1 at `port`, for as long as it lives.
+class Ser2net {
+public:
+    Ser2net(const QString &device, quint16 port, const QString &accepter = QStringLiteral("telnet(rfc2217),tcp"))
+    {
+        const QString config = QStringLiteral("connection: &c#  accepter: %1,127.0.0.1,%2#  connector: serialdev,%3,"
+                                              "9600n81,local#  options:#    kickolduser: true")
+                                   .arg(accepter)
+                                   .arg(port)
+                                   .arg(device);
+        process_.start(QStringLiteral("ser2net"), {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
+                                                    QDir::temp().filePath(QStringLiteral("tst_network_%1.pid").arg(port)),
+                                                    QStringLiteral("-Y"), config});
+        process_.waitForStarted();
+        // Listening once a connection is taken.
+        QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            if (s.waitForConnected(200))
+                return;
+            QTest::qWait(50);
+        }
+    }
+    ~Ser2net()
+    {
+        process_.terminate();
+        process_.waitForFinished(3000);
+    }
+
+private:
+    QProcess process_;
+};
+
+NetworkAddress Rfc2217At(quint16 port)
+{
+    return {NetworkAddress::Protocol::Rfc2217, QStringLiteral("127.0.0.1"), port};
+}
+
+QByteArray EveryValueAndIacRuns()
+{
+    QByteArray b;
+    for (int i = 0; i < 256; ++i)
+        b += char(i);
+    return b + QByteArray(7, char(0xFF)) + "\xFF\xFA\x2C\x01\xFF\xF0" + QByteArray(2, char(0xFF));
+}
+
+} // namespace
+
+class TestNetwork : public QObject {
+    Q_OBJECT
+private slots:
+    // Whatever the reads' boundaries, the data comes out whole and the
+    // commands apart from it.
+    void telnetFramingSurvivesAnySplit()
+    {
+        const QByteArray data = EveryValueAndIacRuns();
+        const QByteArray wire = TelnetCodec::Command(TelnetCodec::kDo, TelnetCodec::kBinary) +
+                                TelnetCodec::Escape(data.first(100)) +
+                                TelnetCodec::Subnegotiation(TelnetCodec::kComPort, QByteArray("\x65\xFF\x01", 3)) +
+                                TelnetCodec::Escape(data.sliced(100));
+        for (qsizetype cut = 0; cut <= wire.size(); ++cut) {
+            TelnetCodec codec;
+            QList<TelnetCodec::Event> events;
+            QByteArray got = codec.Decode(wire.first(cut), events);
+            got += codec.Decode(wire.sliced(cut), events);
+            QCOMPARE(got, data);
+            QCOMPARE(events.size(), 2);
+            QCOMPARE(events[1].payload, QByteArray("\x65\xFF\x01", 3));
+            QVERIFY(!codec.Garbled());
+        }
+    }
+
+    void addressesAreReadAsWritten_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("read"); // empty: refused
+        QTest::newRow("rfc2217") << "rfc2217://lab-pi:2000" << "rfc2217://lab-pi:2000";
+        QTest::newRow("tcp, IPv6") << "tcp://[::1]:2001" << "tcp://[::1]:2001";
+        QTest::newRow("no port") << "tcp://lab-pi" << "";
+        QTest::newRow("port too large") << "tcp://lab-pi:70000" << "";
+        QTest::newRow("another scheme") << "http://lab-pi:80" << "";
+    }
+    void addressesAreReadAsWritten()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, read);
+        QString error;
+        const std::optional<NetworkAddress> a = NetworkAddress::Parse(text, &error);
+        QCOMPARE(a ? a->Text() : QString(), read);
+        QCOMPARE(error.isEmpty(), bool(a));
+    }
+
+    // Through ser2net: the line is confirmed, every byte crosses both ways
+    // exactly, and a new speed reaches the served pty.
+    void everyByteCrossesAndTheLineIsSetThroughSer2net()
+    {
+        Pty device;
+        const quint16 port = FreePort();
+        Ser2net server(device.Path(), port);
+        NetworkPort net;
+        QSignalSpy opened(&net, &NetworkPort::Opened), confirmed(&net, &NetworkPort::LineConfirmed);
+        net.Open(Rfc2217At(port), LineSettings {});
+        QTRY_COMPARE(opened.size(), 1);
+        QTRY_COMPARE(confirmed.size(), 1);
+
+        const QByteArray data = EveryValueAndIacRuns();
+        net.Write(data);
+        QCOMPARE(device.Receive(data.size()), data);
+        device.Send(data);
+        QByteArray got;
+        QTRY_VERIFY((got += net.ReadAll()).size() >= data.size());
+        QCOMPARE(got, data);
+
+        LineSettings fast;
+        fast.baud = 115200;
+        net.SetLine(fast);
+        QTRY_COMPARE(confirmed.size(), 2);
+        QCOMPARE(TtyOf(device.Path()).ospeed, speed_t(115200));
+    }
+
+    // Nothing on the network is waited for in a call: each fault is one
+    // signal, later.
+    void faultsAreToldOnceAndNeverBlock()
+    {
+        QTcpServer silent; // accepts and never negotiates
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        const QList<std::pair<NetworkAddress, const char *>> cases = {
+            {Rfc2217At(FreePort()), "Failed"},
+            {{NetworkAddress::Protocol::Rfc2217, QStringLiteral("no-such-host.invalid"), 2000}, "Failed"},
+            {Rfc2217At(silent.serverPort()), "LineRefused"},
+        };
+        for (const auto &[address, expected] : cases) {
+            NetworkPort net;
+            QSignalSpy failed(&net, &NetworkPort::Failed), refused(&net, &NetworkPort::LineRefused);
+            QElapsedTimer call;
+            call.start();
+            net.Open(address, LineSettings {});
+            QVERIFY(call.elapsed() < 50);
+            QSignalSpy &spy = QByteArray(expected) == "Failed" ? failed : refused;
+            QTRY_VERIFY_WITH_TIMEOUT(spy.size() == 1, NetworkPort::kAnswerTimeoutMs + 2000);
+            QTest::qWait(100);
+            QCOMPARE(failed.size() + refused.size(), 1);
+        }
+    }
+};
+
+int main(int argc, char **argv)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")})
+            .isEmpty()) {
+        std::puts("ser2net is not installed: skipped");
+        return 77;
+    }
+    QApplication app(argc, argv);
+    TestNetwork test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_network.moc"
