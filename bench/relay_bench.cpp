@@ -5,7 +5,8 @@
 //
 // relay_bench [--smoke] [--line-rate SECONDS] [--rate-conversion SECONDS] [--throughput]
 //   --smoke: 1 MiB and a few hundred samples
-//   --line-rate: only the line-rate figure, for that long (for profiling)
+//   --line-rate: only the line-rate figure, for that long (for profiling);
+//     VARDELO_BENCH_TIMESTAMPS=1 shows each frame's time in both areas
 //   --rate-conversion: only the 115200 -> 9600 figure, for that long
 //   --throughput: only throughput, linked and recording, against socat
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
@@ -92,6 +93,11 @@ public:
     const auto services = mode == WindowMode::Idle ? ui::MainWindow::SystemServices()
                                                    : ui::MainWindow::Services{&list, &alerts, &files};
     ui::MainWindow w(services);
+    // VARDELO_BENCH_TIMESTAMPS: both areas show each frame's time.
+    if (qEnvironmentVariableIntValue("VARDELO_BENCH_TIMESTAMPS") > 0) {
+        w.Serialcomms1().SetTimestamps(true);
+        w.Serialcomms2().SetTimestamps(true);
+    }
     if (mode != WindowMode::Idle) {
         w.PortListUpdater1_Action(nullptr);
         w.PortListUpdater2_Action(nullptr);
