@@ -6,6 +6,7 @@
 #include "platform/network/NetworkPort.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -145,16 +146,50 @@ private slots:
         QCOMPARE(TtyOf(device.Path()).ospeed, speed_t(115200));
     }
 
+    // Raw TCP carries the bytes as they are; a server that goes away is one
+    // Lost, not a Failed.
+    void rawTcpCarriesBytesAsTheyAreAndALostServerIsToldOnce()
+    {
+        Pty device;
+        const quint16 port = FreePort();
+        auto server = std::make_unique<Ser2net>(device.Path(), port, QStringLiteral("tcp"));
+        NetworkPort net;
+        QSignalSpy opened(&net, &NetworkPort::Opened), lost(&net, &NetworkPort::Lost),
+            failed(&net, &NetworkPort::Failed), confirmed(&net, &NetworkPort::LineConfirmed);
+        net.Open({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), port}, LineSettings {});
+        QTRY_COMPARE(opened.size(), 1);
+        const QByteArray data = EveryValueAndIacRuns();
+        net.Write(data);
+        QCOMPARE(device.Receive(data.size()), data);
+        device.Send(data);
+        QByteArray got;
+        QTRY_VERIFY((got += net.ReadAll()).size() >= data.size());
+        QCOMPARE(got, data);
+        server.reset();
+        QTRY_COMPARE(lost.size(), 1);
+        QVERIFY(!net.IsOpen());
+        QTest::qWait(100);
+        QCOMPARE(lost.size() + failed.size() + confirmed.size(), 1);
+    }
+
     // Nothing on the network is waited for in a call: each fault is one
     // signal, later.
     void faultsAreToldOnceAndNeverBlock()
     {
         QTcpServer silent; // accepts and never negotiates
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QTcpServer garbage; // answers with random bytes
+        QVERIFY(garbage.listen(QHostAddress::LocalHost, 0));
+        connect(&garbage, &QTcpServer::newConnection, this, [&] {
+            QByteArray noise(4096, Qt::Uninitialized);
+            QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            garbage.nextPendingConnection()->write(noise);
+        });
         const QList<std::pair<NetworkAddress, const char *>> cases = {
             {Rfc2217At(FreePort()), "Failed"},
             {{NetworkAddress::Protocol::Rfc2217, QStringLiteral("no-such-host.invalid"), 2000}, "Failed"},
             {Rfc2217At(silent.serverPort()), "LineRefused"},
+            {Rfc2217At(garbage.serverPort()), "LineRefused"},
         };
         for (const auto &[address, expected] : cases) {
             NetworkPort net;
