@@ -72,6 +72,18 @@ QByteArray EveryValueAndIacRuns()
     return b + QByteArray(7, char(0xFF)) + "\xFF\xFA\x2C\x01\xFF\xF0" + QByteArray(2, char(0xFF));
 }
 
+// Every byte value, 0xFF runs too, out through the port and back in.
+void CrossBothWays(NetworkPort &net, Pty &device)
+{
+    const QByteArray data = EveryValueAndIacRuns();
+    net.Write(data);
+    QCOMPARE(device.Receive(data.size()), data);
+    device.Send(data);
+    QByteArray got;
+    QTRY_VERIFY((got += net.ReadAll()).size() >= data.size());
+    QCOMPARE(got, data);
+}
+
 } // namespace
 
 class TestNetwork : public QObject {
@@ -131,13 +143,9 @@ private slots:
         QTRY_COMPARE(opened.size(), 1);
         QTRY_COMPARE(confirmed.size(), 1);
 
-        const QByteArray data = EveryValueAndIacRuns();
-        net.Write(data);
-        QCOMPARE(device.Receive(data.size()), data);
-        device.Send(data);
-        QByteArray got;
-        QTRY_VERIFY((got += net.ReadAll()).size() >= data.size());
-        QCOMPARE(got, data);
+        CrossBothWays(net, device);
+        if (QTest::currentTestFailed())
+            return;
 
         LineSettings fast;
         fast.baud = 115200;
@@ -158,13 +166,9 @@ private slots:
             failed(&net, &NetworkPort::Failed), confirmed(&net, &NetworkPort::LineConfirmed);
         net.Open({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), port}, LineSettings {});
         QTRY_COMPARE(opened.size(), 1);
-        const QByteArray data = EveryValueAndIacRuns();
-        net.Write(data);
-        QCOMPARE(device.Receive(data.size()), data);
-        device.Send(data);
-        QByteArray got;
-        QTRY_VERIFY((got += net.ReadAll()).size() >= data.size());
-        QCOMPARE(got, data);
+        CrossBothWays(net, device);
+        if (QTest::currentTestFailed())
+            return;
         server.reset();
         QTRY_COMPARE(lost.size(), 1);
         QVERIFY(!net.IsOpen());
