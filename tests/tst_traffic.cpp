@@ -383,6 +383,33 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden).size(), 1);
     }
 
+    // A disk full from the start: the record or capture stops with one
+    // message, and "Recording" is not shown for it.
+    void aRecordOnAFullDiskIsNotShownAsRunning_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("text") << "record.txt";
+        QTest::newRow("capture") << "record.pcapng";
+    }
+    void aRecordOnAFullDiskIsNotShownAsRunning()
+    {
+        QFETCH(QString, name);
+        TinyDisk disk;
+        if (!disk.mounted)
+            QSKIP("no tmpfs can be mounted here");
+        QFile filler(disk.dir.filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) == 4096 && filler.flush()) {
+        }
+        filler.close();
+        TrafficRig t({});
+        t.files.paths = {disk.dir.filePath(name)};
+        Choose(t.rig.w().Serialcomms1(), "RecordAction");
+        QTRY_COMPARE(t.rig.alerts.messages.size(), 1);
+        QVERIFY(!t.rig.w().Recording().Active());
+        QVERIFY(!t.rig.w().RecordingTxt().Visible());
+    }
+
     // A record that fills its disk during a flood: the far side gets every
     // byte, in order, while the message box stays open, and nothing waits
     // for a further byte once it is closed. The reason is the system's.

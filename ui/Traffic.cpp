@@ -76,7 +76,8 @@ void MainWindow::StartRecording()
         services_.alerts->MsgBox(texts::kRecordingNotStarted, error);
         return;
     }
-    RecordingTxt().SetVisible(true);
+    // A disk full already stops it at its first line, and says so once.
+    RecordingTxt().SetVisible(recorder_.Active());
 }
 
 void MainWindow::StopRecording()
