@@ -218,6 +218,21 @@ private slots:
         }
     }
 
+    // Each one-byte read its own frame: the frames' times are bounded as the
+    // bytes are, and each still begins a row.
+    void aFloodOfTinyFramesStaysBounded()
+    {
+        ByteText t(1 << 20);
+        t.SetLayout(Uniform(1), 80 * 64, false, false, true);
+        for (int i = 0; i < 100000; ++i) {
+            const FrameStart start {0, i};
+            t.Append(QByteArrayView("x", 1), {&start, 1});
+        }
+        QVERIFY2(t.FrameCount() <= t.MaxFrames() + ByteStore::kChunkBytes, qPrintable(QString::number(t.FrameCount())));
+        QCOMPARE(t.LineCount(), t.Size());
+        QCOMPARE(t.FrameAt(t.LineStart(t.LineCount() - 1)), std::optional<qint64>(99999));
+    }
+
     // A full area costs about its keep limit in memory whatever the bytes
     // are, and what a user does to it (hex, a font change, Clear) never
     // holds the event loop for long next to the time filling it takes.
