@@ -71,7 +71,12 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
                                 int(s5 <= room) + int(s6 <= room) + int(s7 <= room);
                 x += upTo[fit];
                 at += fit;
-                break;
+                // The next cell does not fit: it begins the next line, here,
+                // unless this line is empty (a cell wider than the view).
+                if (x > 0 && !newLine(base + (at - bytes)))
+                    return;
+                x = kind[*at];
+                ++at;
             }
             std::int32_t a = 0;
             while (at != end && (a = kind[*at]) >= 0 && x + a <= width) {
