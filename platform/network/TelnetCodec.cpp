@@ -1,9 +1,13 @@
 #include "TelnetCodec.h"
 
+#include <cstring>
+
 namespace platform::net {
 
 QByteArray TelnetCodec::Escape(QByteArrayView data)
 {
+    if (!data.contains(char(kIac)))
+        return data.toByteArray();
     QByteArray out;
     out.reserve(data.size() + data.size() / 64 + 4);
     for (const char c : data) {
@@ -31,15 +35,20 @@ QByteArray TelnetCodec::Decode(QByteArrayView in, QList<Event> &events)
 {
     QByteArray data;
     data.reserve(in.size());
-    for (const char c : in) {
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const char c = in[i];
         const auto b = std::uint8_t(c);
         switch (state_) {
-        case State::Data:
-            if (b == kIac)
+        case State::Data: {
+            // Runs of plain data at once: most of a stream is no command.
+            const void *iac = std::memchr(in.data() + i, kIac, size_t(in.size() - i));
+            const qsizetype run = iac ? static_cast<const char *>(iac) - in.data() - i : in.size() - i;
+            data.append(in.data() + i, run);
+            i += run;
+            if (i < in.size())
                 state_ = State::Iac;
-            else
-                data += c;
             break;
+        }
         case State::Iac:
             if (b == kIac) {
                 data += c;
