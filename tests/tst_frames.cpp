@@ -5,7 +5,10 @@
 #include "support/TestSupport.h"
 
 #include "platform/Frames.h"
+#include "ui/Recorder.h"
 
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace platform;
@@ -98,6 +101,32 @@ private slots:
             before += r.bytes;
         }
         QCOMPARE(got, starts);
+    }
+
+    // One side's frame that goes on (a slow trickle) while the other floods:
+    // the flood is written as it comes, not held until that frame ends.
+    void aLongFrameDoesNotHoldTheOtherSideBack()
+    {
+        QTemporaryDir dir;
+        ui::Recorder recorder;
+        QString error;
+        QVERIFY(recorder.Start(dir.filePath(QStringLiteral("r.txt")), ui::Recorder::Mode::Replace, &error));
+        ReadFrames trickle;
+        trickle.readUs = MonotonicUs();
+        trickle.gapUs = 60'000'000;
+        trickle.starts.append({0, WallUs(trickle.readUs)});
+        recorder.Arrival(2, ui::Recorder::Route::Forwarded, "t", trickle);
+        const QByteArray chunk(FrameSplitter::kMaxFrameBytes, 'f');
+        for (int i = 0; i < 64; ++i) { // 4 MiB, each read a frame of its own
+            ReadFrames flood = trickle;
+            flood.readUs = MonotonicUs();
+            flood.starts = {{0, WallUs(flood.readUs)}};
+            recorder.Arrival(1, ui::Recorder::Route::Forwarded, chunk, flood);
+        }
+        recorder.Flush();
+        QVERIFY2(QFileInfo(dir.filePath(QStringLiteral("r.txt"))).size() > 4 * chunk.size(),
+                 qPrintable(QString::number(QFileInfo(dir.filePath(QStringLiteral("r.txt"))).size())));
+        recorder.Stop();
     }
 
     // Through the window: pieces closer than the gap make one frame, also

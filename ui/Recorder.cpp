@@ -139,25 +139,36 @@ void Recorder::WriteFrame(int channel)
         auto at = done_.end();
         while (at != done_.begin() && std::prev(at)->wallUs > done.wallUs)
             --at;
+        heldBytes_ += done.bytes.size();
         done_.insert(at, std::move(done));
     }
     WriteDone();
 }
 
 // In the order the frames began: a reply that ends before its question is
-// over on the other side still comes after it.
+// over on the other side still comes after it. A frame that goes on and on
+// while the other side floods is written in parts rather than hold more
+// than kMaxHeldBytes back.
 void Recorder::WriteDone()
 {
     while (!done_.empty()) {
-        const Done &d = done_.front();
-        if (std::any_of(std::begin(frames_), std::end(frames_),
-                        [&](const OpenFrame &f) { return f.open && f.wallUs < d.wallUs; }))
-            return;
+        const qint64 first = done_.front().wallUs;
+        const auto holdsBack = [first](const OpenFrame &f) { return f.open && f.wallUs < first; };
+        if (holdsBack(frames_[0]) || holdsBack(frames_[1])) {
+            if (heldBytes_ <= kMaxHeldBytes)
+                return;
+            for (int channel : {1, 2})
+                if (holdsBack(frames_[channel - 1]))
+                    WriteFrame(channel); // writes what it can itself
+            continue;
+        }
+        Done d = std::move(done_.front());
+        done_.pop_front();
+        heldBytes_ -= d.bytes.size();
         if (format_ == Format::Capture)
             WriteFramePacket(d);
         else
             WriteFrameLine(d);
-        done_.pop_front();
         if (pending_.size() >= kFlushBytes) {
             Flush();
             if (!Active())
@@ -361,6 +372,7 @@ void Recorder::Fail(const QString &error)
         f.bytes.clear();
     }
     done_.clear();
+    heldBytes_ = 0;
     emit Failed(error);
 }
 

@@ -109,6 +109,8 @@ private:
     Format format_ = Format::Text;
     OpenFrame frames_[2];
     std::deque<Done> done_; // oldest first
+    qint64 heldBytes_ = 0;  // in done_
+    static constexpr qint64 kMaxHeldBytes = 256 * 1024;
     // Capture interfaces: each channel's current one and its name, and the events'.
     qint32 interface_[2] = {-1, -1};
     QString interfaceName_[2];
