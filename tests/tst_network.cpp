@@ -176,6 +176,44 @@ private slots:
         QCOMPARE(lost.size() + failed.size() + confirmed.size(), 1);
     }
 
+    // A program that stops reading holds the device back through the
+    // network with bounded memory, and gets every byte once it reads again.
+    void aHeldPortHoldsTheDeviceBackWithBoundedMemory()
+    {
+        Pty device;
+        const quint16 port = FreePort();
+        Ser2net server(device.Path(), port, QStringLiteral("tcp"));
+        NetworkPort net;
+        QSignalSpy opened(&net, &NetworkPort::Opened);
+        net.Open({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), port}, LineSettings {});
+        QTRY_COMPARE(opened.size(), 1);
+        net.HoldReading(true);
+        QByteArray flood(32 << 20, Qt::Uninitialized); // past what the sockets buffer
+        QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(flood.data()), flood.size() / 4);
+        qsizetype sent = 0;
+        QDeadlineTimer deadline(3000);
+        while (!deadline.hasExpired() && sent < flood.size()) {
+            const ssize_t n = ::write(device.Master(), flood.constData() + sent, size_t(flood.size() - sent));
+            sent += std::max<ssize_t>(0, n);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        QVERIFY2(sent < flood.size(), "the device was never held back");
+        QVERIFY(net.ReadAll().isEmpty());
+        net.HoldReading(false);
+        QByteArray got;
+        QDeadlineTimer drain(20000);
+        while (got.size() < flood.size() && !drain.hasExpired()) {
+            if (sent < flood.size()) {
+                const ssize_t n = ::write(device.Master(), flood.constData() + sent, size_t(flood.size() - sent));
+                sent += std::max<ssize_t>(0, n);
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            got += net.ReadAll();
+        }
+        QCOMPARE(got.size(), flood.size());
+        QVERIFY(got == flood);
+    }
+
     // Nothing on the network is waited for in a call: each fault is one
     // signal, later.
     void faultsAreToldOnceAndNeverBlock()

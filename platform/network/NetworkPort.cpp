@@ -95,6 +95,7 @@ void NetworkPort::Open(const NetworkAddress &address, const LineSettings &line)
     line_ = line;
     codec_ = {};
     received_.clear();
+    HoldReading(false);
     connectTimeout_.start();
     socket_.connectToHost(address.host, address.port); // resolves and connects without waiting here
 }
@@ -149,8 +150,21 @@ QByteArray NetworkPort::ReadAll()
     return std::exchange(received_, {});
 }
 
+void NetworkPort::HoldReading(bool hold)
+{
+    if (hold == held_)
+        return;
+    held_ = hold;
+    // Qt reads from the socket into its buffer only while there is room.
+    socket_.setReadBufferSize(hold ? kHeldReadBufferBytes : 0);
+    if (!hold)
+        QMetaObject::invokeMethod(this, &NetworkPort::OnReadyRead, Qt::QueuedConnection);
+}
+
 void NetworkPort::OnReadyRead()
 {
+    if (held_)
+        return;
     const QByteArray in = socket_.readAll();
     if (address_.protocol == NetworkAddress::Protocol::RawTcp) {
         received_ += in;

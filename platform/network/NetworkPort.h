@@ -45,6 +45,12 @@ public:
     qint64 Write(QByteArrayView data);
     QByteArray ReadAll();
     qint64 BytesToWrite() const { return socket_.bytesToWrite(); }
+    // While held, at most this much waits in the program; the rest waits
+    // in the network and the server, which stop the device in turn.
+    static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;
+    // Stops and resumes DataAvailable; resuming reports what waits.
+    void HoldReading(bool hold);
+    bool ReadingHeld() const { return held_; }
 
     // RFC 2217: asks the server for `line`; LineConfirmed once it has
     // answered every part as asked, LineRefused when it answers otherwise
@@ -73,6 +79,7 @@ private:
     NetworkAddress address_;
     LineSettings line_;
     bool open_ = false;
+    bool held_ = false;
     QByteArray received_;
     // The line asked for, by RFC 2217 command, and what each answer must say.
     QList<std::pair<std::uint8_t, QByteArray>> awaited_;
