@@ -66,10 +66,17 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
                     at += 8;
                     continue;
                 }
-                const std::int32_t upTo[8] = {0, s1, s2, s3, s4, s5, s6, s7};
-                const int fit = int(s1 <= room) + int(s2 <= room) + int(s3 <= room) + int(s4 <= room) +
-                                int(s5 <= room) + int(s6 <= room) + int(s7 <= room);
-                x += upTo[fit];
+                // The sums grow: halve the eight twice, then pick one.
+                const bool upper = s4 <= room;
+                const std::int32_t t2 = upper ? s6 : s2;
+                const int half = upper ? 4 : 0;
+                const bool second = t2 <= room;
+                const int quarter = half + (second ? 2 : 0);
+                const std::int32_t t1 = upper ? (second ? s7 : s5) : (second ? s3 : s1);
+                const bool third = t1 <= room;
+                const int fit = quarter + int(third);
+                const std::int32_t below = upper ? (second ? s6 : s4) : (second ? s2 : 0);
+                x += third ? t1 : below;
                 at += fit;
                 // The next cell does not fit: it begins the next line, here,
                 // unless this line is empty (a cell wider than the view).
