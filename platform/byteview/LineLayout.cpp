@@ -66,17 +66,13 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
                     at += 8;
                     continue;
                 }
-                // The sums grow: halve the eight twice, then pick one.
+                // The sums grow: halve the eight twice for how many fit. The
+                // pen's place on this line no longer matters: a new one begins.
                 const bool upper = s4 <= room;
-                const std::int32_t t2 = upper ? s6 : s2;
-                const int half = upper ? 4 : 0;
-                const bool second = t2 <= room;
-                const int quarter = half + (second ? 2 : 0);
-                const std::int32_t t1 = upper ? (second ? s7 : s5) : (second ? s3 : s1);
-                const bool third = t1 <= room;
-                const int fit = quarter + int(third);
-                const std::int32_t below = upper ? (second ? s6 : s4) : (second ? s2 : 0);
-                x += third ? t1 : below;
+                const bool second = (upper ? s6 : s2) <= room;
+                const bool third = (upper ? (second ? s7 : s5) : (second ? s3 : s1)) <= room;
+                const int fit = 4 * int(upper) + 2 * int(second) + int(third);
+                x += fit > 0 ? s1 : 0;
                 at += fit;
                 // The next cell does not fit: it begins the next line, here,
                 // unless this line is empty (a cell wider than the view).
