@@ -1,6 +1,5 @@
 #include "Frames.h"
 
-#include <algorithm>
 #include <chrono>
 
 namespace platform {
@@ -27,7 +26,7 @@ ReadFrames FrameSplitter::Split(qsizetype bytes, qint64 nowUs, const LineSetting
     r.gapUs = line.FrameGapUs();
     if (bytes <= 0)
         return r;
-    const bool first = open_ < 0 || lastUs_ == std::numeric_limits<qint64>::min();
+    const bool first = open_ < 0;
     const qint64 sinceLast = first ? 0 : nowUs - lastUs_;
     // The silence before this read: the time since the last one less the
     // wire time of its bytes, taken to have come back to back. Bytes that

@@ -10,8 +10,6 @@
 #include <QByteArrayView>
 #include <QVarLengthArray>
 
-#include <limits>
-
 namespace platform {
 
 // Microseconds from a monotonic clock, and the wall-clock time (since the
@@ -43,8 +41,8 @@ public:
     void Reset() { open_ = -1; }
 
 private:
-    qint64 lastUs_ = std::numeric_limits<qint64>::min();
-    qsizetype open_ = -1; // bytes in the open frame; -1: none
+    qint64 lastUs_ = 0;   // monotonic, of the last read
+    qsizetype open_ = -1; // bytes in the open frame; -1: none yet
 };
 
 } // namespace platform

@@ -96,16 +96,14 @@ void Recorder::Arrival(int channel, Route route, QByteArrayView bytes, const pla
     if (!frames.starts.isEmpty())
         WriteSilentFrame(3 - channel);
     qsizetype from = 0;
+    qint64 wallUs = platform::WallUs(frames.readUs); // of a frame going on from an earlier read
     for (const platform::FrameStart &start : frames.starts) {
-        Add(channel, route, bytes.sliced(from, start.offset - from), platform::WallUs(frames.readUs));
+        Add(channel, route, bytes.sliced(from, start.offset - from), wallUs);
         WriteFrame(channel);
         from = start.offset;
-        OpenFrame &f = frames_[channel - 1];
-        f.open = true;
-        f.route = route;
-        f.wallUs = start.wallUs;
+        wallUs = start.wallUs;
     }
-    Add(channel, route, bytes.sliced(from), platform::WallUs(frames.readUs));
+    Add(channel, route, bytes.sliced(from), wallUs);
     OpenFrame &f = frames_[channel - 1];
     f.lastUs = frames.readUs;
     f.gapUs = frames.gapUs;

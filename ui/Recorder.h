@@ -41,7 +41,6 @@ public:
     // False with the reason when the file cannot be opened: only a regular
     // file, new or existing, is written, and a capture is never appended to.
     bool Start(const QString &path, Mode mode, QString *error);
-    Format RecordFormat() const { return format_; }
     // How a channel's capture interface is named now ("/dev/ttyUSB0 9600 8N1").
     using Describer = std::function<QString(int channel)>;
     void SetDescriber(Describer describe) { describe_ = std::move(describe); }

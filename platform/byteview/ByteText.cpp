@@ -74,8 +74,7 @@ void ByteText::Append(QByteArrayView data, std::span<const FrameStart> frames)
 
 std::optional<qint64> ByteText::FrameAt(qsizetype offset) const
 {
-    const auto f = std::lower_bound(frames_.begin(), frames_.end(), offset,
-                                    [](const FrameMark &m, qsizetype at) { return m.offset < at; });
+    const auto f = FrameFrom(frames_, offset);
     if (f == frames_.end() || f->offset != offset)
         return std::nullopt;
     return f->wallUs;

@@ -61,7 +61,6 @@ public:
     // With `frameRows` each frame begins a line.
     void SetLayout(const ByteMetrics &metrics, std::int32_t width, bool hex = false, bool newestAtOnce = false,
                    bool frameRows = false);
-    bool FrameRows() const { return layout_.Rules().frameRows; }
     bool LayoutPending() const { return bool(next_); }
     // The layout shown is the one last asked for (perhaps only of the
     // newest bytes while the whole is pending).

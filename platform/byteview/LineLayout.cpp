@@ -72,11 +72,10 @@ LayoutPoint Walk(const LayoutRules &rules, const ByteStore &store, LayoutPoint p
                 const bool second = (upper ? s6 : s2) <= room;
                 const bool third = (upper ? (second ? s7 : s5) : (second ? s3 : s1)) <= room;
                 const int fit = 4 * int(upper) + 2 * int(second) + int(third);
-                x += fit > 0 ? s1 : 0;
                 at += fit;
                 // The next cell does not fit: it begins the next line, here,
                 // unless this line is empty (a cell wider than the view).
-                if (x > 0 && !newLine(base + (at - bytes)))
+                if ((x > 0 || fit > 0) && !newLine(base + (at - bytes)))
                     return;
                 x = kind[*at];
                 ++at;
@@ -143,8 +142,7 @@ LayoutPoint LineLayout::WalkRows(const ByteStore &store, LayoutPoint p, qsizetyp
 {
     if (!rules_.frameRows || !frames_)
         return Walk(rules_, store, p, to, onLine, onMoved);
-    auto next = std::lower_bound(frames_->begin(), frames_->end(), p.offset,
-                                 [](const FrameMark &f, qsizetype offset) { return f.offset < offset; });
+    auto next = FrameFrom(*frames_, p.offset);
     bool stopped = false;
     auto heard = [&](qsizetype line, qsizetype start) {
         stopped = stopped || !onLine(line, start);

@@ -7,6 +7,7 @@
 
 #include "ByteStore.h"
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <vector>
@@ -29,6 +30,12 @@ struct FrameMark {
     qint64 wallUs = 0; // microseconds since the epoch
 };
 using FrameMarks = std::deque<FrameMark>;
+// The first frame that begins at or after `offset`.
+inline FrameMarks::const_iterator FrameFrom(const FrameMarks &frames, qsizetype offset)
+{
+    return std::lower_bound(frames.begin(), frames.end(), offset,
+                            [](const FrameMark &f, qsizetype at) { return f.offset < at; });
+}
 
 // Enough to go on laying out from a byte.
 struct LayoutPoint {

@@ -128,7 +128,7 @@ void TextArea::scrollContentsBy(int, int)
 void TextArea::Relayout()
 {
     // The scroll bar is always on, so the width is known before showing.
-    const int gutter = timestamps_ ? gutter_->WidthFor(font()) : 0;
+    const int gutter = timestamps_ ? gutter_->width() : 0; // as PlaceGutter() made it
     const int width = contentsRect().width() - gutter - verticalScrollBar()->sizeHint().width() - 2 * kMarginPx;
     const bool follow = AtBottom();
     const qsizetype top = text_.LineStart(FirstVisibleLine());
