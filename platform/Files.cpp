@@ -11,9 +11,7 @@ namespace platform {
 
 QString SystemFileChooser::SaveFileName(QWidget *parent, const QString &title, Existing existing)
 {
-    return QFileDialog::getSaveFileName(parent, title, {}, {}, nullptr,
-                                        existing == Existing::Any ? QFileDialog::DontConfirmOverwrite
-                                                                  : QFileDialog::Options());
+    return SaveFileName(parent, title, existing, {});
 }
 
 QString SystemFileChooser::SaveFileName(QWidget *parent, const QString &title, Existing existing,

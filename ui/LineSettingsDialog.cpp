@@ -119,28 +119,27 @@ QString LineSettingsDialog::SpeedProblem() const
     return {};
 }
 
-QString LineSettingsDialog::GapProblem() const
+std::optional<qint32> LineSettingsDialog::TypedGapUs() const
 {
     const QString typed = gap_->currentText().trimmed();
     if (typed.compare(QStringLiteral("auto"), Qt::CaseInsensitive) == 0)
-        return {};
-    bool ok = false;
-    const double ms = QLocale().toDouble(typed, &ok);
-    const double c = ok ? ms : typed.toDouble(&ok);
-    if (!ok || c <= 0 || c * 1000 > LineSettings::kMaxFrameGapUs)
-        return tr("\"%1\" is not a gap: type \"auto\" or a number of milliseconds from 0.001 to %2.")
-            .arg(typed, QLocale().toString(LineSettings::kMaxFrameGapUs / 1000));
-    return {};
-}
-
-qint32 LineSettingsDialog::GapUs() const
-{
-    const QString typed = gap_->currentText().trimmed();
+        return 0;
+    // In the user's own way of writing numbers, or with a point.
     bool ok = false;
     double ms = QLocale().toDouble(typed, &ok);
     if (!ok)
         ms = typed.toDouble(&ok);
-    return ok && ms > 0 ? std::max<qint32>(1, qint32(ms * 1000 + 0.5)) : 0;
+    if (!ok || ms <= 0 || ms * 1000 > LineSettings::kMaxFrameGapUs)
+        return std::nullopt;
+    return std::max<qint32>(1, qint32(ms * 1000 + 0.5));
+}
+
+QString LineSettingsDialog::GapProblem() const
+{
+    if (TypedGapUs())
+        return {};
+    return tr("\"%1\" is not a gap: type \"auto\" or a number of milliseconds from 0.001 to %2.")
+        .arg(gap_->currentText().trimmed(), QLocale().toString(LineSettings::kMaxFrameGapUs / 1000));
 }
 
 void LineSettingsDialog::Show(const LineSettings &line)
@@ -166,7 +165,7 @@ std::optional<LineSettings> LineSettingsDialog::Chosen() const
                          QSerialPort::Parity(parity_->currentData().toInt()),
                          QSerialPort::StopBits(stopBits_->currentData().toInt()),
                          QSerialPort::FlowControl(flow_->currentData().toInt()),
-                         GapUs()};
+                         *TypedGapUs()};
 }
 
 std::optional<LineSettings> DialogLineSettingsChooser::Choose(QWidget *parent, const QString &channel,

@@ -40,9 +40,10 @@ public:
 private:
     // Why the typed speed is not one, or nothing when it is.
     QString SpeedProblem() const;
-    // Why the typed gap is not one; and the gap in microseconds, 0 for auto.
+    // The typed gap in microseconds, 0 for auto; nothing when it is not
+    // one, and then the sentence why.
+    std::optional<qint32> TypedGapUs() const;
     QString GapProblem() const;
-    qint32 GapUs() const;
     QComboBox *speed_;
     QLabel *speedProblem_;
     QComboBox *gap_;

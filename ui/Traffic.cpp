@@ -56,19 +56,18 @@ void MainWindow::StartRecording()
         return;
     // A new file: nothing to add to.
     Recorder::Mode mode = Recorder::Mode::Replace;
-    if (QFileInfo(path).isFile() && Recorder::FormatOf(path) == Recorder::Format::Capture) {
-        const int choice = services_.alerts->Ask(texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
-                                                 texts::kCaptureExistsDetail, {texts::kReplace, texts::kCancel});
-        if (choice != 0)
+    if (QFileInfo(path).isFile()) {
+        // A capture is not added to: it is only replaced.
+        const bool capture = Recorder::FormatOf(path) == Recorder::Format::Capture;
+        const QStringList buttons = capture ? QStringList {texts::kReplace, texts::kCancel}
+                                            : QStringList {texts::kAppend, texts::kReplace, texts::kCancel};
+        const QString answer = buttons.value(services_.alerts->Ask(
+            texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
+            capture ? texts::kCaptureExistsDetail : texts::kRecordExistsDetail, buttons));
+        if (answer == texts::kAppend)
+            mode = Recorder::Mode::Append;
+        else if (answer != texts::kReplace)
             return;
-        mode = Recorder::Mode::Replace;
-    } else if (QFileInfo(path).isFile()) {
-        const int choice = services_.alerts->Ask(texts::kRecordExists.arg(QDir::toNativeSeparators(path)),
-                                                 texts::kRecordExistsDetail,
-                                                 {texts::kAppend, texts::kReplace, texts::kCancel});
-        if (choice != 0 && choice != 1)
-            return;
-        mode = choice == 0 ? Recorder::Mode::Append : Recorder::Mode::Replace;
     }
     QString error;
     if (!recorder_.Start(path, mode, &error)) {
