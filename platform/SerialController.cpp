@@ -83,6 +83,8 @@ SerialController::LowLatencyRequest &LowLatency()
 
 QString DeviceKey(const QString &path)
 {
+    if (net::NetworkAddress::Names(path))
+        return path; // not a file
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? path : canonical;
 }
@@ -101,11 +103,40 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
     connect(&serial_, &QSerialPort::errorOccurred, this, &SerialController::OnSerialError);
     releaseDeadline_.setSingleShot(true);
     connect(&releaseDeadline_, &QTimer::timeout, this, &SerialController::FinishRelease);
+
+    connect(&net_, &net::NetworkPort::Opened, this, [this] {
+        connecting_ = false;
+        held_ = true;
+        lineState_ = net_.Address().protocol == net::NetworkAddress::Protocol::Rfc2217 ? LineState::Asked
+                                                                                       : LineState::AtServer;
+        emit Connected(this);
+    });
+    connect(&net_, &net::NetworkPort::Failed, this, [this](const QString &reason) {
+        connecting_ = false;
+        errorText_ = reason;
+        ReleaseDevice();
+        emit ConnectFailed(this);
+    });
+    connect(&net_, &net::NetworkPort::Lost, this, &SerialController::OnNetworkLost);
+    connect(&net_, &net::NetworkPort::DataAvailable, this, [this] {
+        if (!readingHeld_)
+            emit DataAvailable(this);
+    });
+    connect(&net_, &net::NetworkPort::BytesWritten, this, &SerialController::OnQueueDrained);
+    connect(&net_, &net::NetworkPort::LineConfirmed, this, [this] {
+        lineState_ = LineState::Applied;
+        emit LineAnswered(this);
+    });
+    connect(&net_, &net::NetworkPort::LineRefused, this, [this](const QString &reason) {
+        lineState_ = LineState::Refused;
+        errorText_ = reason;
+        emit LineAnswered(this);
+    });
 }
 
 void SerialController::Release(int drainMs)
 {
-    if (!serial_.isOpen() || serial_.bytesToWrite() == 0) {
+    if (!IsOpen() || BytesToWrite() == 0) {
         Close();
         return;
     }
@@ -120,14 +151,14 @@ void SerialController::FinishRelease()
 {
     if (!releasing_)
         return;
-    const qint64 dropped = serial_.bytesToWrite();
+    const qint64 dropped = BytesToWrite();
     Close();
     emit Released(this, dropped, releasePath_);
 }
 
 bool SerialController::HoldsDevice(const QString &path) const
 {
-    return !device_.isEmpty() && serial_.isOpen() && DeviceKey(path) == device_;
+    return !device_.isEmpty() && (IsOpen() || connecting_) && DeviceKey(path) == device_;
 }
 
 void SerialController::OnReadyRead()
@@ -146,6 +177,10 @@ void SerialController::HoldReading(bool hold)
     if (hold == readingHeld_)
         return;
     readingHeld_ = hold;
+    if (network_) {
+        net_.HoldReading(hold);
+        return;
+    }
     // Bounded while held: once full, Qt stops reading the device. Setting
     // the size also starts Qt reading again.
     serial_.setReadBufferSize(hold ? kHeldReadBufferBytes : 0);
@@ -176,13 +211,15 @@ void SerialController::ReportWaitingBytes()
         Qt::QueuedConnection);
 }
 
-void SerialController::OnBytesWritten()
+void SerialController::OnBytesWritten() { OnQueueDrained(); }
+
+void SerialController::OnQueueDrained()
 {
-    if (releasing_ && serial_.bytesToWrite() == 0) {
+    if (releasing_ && BytesToWrite() == 0) {
         FinishRelease();
         return;
     }
-    if (aboveHighWater_ && serial_.bytesToWrite() <= kWriteLowWaterBytes) {
+    if (aboveHighWater_ && BytesToWrite() <= kWriteLowWaterBytes) {
         aboveHighWater_ = false;
         emit WriteQueueLow(this);
     }
@@ -191,7 +228,7 @@ void SerialController::OnBytesWritten()
 void SerialController::SetSerialPort(const std::optional<SerialPortInfo> &port)
 {
     port_ = port;
-    if (port_ && !serial_.isOpen())
+    if (port_ && !serial_.isOpen() && !net::NetworkAddress::Names(port_->Path))
         serial_.setPortName(port_->Path);
 }
 
@@ -208,7 +245,7 @@ bool SerialController::Open()
     // This controller's, or another's, port still delivering: what it has
     // not delivered by now is given up for the new use.
     FinishRelease();
-    if (serial_.isOpen()) {
+    if (IsOpen() || connecting_) {
         errorText_ = tr("%1 is already open.").arg(port_->Path);
         return false;
     }
@@ -218,6 +255,10 @@ bool SerialController::Open()
     if (HeldDevices().contains(device)) {
         errorText_ = tr("%1 is already open in this window.").arg(port_->Path);
         return false;
+    }
+    if (net::NetworkAddress::Names(port_->Path)) {
+        const std::optional<net::NetworkAddress> address = net::NetworkAddress::Parse(port_->Path, &errorText_);
+        return address && OpenNetwork(*address, device);
     }
     serial_.setPortName(port_->Path);
     opening_ = true;
@@ -234,9 +275,37 @@ bool SerialController::Open()
     droppedAtLoss_ = 0;
     held_ = true;
     failing_ = false;
+    lineState_ = LineState::Applied;
     LowLatency()(serial_.handle());
     os::SetFlowCharacters(serial_.handle());
     return true;
+}
+
+bool SerialController::OpenNetwork(const net::NetworkAddress &address, const QString &device)
+{
+    errorText_.clear();
+    device_ = device;
+    HeldDevices().insert(device_, this);
+    droppedAtLoss_ = 0;
+    failing_ = false;
+    network_ = true;
+    connecting_ = true;
+    net_.Open(address, Line());
+    return true;
+}
+
+// A dropped connection is a lost device: what was queued for it is counted.
+void SerialController::OnNetworkLost(const QString &reason)
+{
+    if (releasing_) {
+        FinishRelease();
+        return;
+    }
+    errorText_ = reason;
+    droppedAtLoss_ = net_.BytesToWrite();
+    ReleaseDevice();
+    net_.Close();
+    emit Error(this);
 }
 
 void SerialController::SetOverrunCount(OverrunCount count)
@@ -246,7 +315,7 @@ void SerialController::SetOverrunCount(OverrunCount count)
 
 std::optional<qint64> SerialController::DriverOverruns() const
 {
-    return serial_.isOpen() ? Overruns()(serial_.handle()) : std::nullopt;
+    return serial_.isOpen() ? Overruns()(serial_.handle()) : std::nullopt; // none over the network
 }
 
 void SerialController::SetLowLatencyRequest(LowLatencyRequest request)
@@ -257,6 +326,16 @@ void SerialController::SetLowLatencyRequest(LowLatencyRequest request)
 bool SerialController::SetLine(const LineSettings &line)
 {
     const LineSettings old = Line();
+    if (network_ && line.ApplyTo(serial_)) {
+        frameGapUs_ = line.frameGapUs;
+        errorText_.clear();
+        if (net_.IsOpen()) {
+            net_.SetLine(line);
+            if (lineState_ != LineState::AtServer)
+                lineState_ = LineState::Asked;
+        }
+        return true;
+    }
     // Stored for the next open on a closed port; on an open one, only
     // what the device really took counts (1.5 stop bits read back as 2).
     bool taken = line.ApplyTo(serial_);
@@ -300,7 +379,11 @@ void SerialController::Close()
     if (readingHeld_) {
         readingHeld_ = false;
         serial_.setReadBufferSize(0);
+        net_.HoldReading(false);
     }
+    net_.Close();
+    network_ = connecting_ = false;
+    lineState_ = LineState::Applied;
 }
 
 void SerialController::ReleaseDevice()
@@ -312,13 +395,18 @@ void SerialController::ReleaseDevice()
 
 QByteArray SerialController::ReadAll()
 {
-    return serial_.readAll();
+    return network_ ? net_.ReadAll() : serial_.readAll();
 }
 
 void SerialController::Write(QByteArrayView data)
 {
-    if (!serial_.isOpen() || data.isEmpty())
+    if (!IsOpen() || data.isEmpty())
         return;
+    if (network_) {
+        net_.Write(data);
+        aboveHighWater_ = aboveHighWater_ || net_.BytesToWrite() > kWriteHighWaterBytes;
+        return;
+    }
     const bool idle = serial_.bytesToWrite() == 0;
     serial_.write(data.data(), data.size());
     if (serial_.bytesToWrite() > kWriteHighWaterBytes)
@@ -332,18 +420,20 @@ void SerialController::Write(QByteArrayView data)
 
 void SerialController::SetRequestToSend(bool on)
 {
-    if (!serial_.isOpen())
+    if (!IsOpen())
         return;
     rts_ = on;
-    serial_.setRequestToSend(on);
+    if (!network_)
+        serial_.setRequestToSend(on);
 }
 
 void SerialController::SetDataTerminalReady(bool on)
 {
-    if (!serial_.isOpen())
+    if (!IsOpen())
         return;
     dtr_ = on;
-    serial_.setDataTerminalReady(on);
+    if (!network_)
+        serial_.setDataTerminalReady(on);
 }
 
 void SerialController::Reset()

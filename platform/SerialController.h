@@ -2,11 +2,14 @@
 // One serial port, opened by the handlers and reporting through events.
 // Open failures are Open()'s result, never an Error event; a port whose
 // device is lost while open is closed and reported once. Passing errors
-// are cleared and reading goes on.
+// are cleared and reading goes on. A port on another machine, whose path
+// is an address (rfc2217://host:2000, tcp://host:2001), is reached the
+// same way, except that it connects in the background.
 
 #include "LineSettings.h"
 #include "PortEnumerator.h"
 #include "SettingsRecord.h"
+#include "network/NetworkPort.h"
 
 #include <QObject>
 #include <QSerialPort>
@@ -25,7 +28,13 @@ public:
     void SetSerialPort(const std::optional<SerialPortInfo> &port);
     std::optional<SerialPortInfo> Port() const { return port_; }
 
+    // True once the port is open, or, for a network port, while it is
+    // being connected: Connecting() says so until Connected or
+    // ConnectFailed (ErrorText() says why) is raised.
     bool Open();
+    bool Connecting() const { return connecting_; }
+    // Whether the port set is on another machine.
+    bool OnNetwork() const { return net::NetworkAddress::Names(port_ ? port_->Path : QString()); }
     // Harmless on a controller that is not open; raises nothing. What is
     // still queued is dropped: Release() delivers it first.
     void Close();
@@ -38,7 +47,7 @@ public:
     bool Releasing() const { return releasing_; }
     // Bytes that were queued for the device when it was lost.
     qint64 DroppedAtLoss() const { return droppedAtLoss_; }
-    bool IsOpen() const { return serial_.isOpen(); }
+    bool IsOpen() const { return network_ ? net_.IsOpen() : serial_.isOpen(); }
     // Open() succeeded and Close() has not been called since, even if a
     // failure of the port has closed it in the meantime.
     bool IsHeld() const { return held_; }
@@ -49,7 +58,7 @@ public:
     QByteArray ReadAll();
     // Queues the bytes; does nothing when the port is not open.
     void Write(QByteArrayView data);
-    qint64 BytesToWrite() const { return serial_.bytesToWrite(); }
+    qint64 BytesToWrite() const { return network_ ? net_.BytesToWrite() : serial_.bytesToWrite(); }
 
     // A destination whose queue passes the high-water mark holds back its
     // sources until it drains to the low-water mark; WriteQueueLow says so.
@@ -71,7 +80,16 @@ public:
     }
     // Sets the line, on an open port at once. When the driver refuses a
     // setting the old ones stay in force and ErrorText() says why.
+    // A network port's line is asked of its server, which answers later:
+    // LineAnswered then, and ErrorText() says why when it did not take it.
     bool SetLine(const LineSettings &line);
+    enum class LineState {
+        Applied,   // what the driver or the server took
+        Asked,     // sent to the server, not answered yet
+        Refused,   // the server did not confirm it
+        AtServer,  // raw TCP: the server's own, not set from here
+    };
+    LineState LineStatus() const { return lineState_; }
     // Asked of the driver on every open: hand received bytes on at once
     // rather than at a USB adapter's latency timer. A refusal (a pty)
     // changes nothing. Replaceable, so that the request can be seen.
@@ -105,8 +123,16 @@ signals:
     void WriteQueueLow(platform::SerialController *controller);
     // A Release() is done: `dropped` of the queued bytes never reached `path`.
     void Released(platform::SerialController *controller, qint64 dropped, const QString &path);
+    // A network port: the connection stands, or could not be made.
+    void Connected(platform::SerialController *controller);
+    void ConnectFailed(platform::SerialController *controller);
+    // The server has answered a line request, taking it or not.
+    void LineAnswered(platform::SerialController *controller);
 
 private:
+    bool OpenNetwork(const net::NetworkAddress &address, const QString &device);
+    void OnNetworkLost(const QString &reason);
+    void OnQueueDrained();
     void OnSerialError(QSerialPort::SerialPortError error);
     void OnReadyRead();
     void OnBytesWritten();
@@ -133,6 +159,10 @@ private:
     QString releasePath_;
     qint64 droppedAtLoss_ = 0;
     QTimer releaseDeadline_;
+    net::NetworkPort net_;
+    bool network_ = false; // the port held or being connected is net_
+    bool connecting_ = false;
+    LineState lineState_ = LineState::Applied;
 };
 
 } // namespace platform

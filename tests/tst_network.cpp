@@ -1,10 +1,16 @@
-// Network ports: Telnet framing that lets every byte value through, and
-// an RFC 2217 client against the real ser2net serving a pty the test owns.
+// Network ports: Telnet framing that lets every byte value through, an
+// RFC 2217 client against the real ser2net serving a pty the test owns,
+// and the window using one as a channel.
 
 #include "support/TestSupport.h"
 
 #include "platform/network/NetworkPort.h"
+#include "ui/Texts.h"
 
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -82,6 +88,80 @@ void CrossBothWays(NetworkPort &net, Pty &device)
     QByteArray got;
     QTRY_VERIFY((got += net.ReadAll()).size() >= data.size());
     QCOMPARE(got, data);
+}
+
+// Answers Add Network Port with the next address.
+class ScriptedAddresses : public ui::NetworkAddressChooser {
+public:
+    std::optional<NetworkAddress> Choose(QWidget *) override
+    {
+        return answers.isEmpty() ? std::nullopt : std::optional(answers.takeFirst());
+    }
+    QList<NetworkAddress> answers;
+};
+
+// The window with one local pty and network ports added through its menu.
+struct NetRig {
+    explicit NetRig(const Pty &local) : ports({local.Info(QStringLiteral("local"))})
+    {
+        ui::MainWindow::Services services {&ports, &alerts};
+        services.addresses = &addresses;
+        services.lines = &lines;
+        window = std::make_unique<ui::MainWindow>(services);
+        window->PortListUpdater1().Action(&window->PortListUpdater1());
+        window->PortListUpdater2().Action(&window->PortListUpdater2());
+    }
+    ui::MainWindow &w() { return *window; }
+    void Add(const NetworkAddress &address)
+    {
+        addresses.answers = {address};
+        w().AddNetworkPort();
+    }
+    void Connect(int channel, int row)
+    {
+        PopupMenu &menu = channel == 1 ? w().SerialPortsPopupMenu1() : w().SerialPortsPopupMenu2();
+        PushButton &button = channel == 1 ? w().ConnectSerial1() : w().ConnectSerial2();
+        menu.setCurrentIndex(row);
+        emit button.Action(&button);
+    }
+    ListPortEnumerator ports;
+    RecordingAlerts alerts;
+    ScriptedAddresses addresses;
+    ScriptedLines lines;
+    std::unique_ptr<ui::MainWindow> window;
+};
+
+// Sends `ab` into a and `ba` into b at once, and collects what comes out
+// of the other ends, pumping the event loop.
+std::pair<QByteArray, QByteArray> Exchange(Pty &a, Pty &b, const QByteArray &ab, const QByteArray &ba)
+{
+    qsizetype sentA = 0, sentB = 0;
+    QByteArray atB, atA;
+    QDeadlineTimer deadline(30000);
+    while ((atB.size() < ab.size() || atA.size() < ba.size()) && !deadline.hasExpired()) {
+        for (auto [pty, data, sent] : {std::tuple(&a, &ab, &sentA), std::tuple(&b, &ba, &sentB)})
+            if (*sent < data->size())
+                *sent += std::max<ssize_t>(0, ::write(pty->Master(), data->constData() + *sent,
+                                                      size_t(std::min<qsizetype>(data->size() - *sent, 4096))));
+        atB += b.Drain();
+        atA += a.Drain();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    return {atB, atA};
+}
+
+// The longest the event loop went without turning, while `during` ran.
+template <typename F>
+qint64 LongestStallMs(F during)
+{
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    qint64 longest = 0;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] { longest = std::max(longest, sinceTurn.restart()); });
+    beat.start(5);
+    during();
+    return longest;
 }
 
 } // namespace
@@ -244,6 +324,156 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(spy.size() == 1, NetworkPort::kAnswerTimeoutMs + 2000);
             QTest::qWait(100);
             QCOMPARE(failed.size() + refused.size(), 1);
+        }
+    }
+
+    // The dialog opens on the address; a wrong one is said, not taken.
+    void theAddressDialogTakesOnlyAnAddress()
+    {
+        ui::NetworkPortDialog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto *field = dialog.findChild<QLineEdit *>(QStringLiteral("Address"));
+        QCOMPARE(QApplication::focusWidget(), field);
+        auto *ok = dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok);
+        QTest::keyClicks(field, QStringLiteral("tcp://lab-pi"));
+        ok->click();
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("AddressProblem"))->text().contains(QStringLiteral("port")));
+        QTest::keyClicks(field, QStringLiteral(":2001"));
+        ok->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.Chosen()->Text(), QStringLiteral("tcp://lab-pi:2001"));
+    }
+
+    // Rows follow the system's ports in both menus; one a channel uses
+    // cannot be removed, another can.
+    void networkRowsAreAddedAndRemovedWhileUnused()
+    {
+        QTcpServer server; // raw TCP needs nothing more than a listener
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        const NetworkAddress used {NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), server.serverPort()};
+        const NetworkAddress spare {NetworkAddress::Protocol::RawTcp, QStringLiteral("::1"), 2001};
+        Pty local;
+        NetRig rig(local);
+        ui::MainWindow &w = rig.w();
+        rig.Add(used);
+        rig.Add(spare);
+        rig.Add(used); // listed once
+        const QStringList all = {QStringLiteral("local"), used.Text(), spare.Text()};
+        for (PopupMenu *menu : {&w.SerialPortsPopupMenu1(), &w.SerialPortsPopupMenu2()})
+            QCOMPARE(QStringList({menu->RowText(0), menu->RowText(1), menu->RowText(2)}), all);
+        rig.Connect(1, 1);
+        QTRY_COMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
+        QCOMPARE(w.LineTxt1().text(), ui::texts::kLineAtServer);
+
+        QMenu context;
+        emit w.Serialcomms2().ContextMenuAboutToShow(&context);
+        auto *add = context.findChild<QAction *>(QStringLiteral("AddNetworkPortAction"));
+        QVERIFY(add && add->text().contains(QStringLiteral("&Network")));
+        const QList<QAction *> rows = context.findChild<QMenu *>(QStringLiteral("RemoveNetworkPortMenu"))->actions();
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(!rows[0]->isEnabled());
+        QVERIFY(rows[1]->isEnabled());
+        rows[0]->trigger(); // no effect while in use
+        rows[1]->trigger();
+        QCOMPARE(w.SerialPortsPopupMenu2().ListCount(), 2);
+        QCOMPARE(w.SerialPortsPopupMenu2().RowText(1), used.Text());
+    }
+
+    // A served port as a channel of the window, linked with a local one:
+    // every value and a flood cross both ways, a line change reaches the
+    // served device, and a server that goes and comes back is a replug.
+    void aNetworkChannelLinksWithALocalOneAndResumesAfterTheServerReturns()
+    {
+        Pty local, served;
+        const quint16 port = FreePort();
+        auto server = std::make_unique<Ser2net>(served.Path(), port);
+        NetRig rig(local);
+        ui::MainWindow &w = rig.w();
+        rig.Add(Rfc2217At(port));
+        for (PopupMenu *menu : {&w.SerialPortsPopupMenu1(), &w.SerialPortsPopupMenu2()})
+            QCOMPARE(menu->RowText(1), QStringLiteral("rfc2217://127.0.0.1:%1").arg(port));
+
+        rig.Connect(1, 1);
+        QCOMPARE(w.ConnectSerial1().Caption(), ui::texts::kConnect);
+        QVERIFY(!w.ConnectSerial1().isEnabled());
+        QVERIFY(w.LineTxt1().text().startsWith(QStringLiteral("connecting to")));
+        QTRY_COMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
+        QTRY_COMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
+        rig.Connect(2, 0);
+        emit w.LinkBtn().Action(&w.LinkBtn());
+        QVERIFY(w.LinkedTxt().Visible());
+
+        const QByteArray every = EveryValueAndIacRuns();
+        auto [atServed, atLocal] = Exchange(local, served, every, every);
+        QCOMPARE(atServed, every);
+        QCOMPARE(atLocal, every);
+        QByteArray flood(4 << 20, Qt::Uninitialized);
+        QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(flood.data()), flood.size() / 4);
+        QByteArray reversed = flood;
+        std::reverse(reversed.begin(), reversed.end());
+        std::tie(atServed, atLocal) = Exchange(local, served, flood, reversed);
+        QVERIFY(atServed == flood);
+        QVERIFY(atLocal == reversed);
+
+        LineSettings fast;
+        fast.baud = 115200;
+        rig.lines.answers = {fast};
+        w.ChangeLineSettings(1);
+        QTRY_COMPARE(w.LineTxt1().text(), QStringLiteral("115200 8N1"));
+        QCOMPARE(TtyOf(served.Path()).ospeed, speed_t(115200));
+
+        server.reset();
+        QTRY_VERIFY(w.ChannelOf(1).Waits());
+        QVERIFY(!w.LinkedTxt().Visible());
+        server = std::make_unique<Ser2net>(served.Path(), port);
+        QTRY_VERIFY_WITH_TIMEOUT(w.LinkedTxt().Visible(), 10000);
+        QCOMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
+        QTRY_COMPARE(w.LineTxt1().text(), QStringLiteral("115200 8N1"));
+        std::tie(atServed, atLocal) = Exchange(local, served, every, every);
+        QCOMPARE(atServed, every);
+        QCOMPARE(atLocal, every);
+        // The loss is told once at most, and no retry says anything.
+        QVERIFY(rig.alerts.messages.size() <= 1);
+        for (const RecordedMessage &m : rig.alerts.messages)
+            QCOMPARE(m.text, ui::texts::kSerialError);
+    }
+
+    // Each fault is one message through the window, which never stops
+    // turning; a server that takes no line leaves the channel connected.
+    void eachFaultIsOneMessageAndTheWindowKeepsTurning()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QTcpServer garbage;
+        QVERIFY(garbage.listen(QHostAddress::LocalHost, 0));
+        connect(&garbage, &QTcpServer::newConnection, this, [&] {
+            QByteArray noise(4096, Qt::Uninitialized);
+            QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            garbage.nextPendingConnection()->write(noise);
+        });
+        const QList<std::tuple<NetworkAddress, QString, QString>> cases = {
+            {Rfc2217At(FreePort()), ui::texts::kCouldNotOpen, ui::texts::kConnect},
+            {{NetworkAddress::Protocol::Rfc2217, QStringLiteral("no-such-host.invalid"), 2000},
+             ui::texts::kCouldNotOpen, ui::texts::kConnect},
+            {Rfc2217At(silent.serverPort()), ui::texts::kLineNotSet, ui::texts::kDisconnect},
+            {Rfc2217At(garbage.serverPort()), ui::texts::kLineNotSet, ui::texts::kDisconnect},
+        };
+        Pty local;
+        for (const auto &[address, message, caption] : cases) {
+            NetRig rig(local);
+            rig.Add(address);
+            const qint64 stall = LongestStallMs([&] {
+                rig.Connect(1, 1);
+                QTRY_VERIFY_WITH_TIMEOUT(!rig.alerts.messages.isEmpty(), NetworkPort::kAnswerTimeoutMs + 3000);
+                QTest::qWait(200);
+            });
+            QVERIFY2(stall < 50, qPrintable(QString::number(stall)));
+            QCOMPARE(rig.alerts.messages.size(), 1);
+            QCOMPARE(rig.alerts.messages[0].text, message);
+            QCOMPARE(rig.w().ConnectSerial1().Caption(), caption);
+            QVERIFY(rig.w().ConnectSerial1().isEnabled());
         }
     }
 };

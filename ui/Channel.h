@@ -9,6 +9,7 @@
 #include "platform/SerialController.h"
 #include "platform/byteview/TextArea.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 
 #include <optional>
@@ -34,11 +35,15 @@ struct Loss {
     // that partner's path; empty when it was not linked.
     qint64 undelivered = 0;
     QString from;
+    // A network port is tried again at intervals that grow.
+    int retryMs = 0;
+    QDeadlineTimer nextTry;
 };
 
 class Channel {
 public:
-    enum class State { Idle, Open, Sharing, Waiting };
+    // Connecting: a network port's connection is being made.
+    enum class State { Idle, Connecting, Open, Sharing, Waiting };
 
     struct Controls {
         platform::SerialController &controller;
@@ -78,6 +83,8 @@ public:
     void BecomeOpen();
     void BecomeSharing();
     void BecomeIdle();
+    void BecomeConnecting() { state_ = State::Connecting; }
+    bool Connecting() const { return state_ == State::Connecting; }
     void BecomeWaiting(Loss loss);
     Loss &Waiting() { return *loss_; }
     const Loss &Waiting() const { return *loss_; }

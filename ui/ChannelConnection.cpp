@@ -13,6 +13,10 @@ void MainWindow::ConnectSerial1_Action(PushButton *button) { ConnectPressed(Own(
 void MainWindow::ConnectSerial2_Action(PushButton *button) { ConnectPressed(Own(2), *button); }
 void MainWindow::SerialController1_Error(SerialController *) { ReportSerialError(Own(1)); }
 void MainWindow::SerialController2_Error(SerialController *) { ReportSerialError(Own(2)); }
+void MainWindow::SerialController1_Connected(SerialController *) { NetworkConnected(Own(1)); }
+void MainWindow::SerialController2_Connected(SerialController *) { NetworkConnected(Own(2)); }
+void MainWindow::SerialController1_ConnectFailed(SerialController *) { ConnectFailed(Own(1)); }
+void MainWindow::SerialController2_ConnectFailed(SerialController *) { ConnectFailed(Own(2)); }
 
 // The press means what the caption said when it was pressed: a device
 // lost or resumed between press and release does not turn it round.
@@ -42,7 +46,7 @@ std::optional<SerialPortInfo> MainWindow::SelectedPort(const PopupMenu &menu) co
     if (row < 0 || row >= menu.ListCount())
         return std::nullopt;
     const QString name = menu.RowText(row);
-    if (std::optional<SerialPortInfo> port = services_.ports->FindByName(name, row))
+    if (std::optional<SerialPortInfo> port = Ports().FindByName(name, row))
         return port;
     return SerialPortInfo {name, QString()};
 }
@@ -52,6 +56,8 @@ bool MainWindow::OpenPort(Channel &own, const std::optional<SerialPortInfo> &por
     own.controller.SetSerialPort(port);
     if (!own.controller.Open())
         return false;
+    if (own.controller.Connecting())
+        return true; // a network port: its server sets the modem lines
     own.controller.SetRequestToSend(true);
     own.controller.SetDataTerminalReady(true);
     own.controller.Reset();
@@ -73,6 +79,16 @@ void MainWindow::ConnectSteps(Channel &own)
         services_.alerts->MsgBox(texts::kCouldNotOpen, own.controller.ErrorText());
         return;
     }
+    if (!shares && own.controller.Connecting()) {
+        own.BecomeConnecting();
+        Draw();
+        return;
+    }
+    FinishConnect(own, shares);
+}
+
+void MainWindow::FinishConnect(Channel &own, bool shares)
+{
     if (shares) {
         // One device, one setting: kept for when this side opens it itself.
         own.controller.SetLine(own.Other().controller.Line());
@@ -85,19 +101,48 @@ void MainWindow::ConnectSteps(Channel &own)
         route_ = shares ? Route::Loopback : Route::None;
     Draw();
     // Recorded once the steps are done: a failing record cannot cut them short.
+    const QString path = own.Port().Port()->Path;
     if (shares)
-        recorder_.ConnectedSharing(own.number, port->Path);
+        recorder_.ConnectedSharing(own.number, path);
     else
-        recorder_.Connected(own.number, port->Path, own.controller.Line().Summary());
+        recorder_.Connected(own.number, path, LineText(own.controller));
     if (!shares)
         TellOfOtherReaders(own);
     own.toldOfPossibleLoss = false;
+}
+
+void MainWindow::NetworkConnected(Channel &own)
+{
+    if (own.Connecting()) {
+        FinishConnect(own, false);
+    } else if (own.Waits()) {
+        const Loss loss = own.Waiting(); // a copy: the wait ends on the way
+        CompleteResume(own, loss, loss.device);
+    }
+}
+
+// Said once, after the handler: the server may be slow to refuse, and
+// nothing here waits for a person.
+void MainWindow::ConnectFailed(Channel &own)
+{
+    if (own.Waits()) {
+        RetryLater(own);
+        return;
+    }
+    if (!own.Connecting())
+        return;
+    own.BecomeIdle();
+    own.connect.SetEnabled(true);
+    Draw();
+    ReportLater(texts::kCouldNotOpen, own.controller.ErrorText());
 }
 
 // A program that takes no lock (a terminal, cat) may hold the device open
 // too, and the two readers split its bytes: said once, without a box.
 void MainWindow::TellOfOtherReaders(const Channel &own)
 {
+    if (own.controller.OnNetwork())
+        return; // the server's business
     const QString path = own.controller.Port()->Path;
     const QList<os::Process> others = os::OtherOpeners(path);
     if (others.isEmpty())

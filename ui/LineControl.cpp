@@ -46,6 +46,30 @@ void MainWindow::ChangeLineSettings(int channel)
     recorder_.LineChanged(channel, chosen->Summary());
 }
 
+void MainWindow::SerialController1_LineAnswered(SerialController *) { LineAnswered(Own(1)); }
+void MainWindow::SerialController2_LineAnswered(SerialController *) { LineAnswered(Own(2)); }
+
+// A network port's server has answered: the label says what stands, and a
+// refusal is said once, as a driver's would be.
+void MainWindow::LineAnswered(Channel &own)
+{
+    Draw();
+    if (own.controller.LineStatus() == SerialController::LineState::Refused)
+        ReportLater(texts::kLineNotSet, own.controller.ErrorText());
+}
+
+QString MainWindow::LineText(const SerialController &port)
+{
+    const QString summary = port.Line().Summary();
+    switch (port.LineStatus()) {
+    case SerialController::LineState::Applied: break;
+    case SerialController::LineState::Asked: return texts::kLineAsked.arg(summary);
+    case SerialController::LineState::Refused: return texts::kLineNotConfirmed.arg(summary);
+    case SerialController::LineState::AtServer: return texts::kLineAtServer;
+    }
+    return summary;
+}
+
 void MainWindow::ShowLineSettings(const Channel &own)
 {
     if (own.Waits()) {
@@ -59,7 +83,15 @@ void MainWindow::ShowLineSettings(const Channel &own)
         own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), said));
         return;
     }
-    const QString summary = own.Port().Line().Summary();
+    if (own.Connecting()) {
+        const QString text =
+            texts::kConnectingTo.arg(own.controller.Port()->Name).arg(net::NetworkPort::kConnectTimeoutMs / 1000);
+        own.line.SetText(text);
+        own.line.setToolTip(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), own.line.toolTip()));
+        return;
+    }
+    const QString summary = LineText(own.Port());
     own.line.SetText(summary);
     own.line.setToolTip({});
     own.line.setAccessibleName(tr("%1, line settings: %2").arg(own.heading.text(), summary));

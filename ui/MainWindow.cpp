@@ -36,8 +36,12 @@ MainWindow::Services MainWindow::SystemServices()
 }
 
 MainWindow::MainWindow(Services services)
-    : services_(services), recorder_(services.clock)
+    : ports_(std::make_unique<net::NetworkPortList>(*services.ports)), services_(services), recorder_(services.clock)
 {
+    if (!services_.addresses) {
+        static DialogNetworkAddressChooser addresses;
+        services_.addresses = &addresses;
+    }
     if (!services_.files) {
         static SystemFileChooser files;
         services_.files = &files;
@@ -100,6 +104,9 @@ void MainWindow::CreateControls()
     connect(&controller1, &SerialController::DataAvailable, this, &MainWindow::SerialController1_DataAvailable);
     connect(&controller1, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
     connect(&controller1, &SerialController::Released, this, &MainWindow::Released);
+    connect(&controller1, &SerialController::Connected, this, &MainWindow::SerialController1_Connected);
+    connect(&controller1, &SerialController::ConnectFailed, this, &MainWindow::SerialController1_ConnectFailed);
+    connect(&controller1, &SerialController::LineAnswered, this, &MainWindow::SerialController1_LineAnswered);
 
     Create<TextArea>("Serialcomms2", ControlRecord("Serialcomms2"));
 
@@ -124,6 +131,9 @@ void MainWindow::CreateControls()
     connect(&controller2, &SerialController::DataAvailable, this, &MainWindow::SerialController2_DataAvailable);
     connect(&controller2, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
     connect(&controller2, &SerialController::Released, this, &MainWindow::Released);
+    connect(&controller2, &SerialController::Connected, this, &MainWindow::SerialController2_Connected);
+    connect(&controller2, &SerialController::ConnectFailed, this, &MainWindow::SerialController2_ConnectFailed);
+    connect(&controller2, &SerialController::LineAnswered, this, &MainWindow::SerialController2_LineAnswered);
 
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
@@ -140,7 +150,10 @@ void MainWindow::CreateControls()
     Own(2).SetOther(Own(1));
     for (int channel : {1, 2}) {
         connect(&Own(channel).text, &TextArea::ContextMenuAboutToShow, this,
-                [this, channel](QMenu *menu) { AddTrafficItems(channel, menu); });
+                [this, channel](QMenu *menu) {
+                    AddTrafficItems(channel, menu);
+                    AddNetworkItems(channel, menu);
+                });
         Own(channel).text.SetLargeCopyCheck([this](qsizetype chars) {
             const QString mib = QString::number(double(chars) / (1 << 20), 'f', 0);
             return services_.alerts->Ask(texts::kLargeCopy.arg(mib), texts::kLargeCopyDetail,
@@ -153,7 +166,7 @@ void MainWindow::CreateControls()
         const Channel &own = Own(channel);
         const std::optional<SerialPortInfo> device = own.Device();
         const QString port = device ? device->Path : tr("channel %1").arg(channel);
-        return QStringLiteral("%1 %2").arg(port, own.Port().Line().Summary());
+        return QStringLiteral("%1 %2").arg(port, LineText(own.Port()));
     });
 
     ApplyTabOrder();
@@ -206,12 +219,15 @@ void MainWindow::Draw()
     for (int number : {1, 2}) {
         const Channel &own = Own(number);
         const bool holds = own.HoldsPort();
+        const bool connecting = own.Connecting();
         own.connect.SetCaption(holds ? texts::kDisconnect : texts::kConnect);
         if (holds)
             own.connect.SetEnabled(true); // a channel holding a port can always let go of it
-        own.menu.SetEnabled(!holds);
+        else if (connecting)
+            own.connect.SetEnabled(false); // for a few seconds at most
+        own.menu.SetEnabled(!holds && !connecting);
         // A channel that holds a port keeps its rows; one that waits looks for its device.
-        const int mode = holds ? Timer::kModeOff : Timer::kModeMultiple;
+        const int mode = holds || connecting ? Timer::kModeOff : Timer::kModeMultiple;
         if (own.timer.Mode() != mode)
             own.timer.SetMode(mode);
         ShowLineSettings(own);

@@ -6,6 +6,7 @@
 
 #include "Channel.h"
 #include "LineSettingsDialog.h"
+#include "NetworkPortDialog.h"
 #include "Recorder.h"
 
 #include "platform/Alerts.h"
@@ -13,6 +14,7 @@
 #include "platform/DeviceWatch.h"
 #include "platform/Files.h"
 #include "platform/PortEnumerator.h"
+#include "platform/network/NetworkPortList.h"
 #include "platform/SerialController.h"
 #include "platform/byteview/TextArea.h"
 #include "platform/Window.h"
@@ -36,6 +38,7 @@ public:
         Recorder::Clock clock = {};              // the local time when none
         LineSettingsChooser *lines = nullptr;   // the Line Settings dialog when none
         platform::DeviceWatch *watch = nullptr; // no early looks when none
+        NetworkAddressChooser *addresses = nullptr; // the Add Network Port dialog when none
         // A device lost this soon after each of kQuickLossesToGiveUp resumes,
         // with nothing received from it in between, is no longer waited for.
         int quickLossMs = kQuickLossMs;
@@ -50,6 +53,10 @@ public:
     // flashing boxes.
     static constexpr int kLossBoxAfterMs = 700;
     static constexpr int kQuickLossesToGiveUp = 3;
+    // A lost network port is tried again after this, then after twice as
+    // long each time it fails, up to kMaxRetryMs.
+    static constexpr int kFirstRetryMs = 500;
+    static constexpr int kMaxRetryMs = 4000;
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
 
@@ -91,6 +98,12 @@ public:
     void ConnectSerial2_Action(platform::PushButton *button);
     void SerialController1_Error(platform::SerialController *controller);
     void SerialController2_Error(platform::SerialController *controller);
+    void SerialController1_Connected(platform::SerialController *controller);
+    void SerialController2_Connected(platform::SerialController *controller);
+    void SerialController1_ConnectFailed(platform::SerialController *controller);
+    void SerialController2_ConnectFailed(platform::SerialController *controller);
+    void SerialController1_LineAnswered(platform::SerialController *controller);
+    void SerialController2_LineAnswered(platform::SerialController *controller);
     // Data relay.
     void SerialController1_DataAvailable(platform::SerialController *controller);
     void SerialController2_DataAvailable(platform::SerialController *controller);
@@ -103,12 +116,18 @@ public:
     const Recorder &Recording() const { return recorder_; }
     // Line settings: from the text areas' context menus.
     void ChangeLineSettings(int channel);
+    // Network ports: from the text areas' context menus.
+    void AddNetworkPort();
+    void RemoveNetworkPort(const QString &name);
 
     // Channel 1 or 2: what the window shows of it is drawn from it.
     const Channel &ChannelOf(int number) const { return *channels_[number - 1]; }
 
 private:
     Channel &Own(int number) const { return *channels_[number - 1]; }
+    // The system's ports, then the network ports added.
+    platform::PortEnumerator &Ports() const { return *ports_; }
+    std::unique_ptr<platform::net::NetworkPortList> ports_;
     std::unique_ptr<Channel> channels_[2];
     // The captions, the link controls, the timers and the status lines,
     // from the channels' states and the route: the one place they are set.
@@ -140,6 +159,11 @@ private:
     // ChannelConnection.cpp
     void ConnectPressed(Channel &own, platform::PushButton &button);
     void ConnectSteps(Channel &own);
+    // The rest of Connect once the port is held: at once, or when a
+    // network port's connection stands.
+    void FinishConnect(Channel &own, bool shares);
+    void ConnectFailed(Channel &own);
+    void NetworkConnected(Channel &own);
     void DisconnectSteps(Channel &own);
     void CloseChannel(Channel &channel);
     bool SharesOtherPort(const Channel &own, const std::optional<platform::SerialPortInfo> &port) const;
@@ -158,9 +182,21 @@ private:
     void StopWaiting(Channel &own);
     void EndWait(const Channel &own);
     void RestoreRoute(Channel &resumed, const Loss &loss, const QString &name);
+    void CompleteResume(Channel &own, const Loss &loss, const platform::SerialPortInfo &found);
+    // A network port is not listed when it comes back: it is connected again.
+    void TryReconnect(Channel &own);
+    void RetryLater(Channel &own);
 
     // LineControl.cpp
     void ShowLineSettings(const Channel &own);
+    // The line as it stands on the port, as the window and record say it.
+    static QString LineText(const platform::SerialController &port);
+    void LineAnswered(Channel &own);
+
+    // NetworkPorts.cpp
+    void AddNetworkItems(int channel, QMenu *menu);
+    bool NetworkPortInUse(const QString &name) const;
+    void FollowNewPortList();
 
     // DataRelay.cpp
     void RelayArrival(Channel &own, platform::SerialController &controller);

@@ -16,7 +16,7 @@ void MainWindow::PortListUpdater2_Action(Timer *) { RefreshPortList(2); }
 void MainWindow::RefreshPortList(int channel)
 {
     PopupMenu &menu = Own(channel).menu;
-    PortEnumerator &ports = *services_.ports;
+    PortEnumerator &ports = Ports();
     const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
 
     const int oldRowCount = menu.ListCount();
@@ -44,7 +44,7 @@ void MainWindow::RefreshPortList(int channel)
 
 void MainWindow::DevicesChanged()
 {
-    services_.ports->Invalidate();
+    Ports().Invalidate();
     for (int channel : {1, 2})
         if (Own(channel).Waits())
             RefreshPortList(channel);
@@ -52,7 +52,7 @@ void MainWindow::DevicesChanged()
 
 bool MainWindow::MenuMatchesPorts(const PopupMenu &menu) const
 {
-    PortEnumerator &ports = *services_.ports;
+    PortEnumerator &ports = Ports();
     if (ports.SerialPortCount() != menu.ListCount())
         return false;
     for (int i = 0; i < menu.ListCount(); ++i) {

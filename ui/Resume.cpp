@@ -20,7 +20,7 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
 {
     Channel &other = own.Other();
     const SerialPortInfo device = *own.controller.Port();
-    Loss loss {device, {}, route_, std::nullopt, 0, {}};
+    Loss loss {device, {}, route_, std::nullopt, 0, {}, kFirstRetryMs, QDeadlineTimer(kFirstRetryMs)};
     if (route_ == Route::Linked) {
         loss.partner = other.Device();
     } else if (other.Waits() && other.Waiting().route == Route::Linked && other.Waiting().partner &&
@@ -33,7 +33,7 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         loss.from = loss.partner->Path;
         loss.undelivered = own.controller.DroppedAtLoss();
     }
-    loss.presentAtLoss = services_.ports->All();
+    loss.presentAtLoss = Ports().All();
     loss.presentAtLoss.removeIf([&](const SerialPortInfo &p) { return p.Path == device.Path; });
 
     // Every channel on the device waits for it: a loopback pair both.
@@ -79,6 +79,8 @@ void MainWindow::StopWaiting(Channel &own)
 {
     if (!own.Waits())
         return;
+    if (own.controller.Connecting())
+        own.controller.Close(); // a network port tried again: no longer wanted
     EndWait(own);
     own.BecomeIdle();
     Draw();
@@ -87,6 +89,12 @@ void MainWindow::StopWaiting(Channel &own)
 void MainWindow::UserTakesOver(Channel &own)
 {
     StopWaiting(own);
+    if (own.Connecting()) {
+        own.controller.Close();
+        own.BecomeIdle();
+        own.connect.SetEnabled(true);
+        Draw();
+    }
     own.ForgetResumes();
     if (Channel &other = own.Other(); other.Waits()) {
         other.Waiting().route = Route::None;
@@ -100,7 +108,11 @@ void MainWindow::TryResume(Channel &own)
     // A press under way is the user's, and is not overtaken.
     if (!own.Waits() || own.connect.isDown() || own.Other().connect.isDown())
         return;
-    const QList<SerialPortInfo> now = services_.ports->All();
+    if (net::NetworkAddress::Names(own.Waiting().device.Path)) {
+        TryReconnect(own);
+        return;
+    }
+    const QList<SerialPortInfo> now = Ports().All();
     // One that was there at the loss and has gone since is, when it comes
     // back, no longer told apart from the lost one.
     own.Waiting().presentAtLoss.removeIf([&](const SerialPortInfo &p) { return !now.contains(p); });
@@ -120,6 +132,11 @@ void MainWindow::TryResume(Channel &own)
     // changed them while it waited.
     if (!OpenPort(own, found))
         return; // not ready yet: the next look tries again
+    CompleteResume(own, loss, found);
+}
+
+void MainWindow::CompleteResume(Channel &own, const Loss &loss, const SerialPortInfo &found)
+{
     EndWait(own);
     own.BecomeOpen();
     own.NoteResumed();
@@ -130,6 +147,31 @@ void MainWindow::TryResume(Channel &own)
     Draw();
     PaceReading();
     TellOfOtherReaders(own);
+}
+
+// Tried at the port list's ticks, from kFirstRetryMs after the loss, then
+// at intervals that double up to kMaxRetryMs.
+void MainWindow::TryReconnect(Channel &own)
+{
+    const Loss &loss = own.Waiting();
+    if (own.controller.Connecting() || !loss.nextTry.hasExpired())
+        return;
+    const int row = own.menu.findText(loss.device.Name);
+    if (row < 0)
+        return; // the menu does not show it yet
+    {
+        const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
+        own.menu.SetListIndex(row);
+    }
+    if (!OpenPort(own, loss.device))
+        RetryLater(own);
+}
+
+void MainWindow::RetryLater(Channel &own)
+{
+    Loss &loss = own.Waiting();
+    loss.nextTry = QDeadlineTimer(loss.retryMs);
+    loss.retryMs = std::min(loss.retryMs * 2, kMaxRetryMs);
 }
 
 void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString &name)

@@ -27,6 +27,10 @@ inline const QString kLineNotSet = QStringLiteral("The line settings could not b
 inline const QString kFasterThanOnward = QStringLiteral("Channel %1 receives faster than channel %2 can send on.");
 inline const QString kMayLoseBytes = QStringLiteral("Its line has no flow control, so its device cannot be held back: "
                                                     "what it sends meanwhile may be lost by the driver (%1 bytes so far).");
+inline const QString kConnectingTo = QStringLiteral("connecting to %1,\nat most %2 s");
+inline const QString kLineAsked = QStringLiteral("%1, asked");
+inline const QString kLineNotConfirmed = QStringLiteral("%1 not confirmed");
+inline const QString kLineAtServer = QStringLiteral("line as the server sets it");
 inline const QString kWaitingFor = QStringLiteral("waiting for %1");
 inline const QString kWaitingUndelivered = QStringLiteral("waiting for %1,\n%2 bytes not delivered");
 inline const QString kKeepsFailing = QStringLiteral("%1 keeps failing right after it opens; it is no longer waited for.");

@@ -107,6 +107,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         for (int channel : {1, 2}) {
             if (Own(channel).HoldsPort())
                 DisconnectSteps(Own(channel));
+            if (Own(channel).Connecting())
+                UserTakesOver(Own(channel));
             StopWaiting(Own(channel));
         }
     }

@@ -45,8 +45,17 @@ QString NetworkAddress::Text() const
         .arg(port);
 }
 
+bool NetworkAddress::Names(const QString &text)
+{
+    return text.startsWith(QStringLiteral("rfc2217://"), Qt::CaseInsensitive) ||
+           text.startsWith(QStringLiteral("tcp://"), Qt::CaseInsensitive);
+}
+
 std::optional<NetworkAddress> NetworkAddress::Parse(const QString &text, QString *error)
 {
+    QString unused;
+    if (!error)
+        error = &unused;
     const QUrl url(text.trimmed(), QUrl::StrictMode);
     NetworkAddress a;
     const QString scheme = url.scheme().toLower();
@@ -86,6 +95,7 @@ NetworkPort::NetworkPort(QObject *parent) : QObject(parent)
     connect(&socket_, &QTcpSocket::connected, this, &NetworkPort::OnConnected);
     connect(&socket_, &QTcpSocket::readyRead, this, &NetworkPort::OnReadyRead);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkPort::OnError);
+    connect(&socket_, &QTcpSocket::bytesWritten, this, &NetworkPort::BytesWritten);
 }
 
 void NetworkPort::Open(const NetworkAddress &address, const LineSettings &line)

@@ -24,7 +24,9 @@ struct NetworkAddress {
     // "rfc2217://host:2000", "tcp://[::1]:2001"
     QString Text() const;
     // Nothing, and the reason, when `text` is not such an address.
-    static std::optional<NetworkAddress> Parse(const QString &text, QString *error);
+    static std::optional<NetworkAddress> Parse(const QString &text, QString *error = nullptr);
+    // Whether `text` is meant as one, well written or not.
+    static bool Names(const QString &text);
     bool operator==(const NetworkAddress &) const = default;
 };
 
@@ -62,6 +64,7 @@ signals:
     void Failed(const QString &reason); // before Opened
     void Lost(const QString &reason);   // after Opened
     void DataAvailable();
+    void BytesWritten();
     void LineConfirmed(const platform::LineSettings &line);
     void LineRefused(const QString &reason);
 
