@@ -112,7 +112,7 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
         emit Connected(this);
     });
     connect(&net_, &net::NetworkPort::Failed, this, [this](const QString &reason) {
-        connecting_ = false;
+        connecting_ = network_ = false; // a local port may be opened next
         errorText_ = reason;
         ReleaseDevice();
         emit ConnectFailed(this);
@@ -305,6 +305,11 @@ void SerialController::OnNetworkLost(const QString &reason)
     droppedAtLoss_ = net_.BytesToWrite();
     ReleaseDevice();
     net_.Close();
+    network_ = false;
+    if (readingHeld_) {
+        readingHeld_ = false;
+        net_.HoldReading(false);
+    }
     emit Error(this);
 }
 
