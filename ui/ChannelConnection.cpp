@@ -105,7 +105,7 @@ void MainWindow::FinishConnect(Channel &own, bool shares)
     if (shares)
         recorder_.ConnectedSharing(own.number, path);
     else
-        recorder_.Connected(own.number, path, LineText(own.controller));
+        recorder_.Connected(own.number, path, RecordedLine(own.controller));
     if (!shares)
         TellOfOtherReaders(own);
     own.toldOfPossibleLoss = false;

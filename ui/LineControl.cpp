@@ -43,7 +43,7 @@ void MainWindow::ChangeLineSettings(int channel)
             c->controller.SetLine(*chosen);
     Draw();
     Own(1).toldOfPossibleLoss = Own(2).toldOfPossibleLoss = false;
-    recorder_.LineChanged(channel, chosen->Summary());
+    recorder_.LineChanged(channel, RecordedLine(port));
 }
 
 void MainWindow::SerialController1_LineAnswered(SerialController *) { LineAnswered(Own(1)); }
@@ -60,14 +60,22 @@ void MainWindow::LineAnswered(Channel &own)
 
 QString MainWindow::LineText(const SerialController &port)
 {
-    const QString summary = port.Line().Summary();
+    const QString summary = RecordedLine(port);
     switch (port.LineStatus()) {
     case SerialController::LineState::Applied: break;
     case SerialController::LineState::Asked: return texts::kLineAsked.arg(summary);
     case SerialController::LineState::Refused: return texts::kLineNotConfirmed.arg(summary);
-    case SerialController::LineState::AtServer: return texts::kLineAtServer;
+    case SerialController::LineState::AtServer: break;
     }
     return summary;
+}
+
+// Without the server's answer, which comes later: a capture's interface
+// is not renamed when it does.
+QString MainWindow::RecordedLine(const SerialController &port)
+{
+    return port.LineStatus() == SerialController::LineState::AtServer ? texts::kLineAtServer
+                                                                      : port.Line().Summary();
 }
 
 void MainWindow::ShowLineSettings(const Channel &own)

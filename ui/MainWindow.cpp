@@ -166,7 +166,7 @@ void MainWindow::CreateControls()
         const Channel &own = Own(channel);
         const std::optional<SerialPortInfo> device = own.Device();
         const QString port = device ? device->Path : tr("channel %1").arg(channel);
-        return QStringLiteral("%1 %2").arg(port, LineText(own.Port()));
+        return QStringLiteral("%1 %2").arg(port, RecordedLine(own.Port()));
     });
 
     ApplyTabOrder();

@@ -191,6 +191,7 @@ private:
     void ShowLineSettings(const Channel &own);
     // The line as it stands on the port, as the window and record say it.
     static QString LineText(const platform::SerialController &port);
+    static QString RecordedLine(const platform::SerialController &port);
     void LineAnswered(Channel &own);
 
     // NetworkPorts.cpp
