@@ -60,10 +60,10 @@ struct End {
     std::function<QByteArray()> read;
 };
 
-double FloodMBps(const End &end, int master, qsizetype bytes)
+// A device that sends `bytes` as fast as its pty takes them.
+std::thread Flood(int master, qsizetype bytes)
 {
-    std::atomic<bool> done {false};
-    std::thread device([&] {
+    return std::thread([master, bytes] {
         QByteArray chunk(65536, 'x');
         for (qsizetype sent = 0; sent < bytes;) {
             const ssize_t n = ::write(master, chunk.constData(), size_t(std::min<qsizetype>(chunk.size(), bytes - sent)));
@@ -72,8 +72,12 @@ double FloodMBps(const End &end, int master, qsizetype bytes)
             else
                 ::usleep(100);
         }
-        done = true;
     });
+}
+
+double FloodMBps(const End &end, int master, qsizetype bytes)
+{
+    std::thread device = Flood(master, bytes);
     QElapsedTimer t;
     t.start();
     qsizetype got = 0;
@@ -198,18 +202,7 @@ std::pair<double, double> ThroughWindow(const Pty &near, const Pty &far, std::op
     for (QDeadlineTimer answers(300); !answers.hasExpired();) // the server's line answers
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
 
-    std::atomic<bool> done {false};
-    std::thread device([&] {
-        QByteArray chunk(65536, 'x');
-        for (qsizetype sent = 0; sent < bytes;) {
-            const ssize_t n = ::write(near.master, chunk.constData(), size_t(std::min<qsizetype>(chunk.size(), bytes - sent)));
-            if (n > 0)
-                sent += n;
-            else
-                ::usleep(100);
-        }
-        done = true;
-    });
+    std::thread device = Flood(near.master, bytes);
     QElapsedTimer t;
     t.start();
     qint64 got = 0;
@@ -263,15 +256,8 @@ int main(int argc, char **argv)
         ::fcntl(d.master, F_SETFL, ::fcntl(d.master, F_GETFL) | O_NONBLOCK);
         const quint16 tcpPort = FreePort();
         const bool rfc = QByteArray(kind) == "rfc2217";
-        QProcess server;
-        server.start(QStringLiteral("ser2net"),
-                     {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-P"),
-                      QStringLiteral("/tmp/network_bench_%1.pid").arg(tcpPort), QStringLiteral("-Y"),
-                      QStringLiteral("connection: &c#  accepter: %1,127.0.0.1,%2#  connector: serialdev,%3,9600n81,local#  options:#    chardelay: false#    dev-to-net-bufsize: 65536#    net-to-dev-bufsize: 65536")
-                          .arg(rfc ? QStringLiteral("telnet(rfc2217),tcp") : QStringLiteral("tcp"))
-                          .arg(tcpPort)
-                          .arg(d.path)});
-        if (!server.waitForStarted()) {
+        QProcess *server = StartSer2net(d.path, tcpPort, rfc, &app);
+        if (!server) {
             std::printf("ser2net: not available\n");
             return 1;
         }
@@ -291,8 +277,8 @@ int main(int argc, char **argv)
         Drain(d.master);
         std::printf("%-10s %10.1f %14.0f\n", kind, mbps, RoundTripUs(end, d.master, 200));
         net.Close();
-        server.terminate();
-        server.waitForFinished(3000);
+        server->terminate();
+        server->waitForFinished(3000);
     }
 
     std::printf("\nthrough the linked window, device to device (one way):\n%-10s %10s %14s\n", "far side", "MB/s",

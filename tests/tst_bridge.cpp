@@ -81,12 +81,7 @@ public:
     // Empty while all is well; else what went wrong, and the steps so far.
     QString Run()
     {
-        for (int step = 0; step < kSteps && failure_.isEmpty(); ++step) {
-            Act();
-            if (failure_.isEmpty())
-                Check();
-        }
-        return failure_.isEmpty() ? QString() : failure_ + QStringLiteral("\nsteps: ") + log_.join(QStringLiteral("; "));
+        return testing::RunSteps(kSteps, [this] { Act(); }, [this] { Check(); }, failure_, log_);
     }
 
 private:

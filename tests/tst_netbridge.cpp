@@ -72,12 +72,7 @@ public:
 
     QString Run()
     {
-        for (int step = 0; step < kSteps && failure_.isEmpty(); ++step) {
-            Act();
-            if (failure_.isEmpty())
-                Check();
-        }
-        return failure_.isEmpty() ? QString() : failure_ + QStringLiteral("\nsteps: ") + log_.join(QStringLiteral("; "));
+        return testing::RunSteps(kSteps, [this] { Act(); }, [this] { Check(); }, failure_, log_);
     }
 
 private:

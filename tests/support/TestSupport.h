@@ -112,6 +112,19 @@ private:
     QString path_;
 };
 
+// A random sequence's run: acts and checks `steps` times, until the first
+// failure. Empty while all is well, else what went wrong and the steps so far.
+inline QString RunSteps(int steps, const std::function<void()> &act, const std::function<void()> &check,
+                        const QString &failure, const QStringList &log)
+{
+    for (int step = 0; step < steps && failure.isEmpty(); ++step) {
+        act();
+        if (failure.isEmpty())
+            check();
+    }
+    return failure.isEmpty() ? QString() : failure + QStringLiteral("\nsteps: ") + log.join(QStringLiteral("; "));
+}
+
 // Answers the Line Settings dialog with the next of its settings.
 class ScriptedLines : public ui::LineSettingsChooser {
 public:
