@@ -99,20 +99,19 @@ SerialController::~SerialController()
 SerialController::SerialController(QObject *parent) : QObject(parent)
 {
     connect(&serial_, &QSerialPort::readyRead, this, &SerialController::OnReadyRead);
-    connect(&serial_, &QSerialPort::bytesWritten, this, &SerialController::OnBytesWritten);
+    connect(&serial_, &QSerialPort::bytesWritten, this, &SerialController::OnQueueDrained);
     connect(&serial_, &QSerialPort::errorOccurred, this, &SerialController::OnSerialError);
     releaseDeadline_.setSingleShot(true);
     connect(&releaseDeadline_, &QTimer::timeout, this, &SerialController::FinishRelease);
 
     connect(&net_, &net::NetworkPort::Opened, this, [this] {
-        connecting_ = false;
         held_ = true;
         lineState_ = net_.Address().protocol == net::NetworkAddress::Protocol::Rfc2217 ? LineState::Asked
                                                                                        : LineState::AtServer;
         emit Connected(this);
     });
     connect(&net_, &net::NetworkPort::Failed, this, [this](const QString &reason) {
-        connecting_ = network_ = false; // a local port may be opened next
+        network_ = false; // a local port may be opened next
         errorText_ = reason;
         ReleaseDevice();
         emit ConnectFailed(this);
@@ -158,7 +157,7 @@ void SerialController::FinishRelease()
 
 bool SerialController::HoldsDevice(const QString &path) const
 {
-    return !device_.isEmpty() && (IsOpen() || connecting_) && DeviceKey(path) == device_;
+    return !device_.isEmpty() && (IsOpen() || Connecting()) && DeviceKey(path) == device_;
 }
 
 void SerialController::OnReadyRead()
@@ -211,8 +210,6 @@ void SerialController::ReportWaitingBytes()
         Qt::QueuedConnection);
 }
 
-void SerialController::OnBytesWritten() { OnQueueDrained(); }
-
 void SerialController::OnQueueDrained()
 {
     if (releasing_ && BytesToWrite() == 0) {
@@ -245,7 +242,7 @@ bool SerialController::Open()
     // This controller's, or another's, port still delivering: what it has
     // not delivered by now is given up for the new use.
     FinishRelease();
-    if (IsOpen() || connecting_) {
+    if (IsOpen() || Connecting()) {
         errorText_ = tr("%1 is already open.").arg(port_->Path);
         return false;
     }
@@ -269,27 +266,28 @@ bool SerialController::Open()
         serial_.clearError();
         return false;
     }
-    errorText_.clear();
-    device_ = device;
-    HeldDevices().insert(device_, this);
-    droppedAtLoss_ = 0;
+    TakeDevice(device);
     held_ = true;
-    failing_ = false;
     lineState_ = LineState::Applied;
     LowLatency()(serial_.handle());
     os::SetFlowCharacters(serial_.handle());
     return true;
 }
 
-bool SerialController::OpenNetwork(const net::NetworkAddress &address, const QString &device)
+// Open, or being connected: the device is this controller's from now on.
+void SerialController::TakeDevice(const QString &device)
 {
     errorText_.clear();
     device_ = device;
     HeldDevices().insert(device_, this);
     droppedAtLoss_ = 0;
     failing_ = false;
+}
+
+bool SerialController::OpenNetwork(const net::NetworkAddress &address, const QString &device)
+{
+    TakeDevice(device);
     network_ = true;
-    connecting_ = true;
     net_.Open(address, Line());
     return true;
 }
@@ -331,18 +329,9 @@ void SerialController::SetLowLatencyRequest(LowLatencyRequest request)
 bool SerialController::SetLine(const LineSettings &line)
 {
     const LineSettings old = Line();
-    if (network_ && line.ApplyTo(serial_)) {
-        frameGapUs_ = line.frameGapUs;
-        errorText_.clear();
-        if (net_.IsOpen()) {
-            net_.SetLine(line);
-            if (lineState_ != LineState::AtServer)
-                lineState_ = LineState::Asked;
-        }
-        return true;
-    }
     // Stored for the next open on a closed port; on an open one, only
     // what the device really took counts (1.5 stop bits read back as 2).
+    // A network port's server answers later (LineAnswered).
     bool taken = line.ApplyTo(serial_);
     if (taken && serial_.isOpen()) {
         // Qt writes back its own copy of the terminal settings, control
@@ -359,6 +348,11 @@ bool SerialController::SetLine(const LineSettings &line)
     if (taken) {
         frameGapUs_ = line.frameGapUs;
         errorText_.clear();
+        if (net_.IsOpen()) {
+            net_.SetLine(line);
+            if (lineState_ != LineState::AtServer)
+                lineState_ = LineState::Asked;
+        }
         return true;
     }
     errorText_ = tr("%1 does not take %2; %3 stays in force.")
@@ -387,7 +381,7 @@ void SerialController::Close()
         net_.HoldReading(false);
     }
     net_.Close();
-    network_ = connecting_ = false;
+    network_ = false;
     lineState_ = LineState::Applied;
 }
 

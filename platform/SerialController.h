@@ -32,7 +32,7 @@ public:
     // being connected: Connecting() says so until Connected or
     // ConnectFailed (ErrorText() says why) is raised.
     bool Open();
-    bool Connecting() const { return connecting_; }
+    bool Connecting() const { return network_ && !net_.IsOpen(); }
     // Whether the port set is on another machine.
     bool OnNetwork() const { return net::NetworkAddress::Names(port_ ? port_->Path : QString()); }
     // Harmless on a controller that is not open; raises nothing. What is
@@ -130,12 +130,12 @@ signals:
     void LineAnswered(platform::SerialController *controller);
 
 private:
+    void TakeDevice(const QString &device);
     bool OpenNetwork(const net::NetworkAddress &address, const QString &device);
     void OnNetworkLost(const QString &reason);
     void OnQueueDrained();
     void OnSerialError(QSerialPort::SerialPortError error);
     void OnReadyRead();
-    void OnBytesWritten();
     void FailAfterError();
     void ReleaseDevice();
     void RearmReading();
@@ -161,7 +161,6 @@ private:
     QTimer releaseDeadline_;
     net::NetworkPort net_;
     bool network_ = false; // the port held or being connected is net_
-    bool connecting_ = false;
     LineState lineState_ = LineState::Applied;
 };
 

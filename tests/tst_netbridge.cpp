@@ -348,13 +348,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (!Ser2netInstalled()) {
-        std::puts("ser2net is not installed: skipped");
-        return 77;
-    }
-    QApplication app(argc, argv);
-    TestNetBridge test;
-    return QTest::qExec(&test, argc, argv);
+    return RunWithSer2net<TestNetBridge>(argc, argv);
 }
 
 #include "tst_netbridge.moc"

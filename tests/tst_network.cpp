@@ -440,13 +440,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (!Ser2netInstalled()) {
-        std::puts("ser2net is not installed: skipped");
-        return 77;
-    }
-    QApplication app(argc, argv);
-    TestNetwork test;
-    return QTest::qExec(&test, argc, argv);
+    return RunWithSer2net<TestNetwork>(argc, argv);
 }
 
 #include "tst_network.moc"

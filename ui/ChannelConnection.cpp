@@ -131,10 +131,18 @@ void MainWindow::ConnectFailed(Channel &own)
     }
     if (!own.Connecting())
         return;
+    StopConnecting(own);
+    ReportLater(texts::kCouldNotOpen, own.controller.ErrorText());
+}
+
+// A connect that failed or was given up: the channel is idle again, its
+// button as it was when pressed.
+void MainWindow::StopConnecting(Channel &own)
+{
+    own.controller.Close();
     own.BecomeIdle();
     own.connect.SetEnabled(true);
     Draw();
-    ReportLater(texts::kCouldNotOpen, own.controller.ErrorText());
 }
 
 // A program that takes no lock (a terminal, cat) may hold the device open

@@ -80,23 +80,23 @@ QString MainWindow::RecordedLine(const SerialController &port)
 
 void MainWindow::ShowLineSettings(const Channel &own)
 {
-    if (own.Waits()) {
-        const Loss &loss = own.Waiting();
-        const QString text = loss.undelivered > 0
-                                 ? texts::kWaitingUndelivered.arg(loss.device.Name, QLocale().toString(loss.undelivered))
-                                 : texts::kWaitingFor.arg(loss.device.Name);
+    // In place of the line: what the channel is waiting for, on one line
+    // for the tooltip and a screen reader.
+    const auto showWait = [&](const QString &text) {
         own.line.SetText(text);
         const QString said = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
         own.line.setToolTip(said);
         own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), said));
+    };
+    if (own.Waits()) {
+        const Loss &loss = own.Waiting();
+        showWait(loss.undelivered > 0
+                     ? texts::kWaitingUndelivered.arg(loss.device.Name, QLocale().toString(loss.undelivered))
+                     : texts::kWaitingFor.arg(loss.device.Name));
         return;
     }
     if (own.Connecting()) {
-        const QString text =
-            texts::kConnectingTo.arg(own.controller.Port()->Name).arg(net::NetworkPort::kConnectTimeoutMs / 1000);
-        own.line.SetText(text);
-        own.line.setToolTip(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
-        own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), own.line.toolTip()));
+        showWait(texts::kConnectingTo.arg(own.controller.Port()->Name).arg(net::NetworkPort::kConnectTimeoutMs / 1000));
         return;
     }
     const QString summary = LineText(own.Port());

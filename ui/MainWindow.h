@@ -163,6 +163,7 @@ private:
     // network port's connection stands.
     void FinishConnect(Channel &own, bool shares);
     void ConnectFailed(Channel &own);
+    void StopConnecting(Channel &own);
     void NetworkConnected(Channel &own);
     void DisconnectSteps(Channel &own);
     void CloseChannel(Channel &channel);

@@ -89,12 +89,8 @@ void MainWindow::StopWaiting(Channel &own)
 void MainWindow::UserTakesOver(Channel &own)
 {
     StopWaiting(own);
-    if (own.Connecting()) {
-        own.controller.Close();
-        own.BecomeIdle();
-        own.connect.SetEnabled(true);
-        Draw();
-    }
+    if (own.Connecting())
+        StopConnecting(own);
     own.ForgetResumes();
     if (Channel &other = own.Other(); other.Waits()) {
         other.Waiting().route = Route::None;

@@ -52,7 +52,6 @@ public:
     static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;
     // Stops and resumes DataAvailable; resuming reports what waits.
     void HoldReading(bool hold);
-    bool ReadingHeld() const { return held_; }
 
     // RFC 2217: asks the server for `line`; LineConfirmed once it has
     // answered every part as asked, LineRefused when it answers otherwise

@@ -2,6 +2,17 @@
 
 namespace platform::net {
 
+namespace {
+
+// Named by its address, opened by it.
+SerialPortInfo Row(const NetworkAddress &address)
+{
+    const QString text = address.Text();
+    return SerialPortInfo {text, text};
+}
+
+} // namespace
+
 std::optional<SerialPortInfo> NetworkPortList::SerialPort(int index)
 {
     const int system = system_.SerialPortCount();
@@ -10,12 +21,6 @@ std::optional<SerialPortInfo> NetworkPortList::SerialPort(int index)
     if (index - system < added_.size())
         return added_[index - system];
     return std::nullopt;
-}
-
-SerialPortInfo NetworkPortList::Row(const NetworkAddress &address)
-{
-    const QString text = address.Text();
-    return SerialPortInfo {text, text};
 }
 
 bool NetworkPortList::Add(const NetworkAddress &address)

@@ -14,8 +14,6 @@ public:
     std::optional<SerialPortInfo> SerialPort(int index) override;
     void Invalidate() override { system_.Invalidate(); }
 
-    // The row that names it: named by its address, opened by it.
-    static SerialPortInfo Row(const NetworkAddress &address);
     // False when it is there already.
     bool Add(const NetworkAddress &address);
     void Remove(const QString &name);

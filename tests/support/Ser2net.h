@@ -1,6 +1,7 @@
 #pragma once
 // ser2net serving a pty the test owns, on 127.0.0.1 at a port the test picks.
 
+#include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
@@ -9,12 +10,27 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <cstdio>
+
 namespace testing {
 
 inline bool Ser2netInstalled()
 {
     return !QStandardPaths::findExecutable(QStringLiteral("ser2net"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin")})
                 .isEmpty();
+}
+
+// A test program that needs ser2net: skipped (77) where it is missing.
+template <typename Test>
+int RunWithSer2net(int argc, char **argv)
+{
+    if (!Ser2netInstalled()) {
+        std::puts("ser2net is not installed: skipped");
+        return 77;
+    }
+    QApplication app(argc, argv);
+    Test test;
+    return QTest::qExec(&test, argc, argv);
 }
 
 inline quint16 FreePort()
