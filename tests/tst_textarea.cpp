@@ -57,6 +57,26 @@ struct ShownArea {
     }
 };
 
+// Counts the paints a widget gets while it lives.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QWidget *widget, int &count) : count_(count) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        count_ += event->type() == QEvent::Paint;
+        return false;
+    }
+
+private:
+    int &count_;
+};
+
+QImage OnScreen(QWidget &window, QWidget *widget)
+{
+    const QRect where(widget->mapTo(&window, QPoint()), widget->size());
+    return window.screen()->grabWindow(window.winId()).toImage().copy(where).convertToFormat(QImage::Format_RGB32);
+}
+
 QList<QByteArray> Lines(const ByteText &t)
 {
     QList<QByteArray> out;
@@ -458,11 +478,7 @@ private slots:
         }
         QVERIFY(area.AtBottom() && area.FirstVisibleLine() > 10); // it scrolled
         QCoreApplication::processEvents();
-        const auto onScreen = [&](QWidget *widget) {
-            const QRect where(widget->mapTo(&shown.parent, QPoint()), widget->size());
-            return shown.parent.screen()->grabWindow(shown.parent.winId()).toImage().copy(where).convertToFormat(
-                QImage::Format_RGB32);
-        };
+        const auto onScreen = [&](QWidget *widget) { return OnScreen(shown.parent, widget); };
         const auto fresh = [](QWidget *widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); };
         QCOMPARE(onScreen(area.viewport()), fresh(area.viewport()));
         QScrollBar *bar = area.verticalScrollBar();
@@ -560,6 +576,28 @@ private slots:
         QCOMPARE(area.Size(), kKeep);
         QCOMPARE(firstVisible(), shownLine);
         QVERIFY(!area.AtBottom());
+
+        // Viewed from its top, where every arrival trims lines in view: it
+        // paints once a frame, not at each arrival, and then as a full paint.
+        area.ScrollToLine(0);
+        QCoreApplication::processEvents();
+        int paints = 0;
+        PaintCounter counter(area.viewport(), paints);
+        QElapsedTimer clock;
+        clock.start();
+        constexpr int kArrivals = 300;
+        for (int i = 0; i < kArrivals; ++i) {
+            area.AppendText("flood 0\r\n");
+            QCoreApplication::processEvents();
+        }
+        const qint64 frames = clock.elapsed() / TextArea::kFrameMs + 2;
+        QVERIFY2(paints <= frames, qPrintable(QStringLiteral("%1 paints in %2 frames").arg(paints).arg(frames)));
+        area.Flush();
+        QCoreApplication::processEvents();
+        const QByteArray kept = area.Text();
+        QCOMPARE(firstVisible(), kept.left(kept.indexOf('\r')));
+        QCOMPARE(OnScreen(shown.parent, area.viewport()), area.viewport()->grab().toImage().convertToFormat(
+                                                               QImage::Format_RGB32));
     }
 
     // Every byte takes room: a glyph that is missing or has no width (the

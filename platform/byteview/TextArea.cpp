@@ -51,8 +51,11 @@ TextArea::TextArea(QWidget *parent)
 
 // ---- What is repainted -------------------------------------------------
 // The rule: once the pending paint is done, the viewport shows exactly what
-// a full paint of the present state would. shown_ says what the picture
-// was painted from, and only the two functions below touch the picture:
+// a full paint of the present state would; trimming that takes the first
+// line in view waits for the next flush, so that a flood into a full area
+// viewed from its top repaints once a frame, not at every arrival. shown_
+// says what the picture was painted from, and only the two functions
+// below touch the picture:
 //  - RepaintAll(), for any change but the three CatchUp() knows: new
 //    selection, focus, font, hex, width, replaced text;
 //  - CatchUp(), for the first line moving (scrolling, following the
@@ -66,7 +69,7 @@ TextArea::TextArea(QWidget *parent)
 
 void TextArea::RepaintAll()
 {
-    shown_ = {ShownTop(), text_.Begin(), text_.End()};
+    shown_ = {ShownTop(), text_.Begin(), text_.End(), -1, false};
     viewport()->update();
     if (timestamps_)
         gutter_->update();
@@ -74,6 +77,8 @@ void TextArea::RepaintAll()
 
 void TextArea::CatchUp()
 {
+    if (shown_.stale)
+        return RepaintAll();
     const qsizetype top = ShownTop();
     // The times are few and cheap: drawn again whenever the rows change.
     if (timestamps_ && (top != shown_.top || text_.Begin() != shown_.begin || text_.End() != shown_.end))
@@ -89,6 +94,7 @@ void TextArea::CatchUp()
         // The margins and what lies below the last whole row do not move.
         viewport()->update(QRect(0, rows.bottom() + 1, rows.width(), viewport()->height() - rows.bottom() - 1));
         shown_.top = top;
+        shown_.nextStart = -1;
     }
     if (text_.Begin() != shown_.begin) {
         // The first kept line may have lost bytes from its start.
@@ -251,9 +257,10 @@ void TextArea::AppendText(QByteArrayView bytes, std::span<const FrameStart> fram
     if (bytes.isEmpty())
         return;
     text_.Append(bytes, frames);
-    // Trimmed past the first line in view: what it shows changes now.
-    if (ShownTop() != shown_.top)
-        RepaintAll();
+    // Trimmed past the first line in view: what it shows changes, all of
+    // it at the next flush.
+    if (!shown_.stale && TopTrimmed())
+        shown_.stale = true;
     // A frame's time has passed: painted in this pass of the event loop.
     // Else the frame waits, at most until kLatestMs, for a later arrival.
     const qint64 since = sinceFlush_.isValid() ? sinceFlush_.elapsed() : kFrameMs;
@@ -262,6 +269,23 @@ void TextArea::AppendText(QByteArrayView bytes, std::span<const FrameStart> fram
         FrameClock::Schedule(this, [this] { if (framePending_) Flush(); },
                              since >= kFrameMs ? 0 : int(kLatestMs - since));
     }
+}
+
+bool TextArea::TopTrimmed()
+{
+    // Only trimming moves the top between catch-ups: the top line goes
+    // once the line after it begins to.
+    if (droppedSeen_ + bar_->value() == shown_.top) {
+        if (shown_.nextStart < 0) {
+            const qsizetype next = shown_.top + 1 - text_.DroppedLines();
+            // The last line's start may still move: an LF joins its CR.
+            if (next > 0 && next + 1 < text_.LineCount())
+                shown_.nextStart = text_.LineStart(next);
+        }
+        if (shown_.nextStart >= 0)
+            return text_.Begin() >= shown_.nextStart;
+    }
+    return ShownTop() != shown_.top;
 }
 
 void TextArea::Flush()

@@ -139,6 +139,9 @@ private:
     void CatchUp();
     // The first line in view, counted from the first line ever.
     qsizetype ShownTop() const { return text_.DroppedLines() + FirstVisibleLine(); }
+    // ShownTop() != shown_.top, told by where the bytes are trimmed from
+    // rather than by finding the first kept line at every arrival.
+    bool TopTrimmed();
     // What the picture on screen shows, or will once the pending paint is
     // done: its first line counted from the first line ever, and the bytes
     // [begin, end) it was painted from.
@@ -146,6 +149,10 @@ private:
         qsizetype top = 0;
         qsizetype begin = 0;
         qsizetype end = 0;
+        qsizetype nextStart = -1; // where the line after top begins, once known
+        // Trimming took the first line in view: painted anew at the next
+        // flush, not at every arrival of a flood.
+        bool stale = false;
     } shown_;
 
     // Shows or hides the time strip and makes room for it.
