@@ -8,7 +8,8 @@
 //   --line-rate: only the line-rate figure, for that long (for profiling);
 //     VARDELO_BENCH_TIMESTAMPS=1 shows each frame's time in both areas
 //   --rate-conversion: only the 115200 -> 9600 figure, for that long
-//   --throughput: only throughput, linked and recording, against socat
+//   --throughput: only throughput, linked, recording, and with full text
+//     areas, against the bare Qt relay and socat
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
 // the line-rate figure can be taken under Xvfb too.
 
@@ -66,7 +67,16 @@ Pty OpenPty()
     return p;
 }
 
-enum class WindowMode { Linked, LinkedRecording, Loopback, Idle };
+// LinkedFull: both text areas already hold as much as they keep, as after
+// a long session, so every arrival also lets the oldest bytes go.
+QByteArray RandomBytes(qsizetype size, quint32 seed)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
+    return data;
+}
+
+enum class WindowMode { Linked, LinkedRecording, LinkedFull, Loopback, Idle };
 
 // Answers the record dialog with a file in the temporary folder.
 class TempFileChooser : public platform::FileChooser {
@@ -101,7 +111,7 @@ public:
     if (mode != WindowMode::Idle) {
         w.PortListUpdater1_Action(nullptr);
         w.PortListUpdater2_Action(nullptr);
-        const bool linked = mode == WindowMode::Linked || mode == WindowMode::LinkedRecording;
+        const bool linked = mode != WindowMode::Loopback;
         if (linked) {
             w.SerialPortsPopupMenu1().setCurrentIndex(0);
             w.PortListUpdater2_Action(nullptr);
@@ -112,6 +122,13 @@ public:
             w.LinkBtn_Action(&w.LinkBtn());
         if (mode == WindowMode::LinkedRecording)
             w.StartRecording();
+        if (mode == WindowMode::LinkedFull) {
+            const QByteArray old = RandomBytes(platform::ByteText::kDefaultKeepBytes, 5);
+            for (platform::TextArea *area : {&w.Serialcomms1(), &w.Serialcomms2()}) {
+                area->AppendText(old);
+                area->Flush();
+            }
+        }
     }
     const char ok = w.LinkedTxt().Visible() || mode == WindowMode::Idle ? 'y' : 'n';
     if (::write(readyFd, &ok, 1) != 1)
@@ -326,13 +343,6 @@ void Pump(std::vector<Flow *> flows, std::chrono::seconds limit)
     }
 }
 
-QByteArray RandomBytes(qsizetype size, quint32 seed)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(data.data()), size / 4);
-    return data;
-}
-
 Throughput MeasureThroughput(int a, int b, qsizetype size)
 {
     Flow toB {a, b, RandomBytes(size, 7)};
@@ -531,27 +541,44 @@ int ThroughputOnly(int argc, char **argv)
     const qsizetype kBytes = qsizetype(qEnvironmentVariableIntValue("VARDELO_BENCH_MIB") > 0
                                            ? qEnvironmentVariableIntValue("VARDELO_BENCH_MIB")
                                            : 64) << 20;
+    constexpr int kRounds = 3;
     long lost = 0;
-    std::vector<double> linked, recording, socat;
-    double cpuPerMb[3] = {}; // linked, recording, socat: CPU seconds of the relay per MB, least of the rounds
+    std::vector<double> linked, recording, full, bare, socat;
+    // CPU seconds of the relay per MB, least of the rounds: linked,
+    // recording, full areas, bare relay, socat
+    double cpuPerMb[5] = {};
     auto note = [&](int which, double cpu, double mb) {
         const double per = cpu / mb;
         cpuPerMb[which] = cpuPerMb[which] == 0 ? per : std::min(cpuPerMb[which], per);
     };
     const double mb = 2.0 * double(kBytes) / 1e6;
-    for (int round = 0; round < 2; ++round) {
-        for (const WindowMode mode : {WindowMode::Linked, WindowMode::LinkedRecording}) {
+    for (int round = 0; round < kRounds; ++round) {
+        for (const WindowMode mode : {WindowMode::Linked, WindowMode::LinkedRecording, WindowMode::LinkedFull}) {
             const Pty a = OpenPty(), b = OpenPty();
             Child window = StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, mode, {a.master, b.master});
             Probe(a.master, b.master);
             const double cpu0 = CpuSecondsOf(window.pid);
             const Throughput t = MeasureThroughput(a.master, b.master, kBytes);
-            note(mode == WindowMode::Linked ? 0 : 1, CpuSecondsOf(window.pid) - cpu0, mb);
+            const int which = int(mode); // in the order of cpuPerMb
+            note(which, CpuSecondsOf(window.pid) - cpu0, mb);
             window.Stop();
             ::close(a.master);
             ::close(b.master);
             lost += t.lost;
-            (mode == WindowMode::Linked ? linked : recording).push_back(t.mbPerS);
+            (which == 0 ? linked : which == 1 ? recording : full).push_back(t.mbPerS);
+        }
+        {
+            const Pty c = OpenPty(), d = OpenPty();
+            Child relay = StartBareRelay(argc, argv, c, d, {c.master, d.master});
+            Probe(c.master, d.master);
+            const double cpu0 = CpuSecondsOf(relay.pid);
+            const Throughput t = MeasureThroughput(c.master, d.master, kBytes);
+            note(3, CpuSecondsOf(relay.pid) - cpu0, mb);
+            relay.Stop();
+            ::close(c.master);
+            ::close(d.master);
+            lost += t.lost;
+            bare.push_back(t.mbPerS);
         }
         const Pty c = OpenPty(), d = OpenPty();
         Child relay = StartSocat(c, d);
@@ -561,21 +588,23 @@ int ThroughputOnly(int argc, char **argv)
         }
         const double cpu0 = CpuSecondsOf(relay.pid);
         const Throughput t = MeasureThroughput(c.master, d.master, kBytes);
-        note(2, CpuSecondsOf(relay.pid) - cpu0, mb);
+        note(4, CpuSecondsOf(relay.pid) - cpu0, mb);
         relay.Stop();
         ::close(c.master);
         ::close(d.master);
         socat.push_back(t.mbPerS);
     }
     QFile::remove(TempFileChooser().SaveFileName(nullptr, {}, platform::FileChooser::Existing::Replace));
-    const double best = *std::max_element(socat.begin(), socat.end());
-    const double ours = *std::max_element(linked.begin(), linked.end());
-    const double rec = *std::max_element(recording.begin(), recording.end());
-    std::printf("throughput (best of 2, both ways at once): linked %.1f MB/s, ratio %.2f; recording both sides "
-                "%.1f MB/s, ratio %.2f; socat %.1f MB/s; lost %ld\n"
-                "CPU per MB relayed: linked %.1f ms, recording %.1f ms, socat %.1f ms\n",
-                ours, ours / best, rec, rec / best, best, lost, cpuPerMb[0] * 1e3, cpuPerMb[1] * 1e3,
-                cpuPerMb[2] * 1e3);
+    auto most = [](const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); };
+    const double best = most(socat);
+    std::printf("throughput (best of %d, both ways at once): linked %.1f MB/s, ratio %.2f; recording both sides "
+                "%.1f MB/s, ratio %.2f; full areas %.1f MB/s, ratio %.2f; bare Qt relay %.1f MB/s, ratio %.2f; "
+                "socat %.1f MB/s; lost %ld\n"
+                "CPU per MB relayed: linked %.1f ms, recording %.1f ms, full areas %.1f ms, bare Qt relay %.1f ms, "
+                "socat %.1f ms\n",
+                kRounds, most(linked), most(linked) / best, most(recording), most(recording) / best, most(full),
+                most(full) / best, most(bare), most(bare) / best, best, lost, cpuPerMb[0] * 1e3, cpuPerMb[1] * 1e3,
+                cpuPerMb[2] * 1e3, cpuPerMb[3] * 1e3, cpuPerMb[4] * 1e3);
     return lost == 0 ? 0 : 1;
 }
 
