@@ -17,9 +17,12 @@ void MainWindow::RelayArrival(Channel &own, SerialController &controller)
     const QByteArray bytes = controller.ReadAll();
     const ReadFrames frames = own.frames.Split(bytes.size(), MonotonicUs(), own.Port().Line());
     own.NoteArrival();
+    SerialController *destination = Destination(own);
+    // Onward first: the device waits for no view.
+    if (destination)
+        destination->Write(bytes);
     own.text.AppendText(bytes, frames.starts);
 
-    SerialController *destination = Destination(own);
     if (!destination) {
         recorder_.Arrival(own.number, Recorder::Route::Shown, bytes, frames);
         // A linked partner that is away hears none of it: counted, and told.
@@ -29,7 +32,6 @@ void MainWindow::RelayArrival(Channel &own, SerialController &controller)
         }
         return;
     }
-    destination->Write(bytes);
     if (destination == &own.controller) {
         other.text.AppendText(bytes, frames.starts);
         recorder_.Arrival(own.number, Recorder::Route::Echoed, bytes, frames);
