@@ -67,8 +67,6 @@ Pty OpenPty()
     return p;
 }
 
-// LinkedFull: both text areas already hold as much as they keep, as after
-// a long session, so every arrival also lets the oldest bytes go.
 QByteArray RandomBytes(qsizetype size, quint32 seed)
 {
     QByteArray data(size, Qt::Uninitialized);
@@ -76,6 +74,8 @@ QByteArray RandomBytes(qsizetype size, quint32 seed)
     return data;
 }
 
+// LinkedFull: both text areas already hold as much as they keep, as after
+// a long session, so every arrival also lets the oldest bytes go.
 enum class WindowMode { Linked, LinkedRecording, LinkedFull, Loopback, Idle };
 
 // Answers the record dialog with a file in the temporary folder.
@@ -533,8 +533,9 @@ RateConversion MeasureRateConversion(pid_t window, int in, int out, int seconds)
     return r;
 }
 
-// Throughput both ways at once through the window, linked and then also
-// recording both sides, and through socat, one after the other, twice.
+// Throughput both ways at once through the window (linked, recording both
+// sides, with full areas), the bare Qt relay and socat, one after the
+// other, in each of three rounds.
 int ThroughputOnly(int argc, char **argv)
 {
     // VARDELO_BENCH_MIB: a smaller run, for profiling
@@ -542,60 +543,49 @@ int ThroughputOnly(int argc, char **argv)
                                            ? qEnvironmentVariableIntValue("VARDELO_BENCH_MIB")
                                            : 64) << 20;
     constexpr int kRounds = 3;
-    long lost = 0;
-    std::vector<double> linked, recording, full, bare, socat;
-    // CPU seconds of the relay per MB, least of the rounds: linked,
-    // recording, full areas, bare relay, socat
-    double cpuPerMb[5] = {};
-    auto note = [&](int which, double cpu, double mb) {
-        const double per = cpu / mb;
-        cpuPerMb[which] = cpuPerMb[which] == 0 ? per : std::min(cpuPerMb[which], per);
-    };
     const double mb = 2.0 * double(kBytes) / 1e6;
+    // A relay measured in each round: its rates, and the least CPU seconds
+    // it took per MB.
+    struct Peer {
+        using Start = std::function<Child(const Pty &, const Pty &)>;
+        explicit Peer(Start s, bool counted = true) : start(std::move(s)), countLost(counted) {}
+        Start start;
+        bool countLost; // a loss in the reference itself is not ours
+        std::vector<double> mbPerS;
+        double cpuPerMb = 0;
+    };
+    auto window = [&](WindowMode mode) {
+        return [&argc, argv, mode](const Pty &a, const Pty &b) {
+            return StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, mode, {a.master, b.master});
+        };
+    };
+    Peer linked {window(WindowMode::Linked)}, recording {window(WindowMode::LinkedRecording)},
+        full {window(WindowMode::LinkedFull)};
+    Peer bare {[&](const Pty &a, const Pty &b) { return StartBareRelay(argc, argv, a, b, {a.master, b.master}); }};
+    Peer socat {&StartSocat, false};
+    long lost = 0;
     for (int round = 0; round < kRounds; ++round) {
-        for (const WindowMode mode : {WindowMode::Linked, WindowMode::LinkedRecording, WindowMode::LinkedFull}) {
+        for (Peer *peer : {&linked, &recording, &full, &bare, &socat}) {
             const Pty a = OpenPty(), b = OpenPty();
-            Child window = StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, mode, {a.master, b.master});
-            Probe(a.master, b.master);
-            const double cpu0 = CpuSecondsOf(window.pid);
+            Child relay = peer->start(a, b);
+            if (relay.pid <= 0 || !Probe(a.master, b.master)) {
+                std::printf("%s: not available\n", peer == &socat ? "socat" : "a relay");
+                return 1;
+            }
+            const double cpu0 = CpuSecondsOf(relay.pid);
             const Throughput t = MeasureThroughput(a.master, b.master, kBytes);
-            const int which = int(mode); // in the order of cpuPerMb
-            note(which, CpuSecondsOf(window.pid) - cpu0, mb);
-            window.Stop();
+            const double cpu = (CpuSecondsOf(relay.pid) - cpu0) / mb;
+            peer->cpuPerMb = peer->cpuPerMb == 0 ? cpu : std::min(peer->cpuPerMb, cpu);
+            relay.Stop();
             ::close(a.master);
             ::close(b.master);
-            lost += t.lost;
-            (which == 0 ? linked : which == 1 ? recording : full).push_back(t.mbPerS);
+            if (peer->countLost)
+                lost += t.lost;
+            peer->mbPerS.push_back(t.mbPerS);
         }
-        {
-            const Pty c = OpenPty(), d = OpenPty();
-            Child relay = StartBareRelay(argc, argv, c, d, {c.master, d.master});
-            Probe(c.master, d.master);
-            const double cpu0 = CpuSecondsOf(relay.pid);
-            const Throughput t = MeasureThroughput(c.master, d.master, kBytes);
-            note(3, CpuSecondsOf(relay.pid) - cpu0, mb);
-            relay.Stop();
-            ::close(c.master);
-            ::close(d.master);
-            lost += t.lost;
-            bare.push_back(t.mbPerS);
-        }
-        const Pty c = OpenPty(), d = OpenPty();
-        Child relay = StartSocat(c, d);
-        if (relay.pid <= 0 || !Probe(c.master, d.master)) {
-            std::printf("socat: not available\n");
-            return 1;
-        }
-        const double cpu0 = CpuSecondsOf(relay.pid);
-        const Throughput t = MeasureThroughput(c.master, d.master, kBytes);
-        note(4, CpuSecondsOf(relay.pid) - cpu0, mb);
-        relay.Stop();
-        ::close(c.master);
-        ::close(d.master);
-        socat.push_back(t.mbPerS);
     }
     QFile::remove(TempFileChooser().SaveFileName(nullptr, {}, platform::FileChooser::Existing::Replace));
-    auto most = [](const std::vector<double> &v) { return *std::max_element(v.begin(), v.end()); };
+    auto most = [](const Peer &p) { return *std::max_element(p.mbPerS.begin(), p.mbPerS.end()); };
     const double best = most(socat);
     std::printf("throughput (best of %d, both ways at once): linked %.1f MB/s, ratio %.2f; recording both sides "
                 "%.1f MB/s, ratio %.2f; full areas %.1f MB/s, ratio %.2f; bare Qt relay %.1f MB/s, ratio %.2f; "
@@ -603,8 +593,8 @@ int ThroughputOnly(int argc, char **argv)
                 "CPU per MB relayed: linked %.1f ms, recording %.1f ms, full areas %.1f ms, bare Qt relay %.1f ms, "
                 "socat %.1f ms\n",
                 kRounds, most(linked), most(linked) / best, most(recording), most(recording) / best, most(full),
-                most(full) / best, most(bare), most(bare) / best, best, lost, cpuPerMb[0] * 1e3, cpuPerMb[1] * 1e3,
-                cpuPerMb[2] * 1e3, cpuPerMb[3] * 1e3, cpuPerMb[4] * 1e3);
+                most(full) / best, most(bare), most(bare) / best, best, lost, linked.cpuPerMb * 1e3,
+                recording.cpuPerMb * 1e3, full.cpuPerMb * 1e3, bare.cpuPerMb * 1e3, socat.cpuPerMb * 1e3);
     return lost == 0 ? 0 : 1;
 }
 
