@@ -8,6 +8,7 @@
 #include "platform/byteview/TextArea.h"
 #include "platform/byteview/ViewScrollBar.h"
 #include "support/BarTwin.h"
+#include "support/ScreenPicture.h"
 
 #include <QMenu>
 #include <QRandomGenerator>
@@ -17,6 +18,8 @@
 #include <QtTest>
 
 using namespace platform;
+using testing::FullPaint;
+using testing::OnScreen;
 
 namespace {
 
@@ -25,17 +28,6 @@ quint32 EnvNumber(const char *name, quint32 fallback)
     bool ok = false;
     const quint32 value = qEnvironmentVariable(name).toUInt(&ok);
     return ok ? value : fallback;
-}
-
-QImage OnScreen(QWidget *window, QWidget *widget)
-{
-    const QRect where(widget->mapTo(window, QPoint()), widget->size());
-    return window->screen()->grabWindow(window->winId()).toImage().copy(where).convertToFormat(QImage::Format_RGB32);
-}
-
-QImage FullPaint(QWidget *widget)
-{
-    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
 }
 
 // One random sequence on one shown area.

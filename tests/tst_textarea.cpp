@@ -6,6 +6,7 @@
 #include "platform/byteview/TextArea.h"
 #include "platform/byteview/TextAreaAccessible.h"
 #include "support/BarTwin.h"
+#include "support/ScreenPicture.h"
 
 #include <QAccessible>
 #include <QClipboard>
@@ -70,12 +71,6 @@ public:
 private:
     int &count_;
 };
-
-QImage OnScreen(QWidget &window, QWidget *widget)
-{
-    const QRect where(widget->mapTo(&window, QPoint()), widget->size());
-    return window.screen()->grabWindow(window.winId()).toImage().copy(where).convertToFormat(QImage::Format_RGB32);
-}
 
 QList<QByteArray> Lines(const ByteText &t)
 {
@@ -478,11 +473,9 @@ private slots:
         }
         QVERIFY(area.AtBottom() && area.FirstVisibleLine() > 10); // it scrolled
         QCoreApplication::processEvents();
-        const auto onScreen = [&](QWidget *widget) { return OnScreen(shown.parent, widget); };
-        const auto fresh = [](QWidget *widget) { return widget->grab().toImage().convertToFormat(QImage::Format_RGB32); };
-        QCOMPARE(onScreen(area.viewport()), fresh(area.viewport()));
+        QCOMPARE(testing::OnScreen(&shown.parent, area.viewport()), testing::FullPaint(area.viewport()));
         QScrollBar *bar = area.verticalScrollBar();
-        QTRY_VERIFY_WITH_TIMEOUT(onScreen(bar) == testing::FullPaintOf(bar), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(testing::OnScreen(&shown.parent, bar) == testing::FullPaintOf(bar), 1000);
     }
 
     // Glyphs pieced from cells look as drawn text does: where two glyphs'
@@ -596,8 +589,7 @@ private slots:
         QCoreApplication::processEvents();
         const QByteArray kept = area.Text();
         QCOMPARE(firstVisible(), kept.left(kept.indexOf('\r')));
-        QCOMPARE(OnScreen(shown.parent, area.viewport()), area.viewport()->grab().toImage().convertToFormat(
-                                                               QImage::Format_RGB32));
+        QCOMPARE(testing::OnScreen(&shown.parent, area.viewport()), testing::FullPaint(area.viewport()));
     }
 
     // Every byte takes room: a glyph that is missing or has no width (the
