@@ -26,6 +26,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <chrono>
 #include <csignal>
@@ -535,14 +536,18 @@ RateConversion MeasureRateConversion(pid_t window, int in, int out, int seconds)
 
 // Throughput both ways at once through the window (linked, recording both
 // sides, with full areas), the bare Qt relay and socat, one after the
-// other, in each of three rounds.
+// other, in each of five rounds; each round starts with the next relay, so
+// that none always follows the same one. This machine's speed swings by
+// tens of percent from second to second: each relay is given as its best
+// round against socat's best, and as the median of its round-by-round
+// ratios to socat.
 int ThroughputOnly(int argc, char **argv)
 {
     // VARDELO_BENCH_MIB: a smaller run, for profiling
     const qsizetype kBytes = qsizetype(qEnvironmentVariableIntValue("VARDELO_BENCH_MIB") > 0
                                            ? qEnvironmentVariableIntValue("VARDELO_BENCH_MIB")
                                            : 64) << 20;
-    constexpr int kRounds = 3;
+    constexpr int kRounds = 5;
     const double mb = 2.0 * double(kBytes) / 1e6;
     // A relay measured in each round: its rates, and the least CPU seconds
     // it took per MB.
@@ -551,7 +556,7 @@ int ThroughputOnly(int argc, char **argv)
         explicit Peer(Start s, bool counted = true) : start(std::move(s)), countLost(counted) {}
         Start start;
         bool countLost; // a loss in the reference itself is not ours
-        std::vector<double> mbPerS;
+        std::vector<double> mbPerS; // one a round
         double cpuPerMb = 0;
     };
     auto window = [&](WindowMode mode) {
@@ -563,9 +568,11 @@ int ThroughputOnly(int argc, char **argv)
         full {window(WindowMode::LinkedFull)};
     Peer bare {[&](const Pty &a, const Pty &b) { return StartBareRelay(argc, argv, a, b, {a.master, b.master}); }};
     Peer socat {&StartSocat, false};
+    const std::array<Peer *, 5> peers {&linked, &recording, &full, &bare, &socat};
     long lost = 0;
     for (int round = 0; round < kRounds; ++round) {
-        for (Peer *peer : {&linked, &recording, &full, &bare, &socat}) {
+        for (std::size_t i = 0; i < peers.size(); ++i) {
+            Peer *peer = peers[(i + std::size_t(round)) % peers.size()];
             const Pty a = OpenPty(), b = OpenPty();
             Child relay = peer->start(a, b);
             if (relay.pid <= 0 || !Probe(a.master, b.master)) {
@@ -586,14 +593,23 @@ int ThroughputOnly(int argc, char **argv)
     }
     QFile::remove(TempFileChooser().SaveFileName(nullptr, {}, platform::FileChooser::Existing::Replace));
     auto most = [](const Peer &p) { return *std::max_element(p.mbPerS.begin(), p.mbPerS.end()); };
+    auto medianRatio = [&](const Peer &p) {
+        std::vector<double> r;
+        for (std::size_t i = 0; i < p.mbPerS.size(); ++i)
+            r.push_back(p.mbPerS[i] / socat.mbPerS[i]);
+        std::nth_element(r.begin(), r.begin() + std::ptrdiff_t(r.size() / 2), r.end());
+        return r[r.size() / 2];
+    };
     const double best = most(socat);
-    std::printf("throughput (best of %d, both ways at once): linked %.1f MB/s, ratio %.2f; recording both sides "
-                "%.1f MB/s, ratio %.2f; full areas %.1f MB/s, ratio %.2f; bare Qt relay %.1f MB/s, ratio %.2f; "
+    std::printf("throughput (best of %d, both ways at once; ratio to socat's best, then the median of the rounds' "
+                "ratios): linked %.1f MB/s, ratio %.2f, %.2f; recording both sides %.1f MB/s, ratio %.2f, %.2f; "
+                "full areas %.1f MB/s, ratio %.2f, %.2f; bare Qt relay %.1f MB/s, ratio %.2f, %.2f; "
                 "socat %.1f MB/s; lost %ld\n"
                 "CPU per MB relayed: linked %.1f ms, recording %.1f ms, full areas %.1f ms, bare Qt relay %.1f ms, "
                 "socat %.1f ms\n",
-                kRounds, most(linked), most(linked) / best, most(recording), most(recording) / best, most(full),
-                most(full) / best, most(bare), most(bare) / best, best, lost, linked.cpuPerMb * 1e3,
+                kRounds, most(linked), most(linked) / best, medianRatio(linked), most(recording),
+                most(recording) / best, medianRatio(recording), most(full), most(full) / best, medianRatio(full),
+                most(bare), most(bare) / best, medianRatio(bare), best, lost, linked.cpuPerMb * 1e3,
                 recording.cpuPerMb * 1e3, full.cpuPerMb * 1e3, bare.cpuPerMb * 1e3, socat.cpuPerMb * 1e3);
     return lost == 0 ? 0 : 1;
 }
