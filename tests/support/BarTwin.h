@@ -2,6 +2,8 @@
 // A scroll bar's full paint, taken from a twin in the same state: a grab of
 // the bar itself would count as one of its own paints.
 
+#include "ScreenPicture.h"
+
 #include <QImage>
 #include <QScrollBar>
 
@@ -20,7 +22,7 @@ inline QImage FullPaintOf(QScrollBar *bar)
     twin.setSingleStep(bar->singleStep());
     twin.setValue(bar->value());
     twin.setEnabled(bar->isEnabled());
-    return twin.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return FullPaint(&twin);
 }
 
 } // namespace testing
