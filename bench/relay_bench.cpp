@@ -364,8 +364,8 @@ Throughput MeasureThroughput(int a, int b, qsizetype size)
 }
 
 // CPU time of all of a process's threads, to the nanosecond where the
-// scheduler's statistics are kept, else in clock ticks: a relay at line
-// rate uses a few hundred ms in a run, so ticks alone move a ratio by 3%.
+// scheduler's statistics are kept, else in clock ticks: the bare relay at
+// line rate uses 100-150 ms in a run, so one tick moves a ratio by up to 10%.
 double CpuSecondsOf(pid_t pid)
 {
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
@@ -457,6 +457,7 @@ LineRate MeasureLineRate(const std::vector<Relayed> &relays, int seconds)
 {
     constexpr int kPieceBytes = 16;
     constexpr auto kPeriod = std::chrono::microseconds(1000000 / 60);
+    constexpr std::size_t kPortsPerRelay = 2; // next to each other in `in`
     std::vector<int> in, out;
     for (const Relayed &r : relays) {
         in.insert(in.end(), {r.a, r.b});
@@ -480,7 +481,7 @@ LineRate MeasureLineRate(const std::vector<Relayed> &relays, int seconds)
         // Each relay fed first in turn: the one fed last finds both of its
         // pieces waiting more often, and so wakes less.
         for (std::size_t k = 0; k < in.size(); ++k) {
-            const std::size_t i = (k + 2 * std::size_t(tick)) % in.size();
+            const std::size_t i = (k + kPortsPerRelay * std::size_t(tick)) % in.size();
             if (::write(in[i], piece, sizeof piece) == kPieceBytes)
                 sent[i] += kPieceBytes;
         }
