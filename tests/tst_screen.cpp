@@ -46,14 +46,26 @@ public:
     // The name of the step taken, for the failure message.
     QString Step()
     {
-        switch (gen_.bounded(16)) {
+        switch (gen_.bounded(17)) {
         case 15:
             area_.SetTimestamps(!area_.Timestamps());
             return QStringLiteral("timestamps");
         case 14:
-            // Enough that a new layout is built in steps between events.
-            area_.AppendText(Bytes(4096).repeated(int(ByteText::kAtOnceBytes / 2048 + gen_.bounded(256))));
-            return QStringLiteral("flood");
+            // Enough that a new layout is built in steps between events;
+            // a flood in two frames running is shown from its newest lines,
+            area_.AppendText(Flood());
+            if (gen_.bounded(2) == 0)
+                return QStringLiteral("flood");
+            area_.Flush();
+            area_.AppendText(Flood());
+            if (gen_.bounded(2) == 0)
+                return QStringLiteral("flood in two frames");
+            // and a few bytes painted, as a selection is, before their frame.
+            area_.Flush();
+            Append();
+            area_.SetSelection(area_.Content().Begin(), area_.Content().End());
+            QCoreApplication::processEvents();
+            return QStringLiteral("flood in two frames, then a few bytes and a selection");
         case 0: case 1: case 2: case 3:
             Append();
             return QStringLiteral("append");
@@ -97,6 +109,11 @@ public:
             font.setItalic(gen_.bounded(4) == 0);
             area_.setFont(font);
             return QStringLiteral("font");
+        }
+        case 13: {
+            QScrollBar *bar = area_.verticalScrollBar();
+            bar->setValue(bar->value() + int(gen_.bounded(5)) - 2);
+            return QStringLiteral("move the bar by a line or two");
         }
         default:
             area_.ScrollToLine(gen_.bounded(int(area_.Content().LineCount()) + 1));
@@ -149,6 +166,7 @@ private:
             c = binary ? char(gen_.bounded(256)) : kAlphabet.at(gen_.bounded(int(kAlphabet.size())));
         return out;
     }
+    QByteArray Flood() { return Bytes(4096).repeated(int(ByteText::kAtOnceBytes / 2048 + gen_.bounded(256))); }
     // Pieces as reads: some begin frames, at their start or within.
     void Append()
     {

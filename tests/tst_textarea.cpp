@@ -233,6 +233,81 @@ private slots:
         }
     }
 
+    // A flood is laid out only from a line break near its newest bytes: the
+    // lines shown are those of a layout of everything, and once the flood
+    // is over the whole layout is.
+    void aFloodShowsItsNewestLinesAsTheWholeLayoutWould_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::addColumn<bool>("hex");
+        QTest::addColumn<bool>("frameRows");
+        QTest::newRow("every value") << 0 << false << false;
+        QTest::newRow("every value, hex") << 0 << true << false;
+        QTest::newRow("CR LF lines") << 1 << false << false;
+        QTest::newRow("CR LF lines in frames") << 1 << false << true;
+        QTest::newRow("no line break") << 2 << false << false;
+    }
+    void aFloodShowsItsNewestLinesAsTheWholeLayoutWould()
+    {
+        QFETCH(int, shape);
+        QFETCH(bool, hex);
+        QFETCH(bool, frameRows);
+        QRandomGenerator gen(quint32(shape) * 3 + hex + 10 * frameRows);
+        constexpr qsizetype kKeep = 3 * ByteText::kAtOnceBytes;
+        ByteText shown(kKeep), whole(kKeep);
+        shown.SetLayout(Uniform(1), 13 * 64, hex, false, frameRows);
+        whole.SetLayout(Uniform(1), 13 * 64, hex, false, frameRows);
+        auto append = [&](qsizetype n) {
+            QByteArray b = RandomBytes(n, gen.generate());
+            for (char &c : b) {
+                if (shape == 1 && (c == '\n' || c == '\r'))
+                    c = 'x';
+                if (shape == 2 && (c == '\n' || c == '\r' || c == '\t'))
+                    c = 'x';
+            }
+            for (qsizetype i = 0; shape == 1 && i + 1 < n; i += 1 + gen.bounded(300))
+                b.replace(i, 2, gen.bounded(2) ? "\r\n" : "\r\r");
+            const FrameStart start {qsizetype(gen.bounded(int(n))), 0};
+            const std::span<const FrameStart> frames(&start, frameRows ? 1 : 0);
+            shown.Append(b, frames);
+            whole.Append(b, frames);
+        };
+        // From its `from`-th line on, `shown` has the whole layout's lines.
+        auto sameLinesFrom = [&](qsizetype from) {
+            const qsizetype first = whole.LineOf(shown.LineStart(from));
+            QCOMPARE(shown.LineCount() - from, whole.LineCount() - first);
+            for (qsizetype line = from; line < shown.LineCount(); line += 1 + gen.bounded(50))
+                QCOMPARE(shown.LineStart(line), whole.LineStart(first + line - from));
+        };
+        bool skimmed = false;
+        for (int frame = 0; frame < 12; ++frame) {
+            const bool flood = frame < 8;
+            for (int read = 0; read < 8; ++read)
+                append(flood ? gen.bounded(40000, 200000) : gen.bounded(1, 3000));
+            skimmed = shown.LayOutArrivals(true) || skimmed;
+            whole.LayOutArrivals(false);
+            QCOMPARE(shown.LaidEnd(), shown.End());
+            sameLinesFrom(0);
+            if (QTest::currentTestFailed())
+                return;
+        }
+        QCOMPARE(skimmed, shape != 2); // without a break it cannot skim
+        while (shown.LayoutPending() && !shown.LayOutSome(100000)) {}
+        shown.FinishLayout();
+        // Laid out again from the first kept byte, the lines before the
+        // first break may wrap elsewhere: the bytes before it are gone.
+        auto breakBefore = [&](qsizetype at) {
+            const char c = shown.Store().At(at - 1);
+            return c == '\n' || (!hex && c == '\r' && shown.Store().At(at) != '\n');
+        };
+        qsizetype afterBreak = shown.Begin() + 1;
+        while (shape != 2 && !breakBefore(afterBreak))
+            ++afterBreak;
+        const qsizetype line = shape == 2 ? 0 : shown.LineOf(afterBreak);
+        QCOMPARE(shown.LineStart(line), shape == 2 ? shown.Begin() : afterBreak);
+        sameLinesFrom(line);
+    }
+
     // Each one-byte read its own frame: the frames' times are bounded as the
     // bytes are, and each still begins a row.
     void aFloodOfTinyFramesStaysBounded()

@@ -60,6 +60,8 @@ void ByteText::Clear()
     layout_ = LineLayout(next_ ? next_->Rules() : layout_.Rules(), 0, &frames_);
     next_.reset();
     newestOnly_ = false;
+    skimming_ = false;
+    arrivalsFrom_ = 0;
     first_.begin = -1;
 }
 
@@ -68,8 +70,41 @@ void ByteText::Append(QByteArrayView data, std::span<const FrameStart> frames)
     for (const FrameStart &f : frames)
         frames_.push_back({store_.End() + f.offset, f.wallUs});
     store_.Append(data);
-    layout_.Extend(store_, store_.End());
+    if (!skimming_)
+        layout_.Extend(store_, store_.End());
     Trim();
+}
+
+bool ByteText::LayOutArrivals(bool skim)
+{
+    const bool flood = store_.End() - arrivalsFrom_ > kAtOnceBytes;
+    arrivalsFrom_ = store_.End();
+    const bool anew = skimming_ && skim && flood && SkimToNewest();
+    if (!anew)
+        layout_.Extend(store_, store_.End());
+    // The next frame's bytes are laid out only at the next call.
+    skimming_ = skim && flood;
+    return anew;
+}
+
+bool ByteText::SkimToNewest()
+{
+    // Too few bytes kept, or another layout is being built for the one shown.
+    if (keep_ <= 2 * kAtOnceBytes || store_.Size() <= 2 * kAtOnceBytes || (next_ && next_->Rules() != layout_.Rules()))
+        return false;
+    const qsizetype from = store_.End() - kAtOnceBytes;
+    const qsizetype start = BreakBefore(from, std::max(store_.Begin(), from - kAtOnceBytes), Hex());
+    // Without a break the newest bytes would wrap otherwise than in the
+    // whole; and from before Laid() laying out the rest costs less.
+    if (start <= layout_.Laid())
+        return false;
+    if (!next_) // the whole layout goes on from where it got to
+        next_ = std::make_unique<LineLayout>(std::move(layout_));
+    layout_ = LineLayout(next_->Rules(), start, &frames_);
+    layout_.Extend(store_, store_.End());
+    newestOnly_ = true;
+    first_.begin = -1;
+    return true;
 }
 
 std::optional<qint64> ByteText::FrameAt(qsizetype offset) const
@@ -91,6 +126,9 @@ void ByteText::Trim()
     // Bytes stay readable until their chunk goes: layouts need read again
     // only from the chunk that holds the new first byte.
     const qsizetype keepFrom = begin - begin % ByteStore::kChunkBytes;
+    // Only while skimming, and only when one frame brings more than is kept.
+    if (layout_.Laid() < begin)
+        layout_.Extend(store_, store_.End());
     layout_.DropBefore(store_, keepFrom, begin);
     if (next_ && next_->Laid() < begin)
         *next_ = LineLayout(next_->Rules(), begin, &frames_);
@@ -133,6 +171,10 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
         return;
     }
     first_.begin = -1;
+    if (skimming_) { // the layout shown may stay a while: all of it
+        layout_.Extend(store_, store_.End());
+        skimming_ = false;
+    }
     if (store_.Size() <= 2 * kAtOnceBytes) {
         next_.reset();
         layout_ = LineLayout(rules, store_.Begin(), &frames_);
@@ -151,13 +193,18 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
 qsizetype ByteText::NewestStart(bool hex) const
 {
     const qsizetype from = store_.End() - kAtOnceBytes;
-    const qsizetype lookBack = std::max(store_.Begin(), from - kAtOnceBytes);
+    const qsizetype start = BreakBefore(from, std::max(store_.Begin(), from - kAtOnceBytes), hex);
+    return start >= 0 ? start : from;
+}
+
+qsizetype ByteText::BreakBefore(qsizetype from, qsizetype lookBack, bool hex) const
+{
     for (qsizetype i = from - 1; i >= lookBack; --i) {
         const std::uint8_t b = store_.At(i);
         if (b == '\n' || (!hex && b == '\r' && store_.At(i + 1) != '\n'))
             return i + 1;
     }
-    return from;
+    return -1;
 }
 
 bool ByteText::LayOutSome(qsizetype bytes)
@@ -176,6 +223,7 @@ void ByteText::FinishLayout()
     layout_ = std::move(*next_);
     next_.reset();
     newestOnly_ = false;
+    skimming_ = false;
     first_.begin = -1;
 }
 
@@ -250,7 +298,7 @@ QString ByteText::DisplayText(qsizetype from, qsizetype to) const
 qsizetype ByteText::LineEnd(qsizetype line) const
 {
     if (line + 1 >= LineCount())
-        return store_.End();
+        return layout_.Laid();
     qsizetype end = layout_.Start(store_, FirstLine() + line + 1);
     const qsizetype begin = LineStart(line);
     // Leave out the break that ended the line, if it did not wrap (in hex

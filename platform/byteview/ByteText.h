@@ -45,8 +45,20 @@ public:
     void SetKeepBytes(qsizetype keepBytes);
     qsizetype KeepBytes() const { return keep_; }
 
-    // `frames`: where frames begin in `data`, and when.
+    // `frames`: where frames begin in `data`, and when. While skimming the
+    // bytes are only stored, and laid out at the next LayOutArrivals().
     void Append(QByteArrayView data, std::span<const FrameStart> frames = {});
+    // Lays out what came since the last call. More than kAtOnceBytes
+    // between two calls is a flood, far past any serial line's rate: with
+    // `skim`, Append() then only stores, and the next call lays out just
+    // the newest bytes, from a line break so that they wrap as in the
+    // whole layout, which is left pending (see LayOutSome). A flood costs
+    // a layout of about kAtOnceBytes a frame, not one of every byte.
+    // True when the layout shown began anew.
+    bool LayOutArrivals(bool skim);
+    // The bytes laid out end here: until LayOutArrivals(), newer ones are
+    // stored but not shown.
+    qsizetype LaidEnd() const { return layout_.Laid(); }
     void Clear();
     // The time of the frame that begins at `offset`, if one does.
     std::optional<qint64> FrameAt(qsizetype offset) const;
@@ -108,6 +120,12 @@ private:
     // Where a layout of the newest bytes begins: after a line break near
     // kAtOnceBytes from the end, so it wraps as the whole will.
     qsizetype NewestStart(bool hex) const;
+    // A line start after a line break in [lookBack, from), the nearest to
+    // `from`; -1 if there is none.
+    qsizetype BreakBefore(qsizetype from, qsizetype lookBack, bool hex) const;
+    // Lays out only the newest bytes, from a line break; false when there
+    // is none near enough.
+    bool SkimToNewest();
     // The line holding the first kept byte, counted in the layout.
     qsizetype FirstLine() const;
 
@@ -116,6 +134,8 @@ private:
     LineLayout layout_;                // shown
     std::unique_ptr<LineLayout> next_; // pending, from the first kept byte
     bool newestOnly_ = false;          // layout_ covers only the newest bytes
+    bool skimming_ = false;            // Append() only stores
+    qsizetype arrivalsFrom_ = 0;       // End() at the last LayOutArrivals()
     qsizetype keep_;
     mutable struct {
         qsizetype begin = -1;

@@ -45,6 +45,12 @@ TextArea::TextArea(QWidget *parent)
     connect(&announce_, &QTimer::timeout, this, &TextArea::AnnounceNewText);
     layoutSteps_.setInterval(0);
     connect(&layoutSteps_, &QTimer::timeout, this, &TextArea::ContinueLayout);
+    floodOver_.setSingleShot(true);
+    floodOver_.setInterval(kFloodOverMs);
+    connect(&floodOver_, &QTimer::timeout, this, [this] {
+        if (text_.LayoutPending())
+            layoutSteps_.start();
+    });
     font_ = layoutFont_ = ByteFont::From(font());
     Relayout();
 }
@@ -69,7 +75,7 @@ TextArea::TextArea(QWidget *parent)
 
 void TextArea::RepaintAll()
 {
-    shown_ = {ShownTop(), text_.Begin(), text_.End(), -1, false};
+    shown_ = {ShownTop(), text_.Begin(), text_.LaidEnd(), -1, false};
     viewport()->update();
     if (timestamps_)
         gutter_->update();
@@ -81,7 +87,7 @@ void TextArea::CatchUp()
         return RepaintAll();
     const qsizetype top = ShownTop();
     // The times are few and cheap: drawn again whenever the rows change.
-    if (timestamps_ && (top != shown_.top || text_.Begin() != shown_.begin || text_.End() != shown_.end))
+    if (timestamps_ && (top != shown_.top || text_.Begin() != shown_.begin || text_.LaidEnd() != shown_.end))
         gutter_->update();
     if (top != shown_.top) {
         const QRect rows = RowsRect();
@@ -102,7 +108,7 @@ void TextArea::CatchUp()
             viewport()->update(QRect(0, 0, viewport()->width(), kMarginPx + font_.lineHeight));
         shown_.begin = text_.Begin();
     }
-    if (text_.End() != shown_.end) {
+    if (text_.LaidEnd() != shown_.end) {
         // From where the new bytes begin in their row, taking in the ink a
         // new glyph lays over the last, and the rows below.
         const qsizetype from = std::max(shown_.end, text_.Begin());
@@ -117,7 +123,7 @@ void TextArea::CatchUp()
             dirty += QRect(0, y + font_.lineHeight, viewport()->width(), viewport()->height() - y - font_.lineHeight);
             viewport()->update(dirty);
         }
-        shown_.end = text_.End();
+        shown_.end = text_.LaidEnd();
     }
 }
 
@@ -294,8 +300,18 @@ void TextArea::Flush()
     sinceFlush_.start();
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
-    UpdateScrollRange(AtBottom());
-    CatchUp();
+    const bool follow = AtBottom();
+    if (text_.LayOutArrivals(follow)) {
+        // A flood, shown from a layout of its newest bytes: the whole one
+        // waits until it is over, so that it does not slow the relay.
+        layoutSteps_.stop();
+        floodOver_.start();
+        UpdateScrollRange(true);
+        RepaintAll(); // lines are counted anew
+    } else {
+        UpdateScrollRange(follow);
+        CatchUp();
+    }
     if (!announce_.isActive() && SomeoneListens())
         announce_.start();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A read-only view of received bytes that stays fast however much arrives:
-// bytes are stored as bytes, lines are indexed as they come, and only the
-// visible lines are painted. The text and its layout live in ByteText, the
+// bytes are stored as bytes, lines are indexed as they come (during a flood
+// only the newest, the rest once it is over), and only the visible lines
+// are painted. The text and its layout live in ByteText, the
 // font's measures in ByteFont, the drawing of a row in RowPainter; this
 // class handles events, selection, scrolling, flushing and the menu.
 
@@ -94,6 +95,9 @@ public:
     // most this long before other events run.
     static constexpr qsizetype kLayoutStepBytes = 256 * 1024;
     static constexpr int kLayoutSliceMs = 4;
+    // After a flood shown from its newest lines, the whole layout is built
+    // on once no flood frame has come for this long.
+    static constexpr int kFloodOverMs = 100;
 
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
@@ -164,6 +168,7 @@ private:
     ByteFont font_;        // of the layout shown
     ByteFont layoutFont_;  // of the layout asked for
     QTimer layoutSteps_;   // a new layout is being built
+    QTimer floodOver_;     // and waits for a flood to end
     RowPainter rows_;
     qsizetype anchor_ = 0;
     qsizetype cursor_ = 0;
