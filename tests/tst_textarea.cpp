@@ -507,6 +507,36 @@ private slots:
         QVERIFY(!area.grab().isNull()); // paints without trouble
     }
 
+    // A flood is shown from its newest lines only while the view follows
+    // it: scrolled up, the view stays on its bytes, also once the whole
+    // layout is built.
+    void aFloodLeavesTheViewWhereTheUserPutIt()
+    {
+        ShownArea shown;
+        TextArea &area = shown.area;
+        QRandomGenerator gen(5);
+        auto floodFrame = [&] {
+            area.AppendText(RandomBytes(ByteText::kAtOnceBytes + 4096, gen.generate()));
+            area.Flush();
+        };
+        for (int i = 0; i < 4; ++i)
+            floodFrame();
+        QVERIFY(area.AtBottom() && area.Content().LayoutPending());
+        area.setFocus();
+        QTest::keyClick(&area, Qt::Key_PageUp);
+        const qsizetype top = area.Content().LineStart(area.FirstVisibleLine());
+        for (int i = 0; i < 3; ++i) {
+            floodFrame();
+            QCOMPARE(area.Content().LineStart(area.FirstVisibleLine()), top);
+        }
+        QTRY_VERIFY(area.LayoutSettled());
+        QCOMPARE(area.Content().LineStart(area.FirstVisibleLine()), top);
+        QVERIFY(area.Content().LineStart(0) == area.Content().Begin());
+        area.ScrollToLine(1 << 30);
+        floodFrame();
+        QVERIFY(area.AtBottom());
+    }
+
     // What reaches the screen is pieced together from moved rows and
     // partial repaints; it must be the picture a full repaint gives. The
     // scroll bar's may lag a moment behind, not more.
