@@ -241,17 +241,20 @@ private slots:
         QTest::addColumn<int>("shape");
         QTest::addColumn<bool>("hex");
         QTest::addColumn<bool>("frameRows");
-        QTest::newRow("every value") << 0 << false << false;
-        QTest::newRow("every value, hex") << 0 << true << false;
-        QTest::newRow("CR LF lines") << 1 << false << false;
-        QTest::newRow("CR LF lines in frames") << 1 << false << true;
-        QTest::newRow("no line break") << 2 << false << false;
+        QTest::addColumn<int>("rows"); // of the view following the flood
+        QTest::newRow("every value") << 0 << false << false << 1;
+        QTest::newRow("every value, a tall view") << 0 << false << false << 10000;
+        QTest::newRow("every value, hex") << 0 << true << false << 1;
+        QTest::newRow("CR LF lines") << 1 << false << false << 1;
+        QTest::newRow("CR LF lines in frames") << 1 << false << true << 1;
+        QTest::newRow("no line break") << 2 << false << false << 1;
     }
     void aFloodShowsItsNewestLinesAsTheWholeLayoutWould()
     {
         QFETCH(int, shape);
         QFETCH(bool, hex);
         QFETCH(bool, frameRows);
+        QFETCH(int, rows);
         QRandomGenerator gen(quint32(shape) * 3 + hex + 10 * frameRows);
         constexpr qsizetype kKeep = 3 * ByteText::kAtOnceBytes;
         ByteText shown(kKeep), whole(kKeep);
@@ -284,9 +287,10 @@ private slots:
             const bool flood = frame < 8;
             for (int read = 0; read < 8; ++read)
                 append(flood ? gen.bounded(40000, 200000) : gen.bounded(1, 3000));
-            skimmed = shown.LayOutArrivals(true) || skimmed;
-            whole.LayOutArrivals(false);
+            skimmed = shown.LayOutArrivals(rows) || skimmed;
+            whole.LayOutArrivals(0);
             QCOMPARE(shown.LaidEnd(), shown.End());
+            QVERIFY(shown.LineCount() > rows);
             sameLinesFrom(0);
             if (QTest::currentTestFailed())
                 return;

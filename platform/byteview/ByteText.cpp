@@ -75,25 +75,37 @@ void ByteText::Append(QByteArrayView data, std::span<const FrameStart> frames)
     Trim();
 }
 
-bool ByteText::LayOutArrivals(bool skim)
+bool ByteText::LayOutArrivals(qsizetype followingRows)
 {
     const bool flood = store_.End() - arrivalsFrom_ > kAtOnceBytes;
     arrivalsFrom_ = store_.End();
-    const bool anew = skimming_ && skim && flood && SkimToNewest();
+    const bool anew = skimming_ && followingRows > 0 && flood && SkimToNewest(followingRows);
     if (!anew)
         layout_.Extend(store_, store_.End());
     // The next frame's bytes are laid out only at the next call.
-    skimming_ = skim && flood;
+    skimming_ = followingRows > 0 && flood;
     return anew;
 }
 
-bool ByteText::SkimToNewest()
+bool ByteText::SkimToNewest(qsizetype rows)
 {
     // Too few bytes kept, or another layout is being built for the one shown.
     if (keep_ <= 2 * kAtOnceBytes || store_.Size() <= 2 * kAtOnceBytes || (next_ && next_->Rules() != layout_.Rules()))
         return false;
-    const qsizetype from = store_.End() - kAtOnceBytes;
-    const qsizetype start = BreakBefore(from, std::max(store_.Begin(), from - kAtOnceBytes), Hex());
+    // The most bytes a row can hold: at most one tab in it is narrower
+    // than a tab stop.
+    const LayoutRules &rules = layout_.Rules();
+    std::int32_t narrowest = ByteMetrics::kMaxAdvance;
+    for (int b = 0; b < 256; ++b) {
+        if (!rules.hex && ByteGlyphs::IsLineBreak(std::uint8_t(b)))
+            continue;
+        const bool tab = b == '\t' && rules.metrics.tabStop > 0;
+        narrowest = std::min(narrowest, tab ? rules.metrics.tabStop : rules.metrics.advance[b]);
+    }
+    const qsizetype rowBytes = rules.width / std::max(narrowest, ByteMetrics::kMinAdvance) + 2;
+    const qsizetype bytes = std::clamp(rows * rowBytes, kSkimBytes, kAtOnceBytes);
+    const qsizetype from = store_.End() - bytes;
+    const qsizetype start = BreakBefore(from, std::max(store_.Begin(), from - bytes), Hex());
     // Without a break the newest bytes would wrap otherwise than in the
     // whole; and from before Laid() laying out the rest costs less.
     if (start <= layout_.Laid())

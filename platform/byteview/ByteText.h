@@ -40,6 +40,8 @@ public:
     // built in steps, and until it is done the old one stays, or, to show
     // the new one at once, a layout of about this much of the newest bytes.
     static constexpr qsizetype kAtOnceBytes = 512 * 1024;
+    // A flood is shown from at least this much of its newest bytes.
+    static constexpr qsizetype kSkimBytes = 64 * 1024;
 
     explicit ByteText(qsizetype keepBytes = kDefaultKeepBytes);
     void SetKeepBytes(qsizetype keepBytes);
@@ -49,13 +51,14 @@ public:
     // bytes are only stored, and laid out at the next LayOutArrivals().
     void Append(QByteArrayView data, std::span<const FrameStart> frames = {});
     // Lays out what came since the last call. More than kAtOnceBytes
-    // between two calls is a flood, far past any serial line's rate: with
-    // `skim`, Append() then only stores, and the next call lays out just
-    // the newest bytes, from a line break so that they wrap as in the
-    // whole layout, which is left pending (see LayOutSome). A flood costs
-    // a layout of about kAtOnceBytes a frame, not one of every byte.
+    // between two calls is a flood, far past any serial line's rate. When
+    // a view of `followingRows` rows follows the newest bytes, Append()
+    // then only stores, and the next call lays out just enough of the
+    // newest bytes to fill those rows, from a line break so that they wrap
+    // as in the whole layout, which is left pending (see LayOutSome). A
+    // flood costs a layout of a screenful a frame, not one of every byte.
     // True when the layout shown began anew.
-    bool LayOutArrivals(bool skim);
+    bool LayOutArrivals(qsizetype followingRows);
     // The bytes laid out end here: until LayOutArrivals(), newer ones are
     // stored but not shown.
     qsizetype LaidEnd() const { return layout_.Laid(); }
@@ -123,9 +126,9 @@ private:
     // A line start after a line break in [lookBack, from), the nearest to
     // `from`; -1 if there is none.
     qsizetype BreakBefore(qsizetype from, qsizetype lookBack, bool hex) const;
-    // Lays out only the newest bytes, from a line break; false when there
-    // is none near enough.
-    bool SkimToNewest();
+    // Lays out only enough of the newest bytes for `rows` rows, from a
+    // line break; false when there is none near enough.
+    bool SkimToNewest(qsizetype rows);
     // The line holding the first kept byte, counted in the layout.
     qsizetype FirstLine() const;
 

@@ -301,7 +301,7 @@ void TextArea::Flush()
     // The range has not moved since the last flush, so this is where the
     // user left the view: at the bottom, the view follows the new lines.
     const bool follow = AtBottom();
-    if (text_.LayOutArrivals(follow)) {
+    if (text_.LayOutArrivals(follow ? VisibleLines() + 1 : 0)) {
         // A flood, shown from a layout of its newest bytes: the whole one
         // waits until it is over, so that it does not slow the relay.
         layoutSteps_.stop();
