@@ -40,6 +40,8 @@ public:
         window_.show();
         if (gen_.bounded(2))
             area_.SetKeepBytes(200 + gen_.bounded(3000)); // trims soon
+        else if (gen_.bounded(2))
+            area_.SetKeepBytes(3 * ByteText::kAtOnceBytes); // a flood trims past its newest lines
     }
     bool Exposed() { return QTest::qWaitForWindowExposed(&window_); }
 

@@ -1,6 +1,7 @@
 #include "ByteText.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace platform {
 
@@ -61,6 +62,7 @@ void ByteText::Clear()
     next_.reset();
     newestOnly_ = false;
     skimming_ = false;
+    restarted_ = false;
     arrivalsFrom_ = 0;
     first_.begin = -1;
 }
@@ -79,12 +81,12 @@ bool ByteText::LayOutArrivals(qsizetype followingRows)
 {
     const bool flood = store_.End() - arrivalsFrom_ > kAtOnceBytes;
     arrivalsFrom_ = store_.End();
-    const bool anew = skimming_ && followingRows > 0 && flood && SkimToNewest(followingRows);
-    if (!anew)
+    if (!(skimming_ && followingRows > 0 && flood && SkimToNewest(followingRows)))
         layout_.Extend(store_, store_.End());
     // The next frame's bytes are laid out only at the next call.
     skimming_ = followingRows > 0 && flood;
-    return anew;
+    skimRows_ = followingRows;
+    return std::exchange(restarted_, false);
 }
 
 bool ByteText::SkimToNewest(qsizetype rows)
@@ -115,6 +117,7 @@ bool ByteText::SkimToNewest(qsizetype rows)
     layout_ = LineLayout(next_->Rules(), start, &frames_);
     layout_.Extend(store_, store_.End());
     newestOnly_ = true;
+    restarted_ = true;
     first_.begin = -1;
     return true;
 }
@@ -138,8 +141,9 @@ void ByteText::Trim()
     // Bytes stay readable until their chunk goes: layouts need read again
     // only from the chunk that holds the new first byte.
     const qsizetype keepFrom = begin - begin % ByteStore::kChunkBytes;
-    // Only while skimming, and only when one frame brings more than is kept.
-    if (layout_.Laid() < begin)
+    // Only while skimming: trimming passed what was laid out, so the
+    // newest bytes are laid out anew.
+    if (layout_.Laid() < begin && !SkimToNewest(skimRows_))
         layout_.Extend(store_, store_.End());
     layout_.DropBefore(store_, keepFrom, begin);
     if (next_ && next_->Laid() < begin)

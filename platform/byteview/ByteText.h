@@ -59,6 +59,9 @@ public:
     // flood costs a layout of a screenful a frame, not one of every byte.
     // True when the layout shown began anew.
     bool LayOutArrivals(qsizetype followingRows);
+    // Trimming during a flood had the newest bytes laid out anew: until
+    // LayOutArrivals(), lines are counted otherwise than the view knows.
+    bool Restarted() const { return restarted_; }
     // The bytes laid out end here: until LayOutArrivals(), newer ones are
     // stored but not shown.
     qsizetype LaidEnd() const { return layout_.Laid(); }
@@ -138,6 +141,8 @@ private:
     std::unique_ptr<LineLayout> next_; // pending, from the first kept byte
     bool newestOnly_ = false;          // layout_ covers only the newest bytes
     bool skimming_ = false;            // Append() only stores
+    bool restarted_ = false;           // the layout shown began anew
+    qsizetype skimRows_ = 1;           // rows of the view following a flood
     qsizetype arrivalsFrom_ = 0;       // End() at the last LayOutArrivals()
     qsizetype keep_;
     mutable struct {

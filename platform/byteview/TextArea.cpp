@@ -263,6 +263,8 @@ void TextArea::AppendText(QByteArrayView bytes, std::span<const FrameStart> fram
     if (bytes.isEmpty())
         return;
     text_.Append(bytes, frames);
+    if (text_.Restarted())
+        return Flush(); // so that the view counts lines as the layout does
     // Trimmed past the first line in view: what it shows changes, all of
     // it at the next flush.
     if (!shown_.stale && TopTrimmed())
