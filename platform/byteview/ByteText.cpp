@@ -106,8 +106,7 @@ bool ByteText::SkimToNewest(qsizetype rows)
     }
     const qsizetype rowBytes = rules.width / std::max(narrowest, ByteMetrics::kMinAdvance) + 2;
     const qsizetype bytes = std::clamp(rows * rowBytes, kSkimBytes, kAtOnceBytes);
-    const qsizetype from = store_.End() - bytes;
-    const qsizetype start = BreakBefore(from, std::max(store_.Begin(), from - bytes), Hex());
+    const qsizetype start = BreakNear(bytes, Hex());
     // Without a break the newest bytes would wrap otherwise than in the
     // whole; and from before Laid() laying out the rest costs less.
     if (start <= layout_.Laid())
@@ -208,13 +207,14 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
 
 qsizetype ByteText::NewestStart(bool hex) const
 {
-    const qsizetype from = store_.End() - kAtOnceBytes;
-    const qsizetype start = BreakBefore(from, std::max(store_.Begin(), from - kAtOnceBytes), hex);
-    return start >= 0 ? start : from;
+    const qsizetype start = BreakNear(kAtOnceBytes, hex);
+    return start >= 0 ? start : store_.End() - kAtOnceBytes;
 }
 
-qsizetype ByteText::BreakBefore(qsizetype from, qsizetype lookBack, bool hex) const
+qsizetype ByteText::BreakNear(qsizetype bytes, bool hex) const
 {
+    const qsizetype from = store_.End() - bytes;
+    const qsizetype lookBack = std::max(store_.Begin(), from - bytes);
     for (qsizetype i = from - 1; i >= lookBack; --i) {
         const std::uint8_t b = store_.At(i);
         if (b == '\n' || (!hex && b == '\r' && store_.At(i + 1) != '\n'))

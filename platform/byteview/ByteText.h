@@ -126,9 +126,9 @@ private:
     // Where a layout of the newest bytes begins: after a line break near
     // kAtOnceBytes from the end, so it wraps as the whole will.
     qsizetype NewestStart(bool hex) const;
-    // A line start after a line break in [lookBack, from), the nearest to
-    // `from`; -1 if there is none.
-    qsizetype BreakBefore(qsizetype from, qsizetype lookBack, bool hex) const;
+    // A line start after a line break at least `bytes` from the end and
+    // at most twice that, the nearest to the end; -1 if there is none.
+    qsizetype BreakNear(qsizetype bytes, bool hex) const;
     // Lays out only enough of the newest bytes for `rows` rows, from a
     // line break; false when there is none near enough.
     bool SkimToNewest(qsizetype rows);
