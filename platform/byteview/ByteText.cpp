@@ -186,10 +186,7 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
         return;
     }
     first_.begin = -1;
-    if (skimming_) { // the layout shown may stay a while: all of it
-        layout_.Extend(store_, store_.End());
-        skimming_ = false;
-    }
+    skimming_ = false; // whichever layout is shown below is laid out to the end
     if (store_.Size() <= 2 * kAtOnceBytes) {
         next_.reset();
         layout_ = LineLayout(rules, store_.Begin(), &frames_);
@@ -200,9 +197,9 @@ void ByteText::SetLayout(const ByteMetrics &metrics, std::int32_t width, bool he
     next_ = std::make_unique<LineLayout>(rules, store_.Begin(), &frames_);
     if (newestAtOnce) {
         layout_ = LineLayout(rules, NewestStart(hex), &frames_);
-        layout_.Extend(store_, store_.End());
         newestOnly_ = true;
     }
+    layout_.Extend(store_, store_.End()); // the old one may stay shown a while
 }
 
 qsizetype ByteText::NewestStart(bool hex) const
