@@ -64,6 +64,9 @@ public:
     // sources until it drains to the low-water mark; WriteQueueLow says so.
     static constexpr qint64 kWriteHighWaterBytes = 1 << 20;
     static constexpr qint64 kWriteLowWaterBytes = kWriteHighWaterBytes / 4;
+    // The mark where a sender may be waiting on the window itself: a
+    // loopback, or both sides of a link due a hold.
+    static constexpr qint64 kBothWaysHighWaterBytes = 16 * kWriteHighWaterBytes;
     // While reading is held, at most this much waits inside the program;
     // the rest stays in the device and the driver, which throttle the sender.
     static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;

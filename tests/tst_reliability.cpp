@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <thread>
@@ -20,6 +21,13 @@ using testing::Rows;
 using testing::Settle;
 
 namespace {
+
+QByteArray RandomBlock(qsizetype size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(out.data()), size / 4);
+    return out;
+}
 
 int OpenDescriptors()
 {
@@ -297,8 +305,7 @@ private slots:
         constexpr qsizetype kOffered = 32 << 20;
         // Wider than one read and no more: what a resumed read may add.
         constexpr qint64 kBound = SerialController::kWriteHighWaterBytes + SerialController::kHeldReadBufferBytes;
-        QByteArray pattern(kOffered, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(pattern.data()), kOffered / 4);
+        const QByteArray pattern = RandomBlock(kOffered, 7);
 
         auto offer = [&](qsizetype &sent) {
             qint64 maxQueued = 0;
@@ -339,6 +346,81 @@ private slots:
         QVERIFY(sent > before);
         QTRY_COMPARE(w.Serialcomms1().Size(), sent);
         QVERIFY(w.Serialcomms1().Text() == pattern.first(sent));
+        QCOMPARE(rig.alerts.beeps, 0);
+    }
+
+    // Senders that read only once their whole block is in, as a relay
+    // serving both ways on one thread does while its write waits: the
+    // window must not hold back the very side that would drain its queue.
+    // Past a far higher mark it does hold them, and nothing is lost.
+    void sendersThatReadLastAreNotHeldForever_data()
+    {
+        QTest::addColumn<bool>("loopback");
+        QTest::addColumn<qsizetype>("block");
+        QTest::addColumn<bool>("held");
+        constexpr qsizetype kHigh = SerialController::kWriteHighWaterBytes;
+        constexpr qsizetype kMost = SerialController::kBothWaysHighWaterBytes;
+        QTest::newRow("linked") << false << 4 * kHigh << false;
+        QTest::newRow("loopback") << true << 4 * kHigh << false;
+        QTest::newRow("linked, past the higher mark") << false << kMost + 4 * kHigh << true;
+        QTest::newRow("loopback, past the higher mark") << true << kMost + 4 * kHigh << true;
+    }
+    void sendersThatReadLastAreNotHeldForever()
+    {
+        QFETCH(bool, loopback);
+        QFETCH(qsizetype, block);
+        QFETCH(bool, held);
+        Pty a, b;
+        Rig rig(loopback ? QList {a.Info()} : QList {a.Info(), b.Info()});
+        if (loopback)
+            rig.ConnectBothShared();
+        else
+            rig.ConnectBothLinked();
+        struct Sender {
+            SerialController &own; // the channel its bytes queue in
+            int fd;
+            QByteArray block;
+            qsizetype sent = 0;
+            QByteArray got;
+        };
+        std::vector<Sender> senders {{rig.w().SerialController1(), a.Master(), RandomBlock(block, 1), 0, {}}};
+        if (!loopback)
+            senders.push_back({rig.w().SerialController2(), b.Master(), RandomBlock(block, 2), 0, {}});
+        // Each reads once its block is in, or once the window takes no
+        // more of it: then the window must be holding, and no more than it may.
+        bool stalled = false;
+        qint64 mostQueued = 0;
+        QElapsedTimer sinceTaken;
+        sinceTaken.start();
+        QDeadlineTimer deadline(60000);
+        auto done = [&] {
+            return std::all_of(senders.begin(), senders.end(), [&](const Sender &s) { return s.got.size() >= block; });
+        };
+        while (!done() && !deadline.hasExpired()) {
+            stalled = stalled || sinceTaken.elapsed() > 500;
+            for (Sender &s : senders) {
+                mostQueued = std::max(mostQueued, s.own.BytesToWrite());
+                if (s.sent < block) {
+                    const ssize_t n = ::write(s.fd, s.block.constData() + s.sent, size_t(block - s.sent));
+                    if (n > 0) {
+                        s.sent += n;
+                        sinceTaken.restart();
+                    }
+                }
+                if (s.sent == block || stalled) {
+                    char buf[65536];
+                    const ssize_t n = ::read(s.fd, buf, sizeof buf);
+                    if (n > 0)
+                        s.got.append(buf, n);
+                }
+            }
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(stalled, held);
+        QVERIFY2(mostQueued <= SerialController::kBothWaysHighWaterBytes + SerialController::kWriteHighWaterBytes,
+                 qPrintable(QString::number(mostQueued)));
+        QVERIFY(senders.front().got == senders.back().block);
+        QVERIFY(senders.back().got == senders.front().block);
         QCOMPARE(rig.alerts.beeps, 0);
     }
 };

@@ -4,6 +4,9 @@
 #include "MainWindow.h"
 #include "Texts.h"
 
+#include <algorithm>
+#include <array>
+
 namespace ui {
 
 using namespace platform;
@@ -38,7 +41,7 @@ void MainWindow::RelayArrival(Channel &own, SerialController &controller)
     } else {
         recorder_.Arrival(own.number, Recorder::Route::Forwarded, bytes, frames);
     }
-    Pace(own, destination);
+    PaceReading(); // the destination's own queue has grown too
 }
 
 // Where a channel's arrivals are written now, if anywhere.
@@ -54,24 +57,52 @@ SerialController *MainWindow::Destination(const Channel &own) const
 
 // A source reads only as fast as its destination sends: past the high-water
 // mark it stops reading, so the device and its driver hold the bytes, and
-// it reads again once the queue is down to the low-water mark or the route
-// has gone. Nothing is dropped either way.
+// it reads again once the queue is down to a quarter of that mark or the
+// route has gone. Nothing is dropped either way.
+//
+// Some senders take in what is queued for them only once their own write
+// is through: a relay serving both ways on one thread, a loopback peer
+// writing a block before it reads. Holding such a sender's own port could
+// stop the traffic for good, so a loopback is held only at a far higher
+// mark, and of two linked sources that are both due a hold one reads on
+// until both queues are that full.
 void MainWindow::PaceReading()
 {
-    for (int channel : {1, 2})
-        Pace(Own(channel), Destination(Own(channel)));
+    std::array<bool, 2> hold {DueAHold(Own(1)), DueAHold(Own(2))};
+    if (hold[0] && hold[1] && route_ == Route::Linked) {
+        const qint64 to2 = Own(2).controller.BytesToWrite(); // channel 1's destination
+        const qint64 to1 = Own(1).controller.BytesToWrite();
+        if (std::min(to1, to2) <= SerialController::kBothWaysHighWaterBytes) {
+            // The one with less waiting toward its destination, and the
+            // one reading now until its lead is gone by a margin, so that
+            // a link does not switch at every arrival.
+            const bool oneReads = Own(1).controller.ReadingHeld() != Own(2).controller.ReadingHeld();
+            const qint64 margin = oneReads ? SerialController::kWriteLowWaterBytes : 0;
+            const bool firstReads = oneReads && !Own(1).controller.ReadingHeld() ? to2 <= to1 + margin
+                                                                                 : to2 + margin < to1;
+            hold[firstReads ? 0 : 1] = false;
+        }
+    }
+    for (int channel : {1, 2}) {
+        Channel &own = Own(channel);
+        if (hold[channel - 1] == own.controller.ReadingHeld())
+            continue;
+        own.controller.HoldReading(hold[channel - 1]);
+        if (hold[channel - 1])
+            TellOfPossibleLoss(own);
+    }
 }
 
-void MainWindow::Pace(Channel &own, const SerialController *destination)
+// Whether a source should be held now, by its destination's queue alone.
+bool MainWindow::DueAHold(const Channel &own) const
 {
-    SerialController &source = own.controller;
-    const qint64 queued = destination ? destination->BytesToWrite() : 0;
-    if (!source.ReadingHeld() && queued > SerialController::kWriteHighWaterBytes) {
-        source.HoldReading(true);
-        TellOfPossibleLoss(own);
-    } else if (source.ReadingHeld() && queued <= SerialController::kWriteLowWaterBytes) {
-        source.HoldReading(false);
-    }
+    const SerialController *destination = Destination(own);
+    if (!destination)
+        return false;
+    const qint64 high = destination == &own.controller ? SerialController::kBothWaysHighWaterBytes
+                                                        : SerialController::kWriteHighWaterBytes;
+    const qint64 queued = destination->BytesToWrite();
+    return own.controller.ReadingHeld() ? queued > high / 4 : queued > high;
 }
 
 // A device with flow control waits while its channel is held; one without

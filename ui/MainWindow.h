@@ -204,7 +204,7 @@ private:
     void RelayArrival(Channel &own, platform::SerialController &controller);
     platform::SerialController *Destination(const Channel &own) const;
     void PaceReading();
-    void Pace(Channel &own, const platform::SerialController *destination);
+    bool DueAHold(const Channel &own) const;
     // Said once per link: a held source whose line has no flow control.
     void TellOfPossibleLoss(Channel &own);
 
