@@ -228,8 +228,7 @@ private slots:
         net.Open({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), port}, LineSettings {});
         QTRY_COMPARE(opened.size(), 1);
         net.HoldReading(true);
-        QByteArray flood(32 << 20, Qt::Uninitialized); // past what the sockets buffer
-        QRandomGenerator(9).fillRange(reinterpret_cast<quint32 *>(flood.data()), flood.size() / 4);
+        const QByteArray flood = RandomBytes(32 << 20, 9); // past what the sockets buffer
         qsizetype sent = 0;
         QDeadlineTimer deadline(3000);
         while (!deadline.hasExpired() && sent < flood.size()) {
@@ -263,8 +262,7 @@ private slots:
         QTcpServer garbage; // answers with random bytes
         QVERIFY(garbage.listen(QHostAddress::LocalHost, 0));
         connect(&garbage, &QTcpServer::newConnection, this, [&] {
-            QByteArray noise(4096, Qt::Uninitialized);
-            QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            const QByteArray noise = RandomBytes(4096, 3);
             garbage.nextPendingConnection()->write(noise);
         });
         const QList<std::pair<NetworkAddress, const char *>> cases = {
@@ -369,8 +367,7 @@ private slots:
         auto [atServed, atLocal] = Exchange(local, served, every, every);
         QCOMPARE(atServed, every);
         QCOMPARE(atLocal, every);
-        QByteArray flood(4 << 20, Qt::Uninitialized);
-        QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(flood.data()), flood.size() / 4);
+        const QByteArray flood = RandomBytes(4 << 20, 5);
         QByteArray reversed = flood;
         std::reverse(reversed.begin(), reversed.end());
         std::tie(atServed, atLocal) = Exchange(local, served, flood, reversed);
@@ -409,8 +406,7 @@ private slots:
         QTcpServer garbage;
         QVERIFY(garbage.listen(QHostAddress::LocalHost, 0));
         connect(&garbage, &QTcpServer::newConnection, this, [&] {
-            QByteArray noise(4096, Qt::Uninitialized);
-            QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            const QByteArray noise = RandomBytes(4096, 3);
             garbage.nextPendingConnection()->write(noise);
         });
         const QList<std::tuple<NetworkAddress, QString, QString>> cases = {

@@ -8,19 +8,10 @@
 
 using namespace platform;
 using testing::Pty;
+using testing::RandomBytes;
 using testing::Rig;
 
 namespace {
-
-QByteArray RandomBytes(qsizetype n, quint32 seed)
-{
-    QByteArray b(n, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    gen.fillRange(reinterpret_cast<quint32 *>(b.data()), n / 4);
-    for (qsizetype i = n / 4 * 4; i < n; ++i)
-        b[i] = char(gen.generate());
-    return b;
-}
 
 QByteArray AllByteValues()
 {

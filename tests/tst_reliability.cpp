@@ -16,18 +16,12 @@
 
 using namespace platform;
 using testing::Pty;
+using testing::RandomBytes;
 using testing::Rig;
 using testing::Rows;
 using testing::Settle;
 
 namespace {
-
-QByteArray RandomBlock(qsizetype size, quint32 seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32 *>(out.data()), size / 4);
-    return out;
-}
 
 int OpenDescriptors()
 {
@@ -305,7 +299,7 @@ private slots:
         constexpr qsizetype kOffered = 32 << 20;
         // Wider than one read and no more: what a resumed read may add.
         constexpr qint64 kBound = SerialController::kWriteHighWaterBytes + SerialController::kHeldReadBufferBytes;
-        const QByteArray pattern = RandomBlock(kOffered, 7);
+        const QByteArray pattern = RandomBytes(kOffered, 7);
 
         auto offer = [&](qsizetype &sent) {
             qint64 maxQueued = 0;
@@ -383,9 +377,9 @@ private slots:
             qsizetype sent = 0;
             QByteArray got;
         };
-        std::vector<Sender> senders {{rig.w().SerialController1(), a.Master(), RandomBlock(block, 1), 0, {}}};
+        std::vector<Sender> senders {{rig.w().SerialController1(), a.Master(), RandomBytes(block, 1), 0, {}}};
         if (!loopback)
-            senders.push_back({rig.w().SerialController2(), b.Master(), RandomBlock(block, 2), 0, {}});
+            senders.push_back({rig.w().SerialController2(), b.Master(), RandomBytes(block, 2), 0, {}});
         // Each reads once its block is in, or once the window takes no
         // more of it: then the window must be holding, and no more than it may.
         bool stalled = false;

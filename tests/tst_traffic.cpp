@@ -18,6 +18,7 @@
 
 using namespace platform;
 using testing::Pty;
+using testing::RandomBytes;
 using testing::Rig;
 
 namespace {
@@ -129,8 +130,7 @@ private slots:
     {
         QFETCH(qsizetype, size);
         TrafficRig t({});
-        QByteArray bytes(size, Qt::Uninitialized);
-        QRandomGenerator(5).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+        const QByteArray bytes = RandomBytes(size, 5);
         t.rig.w().Serialcomms2().AppendText(bytes);
         QTemporaryDir dir;
         t.files.paths = {dir.filePath(QStringLiteral("received.bin"))};
@@ -425,8 +425,7 @@ private slots:
         t.files.paths = {disk.dir.filePath(QStringLiteral("record.txt"))};
         Choose(w.Serialcomms1(), "RecordAction");
         QVERIFY(w.Recording().Active());
-        QByteArray flood(4 << 20, Qt::Uninitialized);
-        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(flood.data()), flood.size() / 4);
+        const QByteArray flood = RandomBytes(4 << 20, 7);
         // The device sends on its own, as fast as the window takes it.
         std::thread device([&] {
             for (qsizetype done = 0; done < flood.size();) {

@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <cerrno>
@@ -23,6 +24,17 @@
 #include <unistd.h>
 
 namespace testing {
+
+// `n` bytes of every value, the same for the same seed.
+inline QByteArray RandomBytes(qsizetype n, quint32 seed)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    QRandomGenerator gen(seed);
+    gen.fillRange(reinterpret_cast<quint32 *>(b.data()), n / 4);
+    for (qsizetype i = n / 4 * 4; i < n; ++i)
+        b[i] = char(gen.generate());
+    return b;
+}
 
 // One pseudo-terminal: the test holds the master end, the window opens the
 // slave end by path like any serial device.
