@@ -7,7 +7,7 @@
 // network_bench [MIB]   (16 when not given; needs ser2net)
 
 #include "QuietAlerts.h"
-#include "platform/network/NetworkPort.h"
+#include "ports/network/NetworkPort.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>

@@ -9,7 +9,7 @@
 // replug_bench [REPLUGS]   (20 when not given)
 
 #include "QuietAlerts.h"
-#include "platform/DeviceWatch.h"
+#include "ports/DeviceWatch.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>

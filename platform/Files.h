@@ -3,6 +3,7 @@
 // without freezing the window or leaving half a file behind.
 
 #include "platform/byteview/ByteStore.h"
+#include "record/FileChecks.h"
 
 #include <QByteArray>
 #include <QFileDevice>
@@ -40,16 +41,6 @@ public:
     QString SaveFileName(QWidget *parent, const QString &title, Existing existing) override;
     QString SaveFileName(QWidget *parent, const QString &title, Existing existing, const QStringList &types) override;
 };
-
-// Files are written only where a regular file is or may be made: the
-// sentence saying why `path` is refused (a device, pipe, socket or
-// folder), or empty.
-QString NotARegularFile(const QString &path);
-
-// Why an operation on `file` failed, naming the file: a missing folder,
-// or the system's reason (errno `code`) where Qt's text says nothing more
-// than "Unknown error".
-QString FailureReason(const QFileDevice &file, int code);
 
 // Writes `bytes` to `path` in slices from the event loop, through a
 // temporary file beside it that is renamed only once complete: a failure

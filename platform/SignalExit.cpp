@@ -1,6 +1,6 @@
 #include "SignalExit.h"
 
-#include "SerialController.h"
+#include "ports/SerialController.h"
 #include "Window.h"
 
 #include <QApplication>

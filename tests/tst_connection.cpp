@@ -3,7 +3,7 @@
 
 #include "support/TestSupport.h"
 
-#include "platform/OsSeam.h"
+#include "ports/OsSeam.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -4,8 +4,8 @@
 
 #include "support/TestSupport.h"
 
-#include "platform/Frames.h"
-#include "ui/Recorder.h"
+#include "record/Frames.h"
+#include "record/Recorder.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

@@ -5,7 +5,7 @@
 #include "support/Ser2net.h"
 #include "support/TestSupport.h"
 
-#include "platform/network/NetworkPort.h"
+#include "ports/network/NetworkPort.h"
 #include "ui/Texts.h"
 
 #include <QDialogButtonBox>

@@ -1,7 +1,8 @@
 // Settings records: exact bytes, and refusal of anything malformed.
 
 #include "platform/Controls.h"
-#include "platform/SerialController.h"
+#include "ports/SerialController.h"
+#include "ui/SerialSettings.h"
 #include "platform/SettingsRecord.h"
 #include "platform/byteview/TextArea.h"
 #include "ui/InitialSettings.h"
@@ -110,7 +111,8 @@ private slots:
         // is read.
         QWidget parent;
         Timer timer(nullptr);
-        SerialController serial(nullptr);
+        SerialController controller(nullptr);
+        ui::SerialSettings serial(controller);
         TextArea area(&parent);
         const QList<QPair<Settable *, QByteArray>> records = {
             {&timer, ui::settings::TimerRecord()},
@@ -203,7 +205,8 @@ private slots:
 
     void unknownLineSettingCodeIsRefused()
     {
-        SerialController serial(nullptr);
+        SerialController controller(nullptr);
+        ui::SerialSettings serial(controller);
         QVERIFY_THROWS_EXCEPTION(SettingsError, ApplySettings(serial, RecordWriter().Int("Baud", 99).Bytes()));
         QVERIFY_THROWS_EXCEPTION(SettingsError, ApplySettings(serial, RecordWriter().Int("Bits", -1).Bytes()));
     }

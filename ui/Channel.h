@@ -5,8 +5,8 @@
 // this record and never reads state back from them.
 
 #include "platform/Controls.h"
-#include "platform/Frames.h"
-#include "platform/SerialController.h"
+#include "record/Frames.h"
+#include "ports/SerialController.h"
 #include "platform/byteview/TextArea.h"
 
 #include <QDeadlineTimer>

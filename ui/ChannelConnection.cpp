@@ -3,7 +3,7 @@
 #include "MainWindow.h"
 #include "Texts.h"
 
-#include "platform/OsSeam.h"
+#include "ports/OsSeam.h"
 
 namespace ui {
 

@@ -2,7 +2,7 @@
 // The Line Settings dialog of one channel: speed (a standard rate or any
 // whole number), data bits, parity, stop bits and flow control.
 
-#include "platform/LineSettings.h"
+#include "ports/LineSettings.h"
 
 #include <QDialog>
 

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "InitialSettings.h"
+#include "SerialSettings.h"
 #include "Texts.h"
 
 #include "platform/Pictures.h"
@@ -79,7 +80,12 @@ C &MainWindow::Create(const char *name, const QByteArray &record)
 {
     auto *control = new C(this);
     RegisterControl(QString::fromLatin1(name), control);
-    ApplySettings(Control<C>(QString::fromLatin1(name)), record);
+    if constexpr (std::is_same_v<C, SerialController>) {
+        SerialSettings settings(*control); // the port has no widget to take them itself
+        ApplySettings(settings, record);
+    } else {
+        ApplySettings(Control<C>(QString::fromLatin1(name)), record);
+    }
     return *control;
 }
 

@@ -2,7 +2,7 @@
 // Asks for the address of a serial port on another machine:
 // rfc2217://host:port or tcp://host:port.
 
-#include "platform/network/NetworkPort.h"
+#include "ports/network/NetworkPort.h"
 
 #include <QDialog>
 

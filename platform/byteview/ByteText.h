@@ -6,7 +6,7 @@
 
 #include "ByteStore.h"
 #include "LineLayout.h"
-#include "platform/Frames.h"
+#include "record/Frames.h"
 
 #include <QString>
 

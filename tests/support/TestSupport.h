@@ -3,7 +3,7 @@
 // list, and alerts that are recorded instead of shown.
 
 #include "platform/Alerts.h"
-#include "platform/PortEnumerator.h"
+#include "ports/PortEnumerator.h"
 #include "ui/MainWindow.h"
 
 #include <QCoreApplication>

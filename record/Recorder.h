@@ -7,7 +7,7 @@
 // meanwhile, or a write that fails, stops the recording and is reported
 // once through Failed.
 
-#include "platform/Frames.h"
+#include "record/Frames.h"
 
 #include <QDateTime>
 #include <QFile>

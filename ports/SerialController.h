@@ -8,7 +8,6 @@
 
 #include "LineSettings.h"
 #include "PortEnumerator.h"
-#include "SettingsRecord.h"
 #include "network/NetworkPort.h"
 
 #include <QObject>
@@ -19,7 +18,7 @@
 
 namespace platform {
 
-class SerialController : public QObject, public Settable {
+class SerialController : public QObject {
     Q_OBJECT
 public:
     explicit SerialController(QObject *parent);
@@ -116,8 +115,6 @@ public:
     // Why the last Open() failed or the port was closed on an error.
     QString ErrorText() const { return errorText_; }
 
-    PropertyTable Properties() const override;
-    void ApplySetting(QByteArrayView name, const QVariant &value) override;
 
 signals:
     void DataAvailable(platform::SerialController *controller);

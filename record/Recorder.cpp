@@ -2,9 +2,9 @@
 
 #include "Capture.h"
 
-#include "platform/Files.h"
-#include "platform/OsSeam.h"
-#include "platform/SerialController.h"
+#include "FileChecks.h"
+#include "ports/OsSeam.h"
+#include "ports/SerialController.h"
 
 #include <QCoreApplication>
 

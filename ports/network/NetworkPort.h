@@ -6,7 +6,7 @@
 // waited for with timers, never in a call.
 
 #include "TelnetCodec.h"
-#include "platform/LineSettings.h"
+#include "ports/LineSettings.h"
 
 #include <QObject>
 #include <QTcpSocket>

@@ -5,7 +5,7 @@
 // USB adapter's packet of many bytes is not a silence before them. A
 // frame's time is when its first bytes were read.
 
-#include "LineSettings.h"
+#include "ports/LineSettings.h"
 
 #include <QByteArrayView>
 #include <QVarLengthArray>

@@ -10,32 +10,6 @@ namespace platform {
 
 namespace {
 
-using T = SettingType;
-constexpr PropertyDecl kSerialProperties[] = {
-    {"Baud", T::Integer}, {"Bits", T::Integer}, {"Parity", T::Integer}, {"Stop", T::Integer},
-    {"XON", T::Boolean},  {"CTS", T::Boolean},  {"DTR", T::Boolean},
-};
-
-// The framework's line-setting codes.
-constexpr qint32 kBaudRates[] = {300,   600,   1200,  1800,  2400,  3600,   4800,   7200,
-                                 9600,  14400, 19200, 28800, 38400, 57600, 115200, 230400};
-constexpr QSerialPort::DataBits kDataBits[] = {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7,
-                                               QSerialPort::Data8};
-constexpr QSerialPort::Parity kParities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                             QSerialPort::EvenParity, QSerialPort::MarkParity,
-                                             QSerialPort::SpaceParity};
-constexpr QSerialPort::StopBits kStopBits[] = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop,
-                                               QSerialPort::TwoStop};
-
-template <typename V, std::size_t N>
-V Code(const V (&table)[N], const QVariant &code, const char *what)
-{
-    const qlonglong c = code.toLongLong();
-    if (c < 0 || std::size_t(c) >= N)
-        throw SettingsError(std::string("unknown ") + what + " code " + std::to_string(c));
-    return table[c];
-}
-
 QString OpenFailureReason(QSerialPort::SerialPortError error, const QString &path, const QString &qtText)
 {
     switch (error) {
@@ -488,28 +462,6 @@ void SerialController::FailAfterError()
     serial_.clearError();
     failing_ = false;
     emit Error(this);
-}
-
-PropertyTable SerialController::Properties() const { return kSerialProperties; }
-
-void SerialController::ApplySetting(QByteArrayView name, const QVariant &value)
-{
-    if (name == "Baud")
-        serial_.setBaudRate(Code(kBaudRates, value, "baud rate"));
-    else if (name == "Bits")
-        serial_.setDataBits(Code(kDataBits, value, "data bits"));
-    else if (name == "Parity")
-        serial_.setParity(Code(kParities, value, "parity"));
-    else if (name == "Stop")
-        serial_.setStopBits(Code(kStopBits, value, "stop bits"));
-    else if (name == "XON" && value.toBool())
-        serial_.setFlowControl(QSerialPort::SoftwareControl);
-    else if (name == "CTS" && value.toBool())
-        serial_.setFlowControl(QSerialPort::HardwareControl);
-    else if (name == "XON" || name == "CTS")
-        return; // off: leave the other flow-control setting as it is
-    else if (name == "DTR")
-        setProperty("DTR", value); // the line is raised at connect, not here
 }
 
 } // namespace platform

@@ -3,7 +3,7 @@
 // open, in the order they were added. Nothing of them is kept on disk.
 
 #include "NetworkPort.h"
-#include "platform/PortEnumerator.h"
+#include "ports/PortEnumerator.h"
 
 namespace platform::net {
 
