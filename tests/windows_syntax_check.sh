@@ -15,7 +15,7 @@ for module in QtCore QtGui QtWidgets QtSerialPort QtNetwork; do
     flags+=(-I"$qt/$module")
 done
 export cxx
-mapfile -t sources < <(cd "$src" && ls app/*.cpp platform/*.cpp platform/*/*.cpp ports/*.cpp ports/*/*.cpp record/*.cpp ui/*.cpp)
+mapfile -t sources < <(cd "$src" && ls app/*.cpp bridge/*.cpp platform/*.cpp platform/*/*.cpp ports/*.cpp ports/*/*.cpp record/*.cpp ui/*.cpp)
 failed=0
 printf '%s\n' "${sources[@]}" | (cd "$src" && xargs -P "$(nproc)" -I{} sh -c '"$0" "$@" {} 2>&1 | sed "s|^|{}: |"' "$cxx" "${flags[@]}") \
     > /tmp/windows_syntax_check.$$ || failed=1

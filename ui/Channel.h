@@ -5,6 +5,7 @@
 // this record and never reads state back from them.
 
 #include "platform/Controls.h"
+#include "bridge/Route.h"
 #include "record/Frames.h"
 #include "ports/SerialController.h"
 #include "platform/byteview/TextArea.h"
@@ -16,29 +17,8 @@
 
 namespace ui {
 
-// Where the relay sends what arrives: nowhere further, to the other port,
-// or back to the port it came from.
-enum class Route { None, Linked, Loopback };
-
-// What a channel remembers of a lost device while it waits for it.
-struct Loss {
-    platform::SerialPortInfo device;
-    // The ports listed when it was lost, itself aside: none of them is the
-    // lost device coming back.
-    QList<platform::SerialPortInfo> presentAtLoss;
-    // What comes back with it: a link only to the very device it was
-    // linked with, loopback only on the same device. The user's own choice
-    // while waiting takes this back (None).
-    Route route = Route::None;
-    std::optional<platform::SerialPortInfo> partner;
-    // What the linked partner sent meanwhile, which reached nobody, and
-    // that partner's path; empty when it was not linked.
-    qint64 undelivered = 0;
-    QString from;
-    // A network port is tried again at intervals that grow.
-    int retryMs = 0;
-    QDeadlineTimer nextTry;
-};
+using bridge::Loss;
+using bridge::Route;
 
 class Channel {
 public:

@@ -4,7 +4,8 @@
 #include "MainWindow.h"
 #include "Texts.h"
 
-#include <algorithm>
+#include "bridge/Pacing.h"
+
 #include <array>
 
 namespace ui {
@@ -55,34 +56,13 @@ SerialController *MainWindow::Destination(const Channel &own) const
     return nullptr;
 }
 
-// A source reads only as fast as its destination sends: past the high-water
-// mark it stops reading, so the device and its driver hold the bytes, and
-// it reads again once the queue is down to a quarter of that mark or the
-// route has gone. Nothing is dropped either way.
-//
-// Some senders take in what is queued for them only once their own write
-// is through: a relay serving both ways on one thread, a loopback peer
-// writing a block before it reads. Holding such a sender's own port could
-// stop the traffic for good, so a loopback is held only at a far higher
-// mark, and of two linked sources that are both due a hold one reads on
-// until both queues are that full.
 void MainWindow::PaceReading()
 {
-    std::array<bool, 2> hold {DueAHold(Own(1)), DueAHold(Own(2))};
-    if (hold[0] && hold[1] && route_ == Route::Linked) {
-        const qint64 to2 = Own(2).controller.BytesToWrite(); // channel 1's destination
-        const qint64 to1 = Own(1).controller.BytesToWrite();
-        if (std::min(to1, to2) <= SerialController::kBothWaysHighWaterBytes) {
-            // The one with less waiting toward its destination, and the
-            // one reading now until its lead is gone by a margin, so that
-            // a link does not switch at every arrival.
-            const bool oneReads = Own(1).controller.ReadingHeld() != Own(2).controller.ReadingHeld();
-            const qint64 margin = oneReads ? SerialController::kWriteLowWaterBytes : 0;
-            const bool firstReads = oneReads && !Own(1).controller.ReadingHeld() ? to2 <= to1 + margin
-                                                                                 : to2 + margin < to1;
-            hold[firstReads ? 0 : 1] = false;
-        }
-    }
+    const auto side = [this](int channel) {
+        const SerialController &port = Own(channel).controller;
+        return bridge::Pacing::Side {port.BytesToWrite(), port.ReadingHeld()};
+    };
+    const std::array<bool, 2> hold = bridge::Pacing::Holds(route_, {side(1), side(2)});
     for (int channel : {1, 2}) {
         Channel &own = Own(channel);
         if (hold[channel - 1] == own.controller.ReadingHeld())
@@ -91,18 +71,6 @@ void MainWindow::PaceReading()
         if (hold[channel - 1])
             TellOfPossibleLoss(own);
     }
-}
-
-// Whether a source should be held now, by its destination's queue alone.
-bool MainWindow::DueAHold(const Channel &own) const
-{
-    const SerialController *destination = Destination(own);
-    if (!destination)
-        return false;
-    const qint64 high = destination == &own.controller ? SerialController::kBothWaysHighWaterBytes
-                                                        : SerialController::kWriteHighWaterBytes;
-    const qint64 queued = destination->BytesToWrite();
-    return own.controller.ReadingHeld() ? queued > high / 4 : queued > high;
 }
 
 // A device with flow control waits while its channel is held; one without

@@ -204,7 +204,6 @@ private:
     void RelayArrival(Channel &own, platform::SerialController &controller);
     platform::SerialController *Destination(const Channel &own) const;
     void PaceReading();
-    bool DueAHold(const Channel &own) const;
     // Said once per link: a held source whose line has no flow control.
     void TellOfPossibleLoss(Channel &own);
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+
 namespace ui {
 
 using namespace platform;
@@ -109,20 +110,15 @@ void MainWindow::TryResume(Channel &own)
         return;
     }
     const QList<SerialPortInfo> now = Ports().All();
-    // One that was there at the loss and has gone since is, when it comes
-    // back, no longer told apart from the lost one.
-    own.Waiting().presentAtLoss.removeIf([&](const SerialPortInfo &p) { return !now.contains(p); });
-    const Loss loss = own.Waiting();
-    const auto taken = [&](const SerialPortInfo &port) {
-        return port.SameDevice(loss.device) && !loss.presentAtLoss.contains(port) && !own.Other().Holds(port);
-    };
-    const int row = int(std::find_if(now.cbegin(), now.cend(), taken) - now.cbegin());
-    if (row == now.size() || own.menu.RowText(row) != now[row].Name)
+    const std::optional<int> row =
+        own.Waiting().Returned(now, [&](const SerialPortInfo &port) { return own.Other().Holds(port); });
+    if (!row || own.menu.RowText(*row) != now[*row].Name)
         return; // not back, or the menu does not show it yet
-    const SerialPortInfo &found = now[row];
+    const Loss loss = own.Waiting();
+    const SerialPortInfo &found = now[*row];
     {
         const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
-        own.menu.SetListIndex(row);
+        own.menu.SetListIndex(*row);
     }
     // With the line settings the channel has now: the user may have
     // changed them while it waited.

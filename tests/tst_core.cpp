@@ -1,0 +1,115 @@
+// The bridge's rules without a window: when a source is held, and which
+// listed port is a lost device come back. Links only the core.
+
+#include "bridge/Pacing.h"
+#include "bridge/Route.h"
+
+#include <QtTest>
+
+using bridge::Loss;
+using bridge::Pacing;
+using bridge::Route;
+using platform::SerialPortInfo;
+
+namespace {
+
+constexpr qint64 kMiB = 1 << 20;
+constexpr qint64 kHigh = Pacing::kHighWaterBytes;
+constexpr qint64 kBoth = Pacing::kBothWaysHighWaterBytes;
+
+SerialPortInfo Usb(const QString &path, const QString &identity) { return {path.section('/', -1), path, identity}; }
+
+} // namespace
+
+Q_DECLARE_METATYPE(Route)
+
+class TestCore : public QObject {
+    Q_OBJECT
+private slots:
+    void pacing_data()
+    {
+        QTest::addColumn<Route>("route");
+        // Queued on channel 1's and channel 2's own ports, and whether each reads now.
+        QTest::addColumn<qint64>("queued1");
+        QTest::addColumn<qint64>("queued2");
+        QTest::addColumn<bool>("held1");
+        QTest::addColumn<bool>("held2");
+        QTest::addColumn<bool>("hold1");
+        QTest::addColumn<bool>("hold2");
+        QTest::newRow("no route holds nothing") << Route::None << 5 * kBoth << 5 * kBoth << true << true << false << false;
+        QTest::newRow("a link at the mark reads on") << Route::Linked << qint64(0) << kHigh << false << false << false << false;
+        QTest::newRow("a link past the mark holds its source") << Route::Linked << qint64(0) << kHigh + 1 << false << false << true << false;
+        QTest::newRow("a held source stays held above a quarter") << Route::Linked << qint64(0) << kHigh / 4 + 1 << true << false << true << false;
+        QTest::newRow("and reads again at a quarter") << Route::Linked << qint64(0) << kHigh / 4 << true << false << false << false;
+        QTest::newRow("both due: the one with less queued onward reads") << Route::Linked << 3 * kMiB << 2 * kMiB << false << false << false << true;
+        QTest::newRow("both due, the other way round") << Route::Linked << 2 * kMiB << 3 * kMiB << false << false << true << false;
+        QTest::newRow("the one reading keeps its turn within the margin") << Route::Linked << 2 * kMiB << 2 * kMiB + kHigh / 8 << false << true << false << true;
+        QTest::newRow("and gives it up past the margin") << Route::Linked << 2 * kMiB << 2 * kMiB + kHigh / 2 << false << true << true << false;
+        QTest::newRow("both held only when both are past the far mark") << Route::Linked << kBoth + 1 << kBoth + 1 << false << false << true << true;
+        QTest::newRow("a loopback reads on past the link's mark") << Route::Loopback << 8 * kMiB << 8 * kMiB << false << false << false << false;
+        QTest::newRow("a loopback past the far mark is held") << Route::Loopback << kBoth + 1 << qint64(0) << false << false << true << false;
+    }
+
+    // A source reads only as fast as its destination sends, and no sender
+    // that reads last is held for good.
+    void pacing()
+    {
+        QFETCH(Route, route);
+        QFETCH(qint64, queued1);
+        QFETCH(qint64, queued2);
+        QFETCH(bool, held1);
+        QFETCH(bool, held2);
+        const std::array<bool, 2> hold = Pacing::Holds(route, {Pacing::Side {queued1, held1}, Pacing::Side {queued2, held2}});
+        QTEST(hold[0], "hold1");
+        QTEST(hold[1], "hold2");
+    }
+
+    void returned_data()
+    {
+        QTest::addColumn<QList<SerialPortInfo>>("presentAtLoss");
+        QTest::addColumn<QList<SerialPortInfo>>("now");
+        QTest::addColumn<QString>("heldByOther"); // a path
+        QTest::addColumn<int>("row");             // -1: not back
+        const SerialPortInfo lost = Usb("/dev/ttyUSB0", "usb:0403:6001:A1@1-1");
+        const SerialPortInfo twin = Usb("/dev/ttyUSB1", "usb:0403:6001:A1@1-1");
+        const SerialPortInfo other = Usb("/dev/ttyUSB2", "usb:0403:6001:B2@1-2");
+        const SerialPortInfo link = {"ttyV0", "/dev/ttyV0", "link:/dev/ttyV0"};
+        QTest::newRow("back under another name") << QList<SerialPortInfo> {other} << QList<SerialPortInfo> {other, twin} << QString() << 1;
+        QTest::newRow("not back") << QList<SerialPortInfo> {other} << QList<SerialPortInfo> {other} << QString() << -1;
+        QTest::newRow("another device under its path is not it") << QList<SerialPortInfo> {} << QList<SerialPortInfo> {Usb("/dev/ttyUSB0", "usb:0403:6001:C3@1-1")} << QString() << -1;
+        QTest::newRow("a twin present at the loss is not it") << QList<SerialPortInfo> {twin} << QList<SerialPortInfo> {twin} << QString() << -1;
+        QTest::newRow("a twin the other side holds is not it") << QList<SerialPortInfo> {} << QList<SerialPortInfo> {twin} << twin.Path << -1;
+        QTest::newRow("a virtual port by its link") << QList<SerialPortInfo> {} << QList<SerialPortInfo> {other, link} << QString() << 1;
+    }
+
+    void returned()
+    {
+        QFETCH(QList<SerialPortInfo>, presentAtLoss);
+        QFETCH(QList<SerialPortInfo>, now);
+        QFETCH(QString, heldByOther);
+        const bool virtualPort = QByteArray(QTest::currentDataTag()).contains("virtual");
+        Loss loss;
+        loss.device = virtualPort ? SerialPortInfo {"ttyV0", "/dev/ttyV0", "link:/dev/ttyV0"}
+                                  : Usb("/dev/ttyUSB0", "usb:0403:6001:A1@1-1");
+        loss.presentAtLoss = presentAtLoss;
+        const std::optional<int> row = loss.Returned(now, [&](const SerialPortInfo &p) { return p.Path == heldByOther; });
+        QTEST(row.value_or(-1), "row");
+    }
+
+    // A twin that was there at the loss and has gone since is, when it
+    // comes back, no longer told apart from the lost one.
+    void aTwinGoneSinceTheLossCounts()
+    {
+        const SerialPortInfo twin = Usb("/dev/ttyUSB1", "usb:0403:6001:A1@1-1");
+        Loss loss;
+        loss.device = Usb("/dev/ttyUSB0", "usb:0403:6001:A1@1-1");
+        loss.presentAtLoss = {twin};
+        const auto none = [](const SerialPortInfo &) { return false; };
+        QCOMPARE(loss.Returned({twin}, none), std::nullopt);
+        QCOMPARE(loss.Returned({}, none), std::nullopt);
+        QCOMPARE(loss.Returned({twin}, none), std::optional<int>(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCore)
+#include "tst_core.moc"
