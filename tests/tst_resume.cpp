@@ -64,7 +64,7 @@ struct ResumeRig {
 // A device named by a link, as people make virtual ports, and held open by
 // a second process too, as a terminal program would.
 struct LinkedDevice {
-    LinkedDevice(const QString &link) : link(link)
+    explicit LinkedDevice(const QString &name) : link(name)
     {
         QFile::remove(link);
         QVERIFY(QFile::link(pty.Path(), link));
