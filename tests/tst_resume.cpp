@@ -5,10 +5,6 @@
 
 #include "support/TestSupport.h"
 
-#include "ports/DeviceWatch.h"
-
-#include <QApplication>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -61,96 +57,11 @@ struct ResumeRig {
     }
 };
 
-// A device named by a link, as people make virtual ports, and held open by
-// a second process too, as a terminal program would.
-struct LinkedDevice {
-    explicit LinkedDevice(const QString &name) : link(name)
-    {
-        QFile::remove(link);
-        QVERIFY(QFile::link(pty.Path(), link));
-        holder.setStandardInputFile(pty.Path());
-        holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
-        QVERIFY(holder.waitForStarted());
-    }
-    ~LinkedDevice() { Unplug(); }
-    void Unplug()
-    {
-        holder.kill();
-        holder.waitForFinished();
-        pty.Hangup();
-        QFile::remove(link);
-    }
-    QString link;
-    Pty pty;
-    QProcess holder;
-};
-
 } // namespace
 
 class TestResume : public QObject {
     Q_OBJECT
 private slots:
-    // The user's scenario: two linked devices named by links, each also
-    // held open by another process; the first is unplugged, its message
-    // answered with Return, and plugged in again under the same name. The
-    // other channel's device is never closed or opened again meanwhile,
-    // and the link comes back both ways with no click.
-    void aReplugLeavesTheOtherDeviceAlone()
-    {
-        QTemporaryDir dir;
-        const QString name1 = dir.filePath(QStringLiteral("ttyV1"));
-        auto first = std::make_unique<LinkedDevice>(name1);
-        LinkedDevice second(dir.filePath(QStringLiteral("ttyV2")));
-        SystemPortEnumerator ports(dir.path());
-        SystemAlerts alerts;
-        FolderDeviceWatch watch({dir.path(), QStringLiteral("/dev/pts")});
-        ui::MainWindow::Services services {&ports, &alerts};
-        services.watch = &watch;
-        ui::MainWindow w(services);
-        w.show();
-        Rig::Tick(w, 1);
-        Rig::Tick(w, 2);
-        w.SerialPortsPopupMenu1().setCurrentIndex(w.SerialPortsPopupMenu1().findText(QStringLiteral("ttyV1")));
-        w.SerialPortsPopupMenu2().setCurrentIndex(w.SerialPortsPopupMenu2().findText(QStringLiteral("ttyV2")));
-        emit w.ConnectSerial1().Action(&w.ConnectSerial1());
-        emit w.ConnectSerial2().Action(&w.ConnectSerial2());
-        QTest::mouseClick(&w.LinkBtn(), Qt::LeftButton);
-        QVERIFY(w.LinkedTxt().Visible());
-        for (QWidget *notice : QApplication::topLevelWidgets())
-            if (notice->objectName() == QStringLiteral("NoticeBox"))
-                notice->close();
-
-        const auto handle = w.SerialController2().Serial().handle();
-        QStringList disturbed;
-        QTimer watchOther;
-        connect(&watchOther, &QTimer::timeout, this, [&] {
-            if (w.SerialController2().Serial().handle() != handle || w.ConnectSerial2().Caption() != QStringLiteral("Disconnect"))
-                disturbed.append(w.ConnectSerial2().Caption());
-        });
-        watchOther.start(5);
-        connect(&w.SerialController2().Serial(), &QIODevice::aboutToClose, this, [&] { disturbed.append(QStringLiteral("closed")); });
-        first->Unplug();
-        QTimer::singleShot(1500, this, [] {
-            if (QWidget *box = QApplication::activeModalWidget())
-                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box, Qt::Key_Return);
-        });
-        QTRY_COMPARE_WITH_TIMEOUT(w.ConnectSerial1().Caption(), QStringLiteral("Connect"), 1000);
-        QTest::qWait(3000);
-        QCOMPARE(QApplication::activeModalWidget(), nullptr);
-        first.reset();
-        first = std::make_unique<LinkedDevice>(name1);
-        QTRY_VERIFY(w.LinkedTxt().Visible() && w.ConnectSerial1().Caption() == QStringLiteral("Disconnect"));
-        QTest::qWait(500);
-        QByteArray every(256, Qt::Uninitialized);
-        for (int i = 0; i < 256; ++i)
-            every[i] = char(i);
-        first->pty.Send(every);
-        QCOMPARE(second.pty.Receive(256), every);
-        second.pty.Send(every);
-        QCOMPARE(first->pty.Receive(256), every);
-        QVERIFY2(disturbed.isEmpty(), qPrintable(disturbed.join(QLatin1Char(' '))));
-    }
-
     // Linked, channel 1 unplugged and plugged in again: within a tick it
     // is open and linked again, both ways, with no click, and what the
     // device says at once is relayed too; the loss message goes by itself,

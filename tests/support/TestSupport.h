@@ -220,10 +220,9 @@ struct Rig {
     }
     ui::MainWindow &w() { return *window; }
     // A tick of a channel's refresh timer, as the timer would raise it.
-    void Tick(int channel) { Tick(w(), channel); }
-    static void Tick(ui::MainWindow &window, int channel)
+    void Tick(int channel)
     {
-        platform::Timer &t = channel == 1 ? window.PortListUpdater1() : window.PortListUpdater2();
+        platform::Timer &t = channel == 1 ? w().PortListUpdater1() : w().PortListUpdater2();
         emit t.Action(&t);
     }
     void TickBoth()
