@@ -22,6 +22,7 @@ SerialPortInfo Usb(const QString &path, const QString &identity) { return {path.
 } // namespace
 
 Q_DECLARE_METATYPE(Route)
+Q_DECLARE_METATYPE(SerialPortInfo)
 
 class TestCore : public QObject {
     Q_OBJECT
@@ -66,6 +67,7 @@ private slots:
 
     void returned_data()
     {
+        QTest::addColumn<SerialPortInfo>("lost");
         QTest::addColumn<QList<SerialPortInfo>>("presentAtLoss");
         QTest::addColumn<QList<SerialPortInfo>>("now");
         QTest::addColumn<QString>("heldByOther"); // a path
@@ -74,23 +76,22 @@ private slots:
         const SerialPortInfo twin = Usb("/dev/ttyUSB1", "usb:0403:6001:A1@1-1");
         const SerialPortInfo other = Usb("/dev/ttyUSB2", "usb:0403:6001:B2@1-2");
         const SerialPortInfo link = {"ttyV0", "/dev/ttyV0", "link:/dev/ttyV0"};
-        QTest::newRow("back under another name") << QList<SerialPortInfo> {other} << QList<SerialPortInfo> {other, twin} << QString() << 1;
-        QTest::newRow("not back") << QList<SerialPortInfo> {other} << QList<SerialPortInfo> {other} << QString() << -1;
-        QTest::newRow("another device under its path is not it") << QList<SerialPortInfo> {} << QList<SerialPortInfo> {Usb("/dev/ttyUSB0", "usb:0403:6001:C3@1-1")} << QString() << -1;
-        QTest::newRow("a twin present at the loss is not it") << QList<SerialPortInfo> {twin} << QList<SerialPortInfo> {twin} << QString() << -1;
-        QTest::newRow("a twin the other side holds is not it") << QList<SerialPortInfo> {} << QList<SerialPortInfo> {twin} << twin.Path << -1;
-        QTest::newRow("a virtual port by its link") << QList<SerialPortInfo> {} << QList<SerialPortInfo> {other, link} << QString() << 1;
+        QTest::newRow("back under another name") << lost << QList<SerialPortInfo> {other} << QList<SerialPortInfo> {other, twin} << QString() << 1;
+        QTest::newRow("not back") << lost << QList<SerialPortInfo> {other} << QList<SerialPortInfo> {other} << QString() << -1;
+        QTest::newRow("another device under its path is not it") << lost << QList<SerialPortInfo> {} << QList<SerialPortInfo> {Usb("/dev/ttyUSB0", "usb:0403:6001:C3@1-1")} << QString() << -1;
+        QTest::newRow("a twin present at the loss is not it") << lost << QList<SerialPortInfo> {twin} << QList<SerialPortInfo> {twin} << QString() << -1;
+        QTest::newRow("a twin the other side holds is not it") << lost << QList<SerialPortInfo> {} << QList<SerialPortInfo> {twin} << twin.Path << -1;
+        QTest::newRow("a virtual port by its link") << link << QList<SerialPortInfo> {} << QList<SerialPortInfo> {other, link} << QString() << 1;
     }
 
     void returned()
     {
+        QFETCH(SerialPortInfo, lost);
         QFETCH(QList<SerialPortInfo>, presentAtLoss);
         QFETCH(QList<SerialPortInfo>, now);
         QFETCH(QString, heldByOther);
-        const bool virtualPort = QByteArray(QTest::currentDataTag()).contains("virtual");
         Loss loss;
-        loss.device = virtualPort ? SerialPortInfo {"ttyV0", "/dev/ttyV0", "link:/dev/ttyV0"}
-                                  : Usb("/dev/ttyUSB0", "usb:0403:6001:A1@1-1");
+        loss.device = lost;
         loss.presentAtLoss = presentAtLoss;
         const std::optional<int> row = loss.Returned(now, [&](const SerialPortInfo &p) { return p.Path == heldByOther; });
         QTEST(row.value_or(-1), "row");
