@@ -6,6 +6,25 @@
 
 namespace platform {
 
+namespace {
+
+// A box takes the keyboard when it opens, with or without a window
+// manager: Return then answers it, never a control behind it.
+// When it closes, the window that had the keyboard has it back.
+void TakeKeyboard(QMessageBox &box)
+{
+    if (QPointer<QWidget> before = QApplication::activeWindow(); before && before != &box)
+        QObject::connect(&box, &QDialog::finished, before, [before] {
+            if (!QApplication::activeWindow() && before->isVisible())
+                before->activateWindow();
+        });
+    box.show();
+    box.raise();
+    box.activateWindow();
+}
+
+} // namespace
+
 void SystemAlerts::Beep()
 {
     QApplication::beep();
@@ -20,6 +39,7 @@ void SystemAlerts::MsgBox(const QString &text, const QString &detail)
     box.setInformativeText(detail);
     box.setStandardButtons(QMessageBox::Ok);
     open_.append(&box);
+    TakeKeyboard(box);
     box.exec();
     open_.removeAll(&box);
 }
@@ -33,15 +53,22 @@ void SystemAlerts::Dismiss(const QString &text, const QString &detail)
 
 void SystemAlerts::Notice(const QString &text, const QString &detail)
 {
+    open_.removeAll(nullptr); // notices closed since
+    // The same words again bring the open box forward rather than stack a copy.
+    for (const QPointer<QMessageBox> &open : std::as_const(open_))
+        if (open->objectName() == QLatin1String("NoticeBox") && open->text() == text &&
+            open->informativeText() == detail) {
+            TakeKeyboard(*open);
+            return;
+        }
     auto *box = new QMessageBox(QMessageBox::Information, QApplication::applicationDisplayName(), text,
                                 QMessageBox::Ok, QApplication::activeWindow());
     box->setObjectName(QStringLiteral("NoticeBox"));
     box->setInformativeText(detail);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
-    open_.removeAll(nullptr); // notices closed since
     open_.append(box);
-    box->show();
+    TakeKeyboard(*box);
 }
 
 int SystemAlerts::Ask(const QString &text, const QString &detail, const QStringList &buttons)
@@ -56,6 +83,7 @@ int SystemAlerts::Ask(const QString &text, const QString &detail, const QStringL
         added.append(box.addButton(caption, QMessageBox::AcceptRole));
     if (!added.isEmpty())
         box.setEscapeButton(added.last());
+    TakeKeyboard(box);
     box.exec();
     return int(added.indexOf(qobject_cast<QPushButton *>(box.clickedButton())));
 }

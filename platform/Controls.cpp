@@ -3,6 +3,7 @@
 
 #include <QEvent>
 #include <QFontDatabase>
+#include <QKeyEvent>
 
 namespace platform {
 
@@ -160,6 +161,17 @@ void PushButton::changeEvent(QEvent *event)
     QPushButton::changeEvent(event);
     if (event->type() == QEvent::FontChange)
         FitCaption();
+}
+
+// A held key is one decision, not a press at every repeat: a held Return
+// would otherwise open and close a device many times a second.
+void PushButton::keyPressEvent(QKeyEvent *event)
+{
+    if (event->isAutoRepeat() && IsPressKey(event->key())) {
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 PropertyTable PushButton::Properties() const { return kPushButtonProperties; }

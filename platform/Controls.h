@@ -35,6 +35,12 @@ private:
     int tabIndex_ = -1;
 };
 
+// Keys that press a focused button: Return, Enter and Space.
+inline bool IsPressKey(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space || key == Qt::Key_Select;
+}
+
 class PushButton : public QPushButton, public RectControl, public Settable {
     Q_OBJECT
 public:
@@ -55,6 +61,7 @@ signals:
 
 protected:
     void changeEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void FitCaption();

@@ -249,11 +249,14 @@ void MainWindow::Draw()
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent *>(event)->key();
+        const auto *press = static_cast<QKeyEvent *>(event);
+        const int key = press->key();
         for (int channel : {1, 2}) {
             const Channel &own = Own(channel);
-            if (watched == &own.menu && (key == Qt::Key_Return || key == Qt::Key_Enter) && own.connect.isEnabled()) {
-                own.connect.click();
+            if (watched == &own.menu && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+                // A held key presses once: its repeats are swallowed.
+                if (!press->isAutoRepeat() && own.connect.isEnabled())
+                    own.connect.click();
                 return true;
             }
         }
