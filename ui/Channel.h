@@ -1,30 +1,19 @@
 #pragma once
-// One side of the window: its controls, and the one record of what it is
-// doing: idle, holding its own port, sharing the other side's port, or
-// waiting for a lost device. The window draws captions and labels from
-// this record and never reads state back from them.
+// One side of the window: the bridge's channel and the controls that show
+// it. The window draws captions and labels from the channel's state and
+// never reads state back from them.
 
+#include "bridge/Channel.h"
 #include "platform/Controls.h"
-#include "bridge/Route.h"
-#include "record/Frames.h"
-#include "ports/SerialController.h"
 #include "platform/byteview/TextArea.h"
-
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-
-#include <optional>
 
 namespace ui {
 
 using bridge::Loss;
 using bridge::Route;
 
-class Channel {
+class Channel : public bridge::Channel {
 public:
-    // Connecting: a network port's connection is being made.
-    enum class State { Idle, Connecting, Open, Sharing, Waiting };
-
     struct Controls {
         platform::SerialController &controller;
         platform::PopupMenu &menu;
@@ -35,11 +24,12 @@ public:
         platform::Label &line;    // its line settings, below Connect
     };
 
-    Channel(int number, const Controls &controls);
-    void SetOther(Channel &other) { other_ = &other; }
+    Channel(int n, const Controls &c)
+        : bridge::Channel(n, c.controller), menu(c.menu), connect(c.connect), text(c.text), timer(c.timer),
+          heading(c.heading), line(c.line)
+    {
+    }
 
-    const int number;
-    platform::SerialController &controller;
     platform::PopupMenu &menu;
     platform::PushButton &connect;
     platform::TextArea &text;
@@ -47,56 +37,8 @@ public:
     platform::Label &heading;
     platform::Label &line;
 
-    Channel &Other() const { return *other_; }
-    State Now() const { return state_; }
-    // The caption reads "Disconnect" exactly while this holds.
-    bool HoldsPort() const { return state_ == State::Open || state_ == State::Sharing; }
-    bool Waits() const { return state_ == State::Waiting; }
-    // The controller whose port this channel's bytes come through, and
-    // whose line settings are this channel's.
-    platform::SerialController &Port() const { return state_ == State::Sharing ? other_->controller : controller; }
-    // The device held, if any.
-    std::optional<platform::SerialPortInfo> Device() const;
-    // Whether this channel holds that very device open, under any name.
-    bool Holds(const platform::SerialPortInfo &port) const;
-
-    void BecomeOpen();
-    void BecomeSharing();
-    void BecomeIdle();
-    void BecomeConnecting() { state_ = State::Connecting; }
-    bool Connecting() const { return state_ == State::Connecting; }
-    void BecomeWaiting(Loss loss);
-    Loss &Waiting() { return *loss_; }
-    const Loss &Waiting() const { return *loss_; }
-    bool WaitsFor(const platform::SerialPortInfo &device) const { return Waits() && loss_->device == device; }
-
-    // A device that fails again right after each resume, before anything
-    // came from it, is not waited for for ever: the count of such losses
-    // in a row. One that carried traffic meanwhile was not failing.
-    int LostSoonAfterResume(int withinMs);
-    void NoteResumed()
-    {
-        sinceResume_.start();
-        heardSinceResume_ = false;
-    }
-    void NoteArrival() { heardSinceResume_ = true; }
-    void ForgetResumes();
-
-    // Told once since the last Link, Unlink, connect or line change: held
-    // back with no flow control, its device may lose bytes.
-    bool toldOfPossibleLoss = false;
-    // The detail of its loss message, while that may still be open.
-    QString lossDetail;
-    // Where what it receives falls into frames.
-    platform::FrameSplitter frames;
-
-private:
-    Channel *other_ = nullptr;
-    State state_ = State::Idle;
-    std::optional<Loss> loss_;
-    QElapsedTimer sinceResume_;
-    bool heardSinceResume_ = false;
-    int quickLosses_ = 0;
+    // Both sides of a window are the window's channels.
+    Channel &Other() const { return static_cast<Channel &>(OtherChannel()); }
 };
 
 } // namespace ui

@@ -1,14 +1,8 @@
 #include "Channel.h"
 
-namespace ui {
+namespace bridge {
 
 using namespace platform;
-
-Channel::Channel(int n, const Controls &c)
-    : number(n), controller(c.controller), menu(c.menu), connect(c.connect), text(c.text), timer(c.timer),
-      heading(c.heading), line(c.line)
-{
-}
 
 std::optional<SerialPortInfo> Channel::Device() const
 {
@@ -59,4 +53,4 @@ void Channel::ForgetResumes()
     quickLosses_ = 0;
 }
 
-} // namespace ui
+} // namespace bridge
