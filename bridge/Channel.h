@@ -24,6 +24,7 @@ public:
     const int number;
     platform::SerialController &controller;
 
+    Channel &Other() const { return *other_; }
     State Now() const { return state_; }
     // The caption reads "Disconnect" exactly while this holds.
     bool HoldsPort() const { return state_ == State::Open || state_ == State::Sharing; }
@@ -65,9 +66,6 @@ public:
     QString lossDetail;
     // Where what it receives falls into frames.
     platform::FrameSplitter frames;
-
-protected:
-    Channel &OtherChannel() const { return *other_; }
 
 private:
     Channel *other_ = nullptr;

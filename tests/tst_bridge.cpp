@@ -23,7 +23,7 @@
 
 using namespace platform;
 using testing::Pty;
-using ui::Route;
+using bridge::Route;
 
 namespace {
 
@@ -448,7 +448,7 @@ private:
         for (int c : {0, 1})
             failure_ += QStringLiteral("\nchannel %1: model holds %2 waits for %3 (route %4); window \"%5\", rows %6 at %7")
                             .arg(c + 1).arg(m_.held[c]).arg(m_.waitFor[c]).arg(int(m_.waitRoute[c]))
-                            .arg(w().ChannelOf(c + 1).line.text(), testing::Rows(Menu(c)).join(QLatin1Char(',')))
+                            .arg((c == 0 ? w().LineTxt1() : w().LineTxt2()).text(), testing::Rows(Menu(c)).join(QLatin1Char(',')))
                             .arg(Menu(c).ListIndex());
     }
 

@@ -18,7 +18,7 @@
 
 using namespace platform;
 using namespace testing;
-using ui::Route;
+using bridge::Route;
 
 namespace {
 
@@ -241,7 +241,7 @@ private:
         while (!deadline.hasExpired()) {
             bool busy = false;
             for (int c : {0, 1}) {
-                const ui::Channel &ch = w().ChannelOf(c + 1);
+                const bridge::Channel &ch = w().ChannelOf(c + 1);
                 busy = busy || ch.Connecting() || ch.controller.Connecting() || (ch.Waits() && !m_.waits[c]) ||
                        (!ch.Waits() && m_.waits[c]);
             }
@@ -254,7 +254,7 @@ private:
         // which one opens the port is the window's to choose.
         if (m_.held[0] == kNet && m_.held[1] == kNet)
             for (int c : {0, 1})
-                m_.opener[c] = w().ChannelOf(c + 1).Now() == ui::Channel::State::Open;
+                m_.opener[c] = w().ChannelOf(c + 1).Now() == bridge::Channel::State::Open;
     }
 
     void Fail(const QString &what)

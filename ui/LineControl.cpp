@@ -11,56 +11,23 @@ namespace ui {
 
 using namespace platform;
 
-namespace {
-
-bool OnOneDevice(const Channel &a, const Channel &b)
-{
-    if (&a.Port() == &b.Port())
-        return true;
-    return a.Waits() && b.Waits() && a.Waiting().route == Route::Loopback && b.Waiting().route == Route::Loopback &&
-           a.Waiting().device == b.Waiting().device;
-}
-
-} // namespace
-
 void MainWindow::ChangeLineSettings(int channel)
 {
-    Channel &own = Own(channel);
-    SerialController &port = own.Port();
+    SerialController &port = Own(channel).Port();
     const LineSettings now = port.Line();
-    const std::optional<LineSettings> chosen = services_.lines->Choose(this, own.heading.text(), now);
+    const std::optional<LineSettings> chosen = services_.lines->Choose(this, View(channel).heading.text(), now);
     if (!chosen || *chosen == now)
         return;
     // On a closed port (idle or waiting) it is kept for the next open.
-    if (!port.SetLine(*chosen)) {
+    if (!bridge_->SetLine(channel, *chosen)) {
         services_.alerts->Beep();
         services_.alerts->MsgBox(texts::kLineNotSet, port.ErrorText());
-        return;
     }
-    // Each side keeps its own copy, for when it opens the port itself.
-    for (Channel *c : {&own, &own.Other()})
-        if (&c->controller != &port && OnOneDevice(*c, own))
-            c->controller.SetLine(*chosen);
-    Draw();
-    Own(1).toldOfPossibleLoss = Own(2).toldOfPossibleLoss = false;
-    recorder_.LineChanged(channel, RecordedLine(port));
-}
-
-void MainWindow::SerialController1_LineAnswered(SerialController *) { LineAnswered(Own(1)); }
-void MainWindow::SerialController2_LineAnswered(SerialController *) { LineAnswered(Own(2)); }
-
-// A network port's server has answered: the label says what stands, and a
-// refusal is said once, as a driver's would be.
-void MainWindow::LineAnswered(Channel &own)
-{
-    Draw();
-    if (own.controller.LineStatus() == SerialController::LineState::Refused)
-        ReportLater(texts::kLineNotSet, own.controller.ErrorText());
 }
 
 QString MainWindow::LineText(const SerialController &port)
 {
-    const QString summary = RecordedLine(port);
+    const QString summary = bridge::Bridge::RecordedLine(port);
     switch (port.LineStatus()) {
     case SerialController::LineState::Applied: break;
     case SerialController::LineState::Asked: return texts::kLineAsked.arg(summary);
@@ -70,26 +37,21 @@ QString MainWindow::LineText(const SerialController &port)
     return summary;
 }
 
-// Without the server's answer, which comes later: a capture's interface
-// is not renamed when it does.
-QString MainWindow::RecordedLine(const SerialController &port)
+void MainWindow::ShowLineSettings(int channel)
 {
-    return port.LineStatus() == SerialController::LineState::AtServer ? texts::kLineAtServer
-                                                                      : port.Line().Summary();
-}
-
-void MainWindow::ShowLineSettings(const Channel &own)
-{
+    const bridge::Channel &own = Own(channel);
+    Label &line = View(channel).line;
+    const QString heading = View(channel).heading.text();
     // In place of the line: what the channel is waiting for, on one line
     // for the tooltip and a screen reader.
     const auto showWait = [&](const QString &text) {
-        own.line.SetText(text);
+        line.SetText(text);
         const QString said = QString(text).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        own.line.setToolTip(said);
-        own.line.setAccessibleName(tr("%1: %2").arg(own.heading.text(), said));
+        line.setToolTip(said);
+        line.setAccessibleName(tr("%1: %2").arg(heading, said));
     };
     if (own.Waits()) {
-        const Loss &loss = own.Waiting();
+        const bridge::Loss &loss = own.Waiting();
         showWait(loss.undelivered > 0
                      ? texts::kWaitingUndelivered.arg(loss.device.Name, QLocale().toString(loss.undelivered))
                      : texts::kWaitingFor.arg(loss.device.Name));
@@ -100,9 +62,9 @@ void MainWindow::ShowLineSettings(const Channel &own)
         return;
     }
     const QString summary = LineText(own.Port());
-    own.line.SetText(summary);
-    own.line.setToolTip({});
-    own.line.setAccessibleName(tr("%1, line settings: %2").arg(own.heading.text(), summary));
+    line.SetText(summary);
+    line.setToolTip({});
+    line.setAccessibleName(tr("%1, line settings: %2").arg(heading, summary));
 }
 
 } // namespace ui

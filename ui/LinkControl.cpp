@@ -11,21 +11,10 @@ using namespace platform;
 // does not turn the press round.
 void MainWindow::LinkBtn_Action(PushButton *button)
 {
-    const bool bothHeld = Own(1).HoldsPort() && Own(2).HoldsPort();
-    if (button->PressedCaption() == texts::kLink) {
-        if (!bothHeld || route_ != Route::None)
-            return;
-        route_ = Route::Linked;
-        recorder_.Linked();
-    } else {
-        if (route_ == Route::None)
-            return;
-        route_ = Route::None;
-        recorder_.Unlinked();
-    }
-    Draw();
-    Own(1).toldOfPossibleLoss = Own(2).toldOfPossibleLoss = false;
-    PaceReading();
+    if (button->PressedCaption() == texts::kLink)
+        bridge_->Link();
+    else
+        bridge_->Unlink();
 }
 
 } // namespace ui

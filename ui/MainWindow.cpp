@@ -11,6 +11,7 @@
 namespace ui {
 
 using namespace platform;
+using bridge::Route;
 
 namespace {
 
@@ -37,7 +38,7 @@ MainWindow::Services MainWindow::SystemServices()
 }
 
 MainWindow::MainWindow(Services services)
-    : ports_(std::make_unique<net::NetworkPortList>(*services.ports)), services_(services), recorder_(services.clock)
+    : ports_(std::make_unique<net::NetworkPortList>(*services.ports)), services_(services)
 {
     if (!services_.addresses) {
         static DialogNetworkAddressChooser addresses;
@@ -108,11 +109,7 @@ void MainWindow::CreateControls()
     auto &controller1 = Create<SerialController>("SerialController1", settings::SerialRecord());
     connect(&controller1, &SerialController::Error, this, &MainWindow::SerialController1_Error);
     connect(&controller1, &SerialController::DataAvailable, this, &MainWindow::SerialController1_DataAvailable);
-    connect(&controller1, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
     connect(&controller1, &SerialController::Released, this, &MainWindow::Released);
-    connect(&controller1, &SerialController::Connected, this, &MainWindow::SerialController1_Connected);
-    connect(&controller1, &SerialController::ConnectFailed, this, &MainWindow::SerialController1_ConnectFailed);
-    connect(&controller1, &SerialController::LineAnswered, this, &MainWindow::SerialController1_LineAnswered);
 
     Create<TextArea>("Serialcomms2", ControlRecord("Serialcomms2"));
 
@@ -135,50 +132,40 @@ void MainWindow::CreateControls()
     auto &controller2 = Create<SerialController>("SerialController2", settings::SerialRecord());
     connect(&controller2, &SerialController::Error, this, &MainWindow::SerialController2_Error);
     connect(&controller2, &SerialController::DataAvailable, this, &MainWindow::SerialController2_DataAvailable);
-    connect(&controller2, &SerialController::WriteQueueLow, this, &MainWindow::PaceReading);
     connect(&controller2, &SerialController::Released, this, &MainWindow::Released);
-    connect(&controller2, &SerialController::Connected, this, &MainWindow::SerialController2_Connected);
-    connect(&controller2, &SerialController::ConnectFailed, this, &MainWindow::SerialController2_ConnectFailed);
-    connect(&controller2, &SerialController::LineAnswered, this, &MainWindow::SerialController2_LineAnswered);
 
     Create<Label>("LoopbackTxt", ControlRecord("LoopbackTxt"));
     Create<Label>("LinkedTxt", ControlRecord("LinkedTxt"));
     Create<Label>("RecordingTxt", ControlRecord("RecordingTxt"));
     Create<Label>("LineTxt1", ControlRecord("LineTxt1"));
     Create<Label>("LineTxt2", ControlRecord("LineTxt2"));
-    channels_[0] = std::make_unique<Channel>(1, Channel::Controls {SerialController1(), SerialPortsPopupMenu1(),
-                                                                   ConnectSerial1(), Serialcomms1(), PortListUpdater1(),
-                                                                   Label3(), LineTxt1()});
-    channels_[1] = std::make_unique<Channel>(2, Channel::Controls {SerialController2(), SerialPortsPopupMenu2(),
-                                                                   ConnectSerial2(), Serialcomms2(), PortListUpdater2(),
-                                                                   Label2(), LineTxt2()});
-    Own(1).SetOther(Own(2));
-    Own(2).SetOther(Own(1));
+    bridge_ = std::make_unique<bridge::Bridge>(controller1, controller2, Ports(), services_.clock,
+                                               services_.quickLossMs, this);
+    views_[0] = std::make_unique<ChannelControls>(ChannelControls {SerialPortsPopupMenu1(), ConnectSerial1(),
+                                                                   Serialcomms1(), PortListUpdater1(), Label3(),
+                                                                   LineTxt1()});
+    views_[1] = std::make_unique<ChannelControls>(ChannelControls {SerialPortsPopupMenu2(), ConnectSerial2(),
+                                                                   Serialcomms2(), PortListUpdater2(), Label2(),
+                                                                   LineTxt2()});
     for (int channel : {1, 2}) {
-        connect(&Own(channel).text, &TextArea::ContextMenuAboutToShow, this,
+        connect(&View(channel).received, &TextArea::ContextMenuAboutToShow, this,
                 [this, channel](QMenu *menu) {
                     AddTrafficItems(channel, menu);
                     AddNetworkItems(channel, menu);
                 });
-        Own(channel).text.SetLargeCopyCheck([this](qsizetype chars) {
+        View(channel).received.SetLargeCopyCheck([this](qsizetype chars) {
             const QString mib = QString::number(double(chars) / (1 << 20), 'f', 0);
             return services_.alerts->Ask(texts::kLargeCopy.arg(mib), texts::kLargeCopyDetail,
                                          {texts::kCopy, texts::kCancel}) == 0;
         });
     }
-    connect(&recorder_, &Recorder::Failed, this, &MainWindow::RecordingFailed);
-    // A capture names each channel's interface by its port and line settings.
-    recorder_.SetDescriber([this](int channel) {
-        const Channel &own = Own(channel);
-        const std::optional<SerialPortInfo> device = own.Device();
-        const QString port = device ? device->Path : tr("channel %1").arg(channel);
-        return QStringLiteral("%1 %2").arg(port, RecordedLine(own.Port()));
-    });
+    connect(&bridge_->Record(), &Recorder::Failed, this, &MainWindow::RecordingFailed);
+    ShowBridge();
 
     ApplyTabOrder();
     DescribeForScreenReaders();
     for (int channel : {1, 2})
-        Own(channel).menu.installEventFilter(this);
+        View(channel).menu.installEventFilter(this);
     Draw();
     SerialPortsPopupMenu1().setFocus(); // where a reader of the window starts
 }
@@ -188,13 +175,13 @@ void MainWindow::CreateControls()
 void MainWindow::DescribeForScreenReaders()
 {
     for (int channel : {1, 2}) {
-        const Channel &own = Own(channel);
-        const QString heading = own.heading.text();
+        const ChannelControls &view = View(channel);
+        const QString heading = view.heading.text();
         // Screen readers on Linux name a menu by its label relation.
-        own.heading.setBuddy(&own.menu);
-        own.menu.setAccessibleName(tr("%1, port").arg(heading));
-        own.connect.SetAccessibleContext(tr(", channel %1").arg(channel));
-        own.text.setAccessibleName(tr("Received on channel %1").arg(channel));
+        view.heading.setBuddy(&view.menu);
+        view.menu.setAccessibleName(tr("%1, port").arg(heading));
+        view.connect.SetAccessibleContext(tr(", channel %1").arg(channel));
+        view.received.setAccessibleName(tr("Received on channel %1").arg(channel));
     }
     LinkBtn().SetAccessibleContext({});
     for (Label *label : {&Label2(), &Label3(), &LoopbackTxt(), &LinkedTxt(), &RecordingTxt()})
@@ -210,40 +197,59 @@ void MainWindow::LayOut()
         centred->SetMaximumTextWidth(column);
     // A heading is as wide as its column at most: the menu below it.
     for (int channel : {1, 2}) {
-        Own(channel).heading.SetMaximumTextWidth(Own(channel).menu.width());
-        Own(channel).line.SetMaximumTextWidth(Own(channel).line.width());
+        View(channel).heading.SetMaximumTextWidth(View(channel).menu.width());
+        View(channel).line.SetMaximumTextWidth(View(channel).line.width());
     }
     SetBackdrop(BackdropPicture());
     ApplySettings(*this, settings::WindowRecord());
 }
 
+void MainWindow::ShowBridge()
+{
+    bridge::Bridge &b = *bridge_;
+    connect(&b, &bridge::Bridge::Changed, this, &MainWindow::Draw);
+    connect(&b, &bridge::Bridge::Shown, this,
+            [this](int channel, QByteArrayView bytes, const ReadFrames &frames) {
+                View(channel).received.AppendText(bytes, frames.starts);
+            });
+    connect(&b, &bridge::Bridge::Resumed, this, &MainWindow::ShowResumed);
+    connect(&b, &bridge::Bridge::ConnectStopped, this, [this](int channel) { View(channel).connect.SetEnabled(true); });
+    connect(&b, &bridge::Bridge::WaitGrew, this, &MainWindow::ShowLineSettings);
+    connect(&b, &bridge::Bridge::Beep, this, [this] { services_.alerts->Beep(); });
+    connect(&b, &bridge::Bridge::Report, this,
+            [this](const QString &text, const QString &detail) { services_.alerts->MsgBox(text, detail); });
+    connect(&b, &bridge::Bridge::Notice, this,
+            [this](const QString &text, const QString &detail) { services_.alerts->Notice(text, detail); });
+    connect(&b, &bridge::Bridge::Dismiss, this,
+            [this](const QString &text, const QString &detail) { services_.alerts->Dismiss(text, detail); });
+}
+
 void MainWindow::Draw()
 {
-    // A route needs both ends.
-    if (!Own(1).HoldsPort() || !Own(2).HoldsPort())
-        route_ = Route::None;
     for (int number : {1, 2}) {
-        const Channel &own = Own(number);
+        const bridge::Channel &own = Own(number);
+        const ChannelControls &view = View(number);
         const bool holds = own.HoldsPort();
         const bool connecting = own.Connecting();
-        own.connect.SetCaption(holds ? texts::kDisconnect : texts::kConnect);
+        view.connect.SetCaption(holds ? texts::kDisconnect : texts::kConnect);
         if (holds)
-            own.connect.SetEnabled(true); // a channel holding a port can always let go of it
+            view.connect.SetEnabled(true); // a channel holding a port can always let go of it
         else if (connecting)
-            own.connect.SetEnabled(false); // for a few seconds at most
-        own.menu.SetEnabled(!holds && !connecting);
+            view.connect.SetEnabled(false); // for a few seconds at most
+        view.menu.SetEnabled(!holds && !connecting);
         // A channel that holds a port keeps its rows; one that waits looks for its device.
         const int mode = holds || connecting ? Timer::kModeOff : Timer::kModeMultiple;
-        if (own.timer.Mode() != mode)
-            own.timer.SetMode(mode);
-        ShowLineSettings(own);
+        if (view.portTimer.Mode() != mode)
+            view.portTimer.SetMode(mode);
+        ShowLineSettings(number);
     }
     const bool both = Own(1).HoldsPort() && Own(2).HoldsPort();
-    LinkBtn().SetCaption(route_ == Route::None ? texts::kLink : texts::kUnlink);
+    const Route route = bridge_->Now();
+    LinkBtn().SetCaption(route == Route::None ? texts::kLink : texts::kUnlink);
     LinkBtn().SetEnabled(both);
-    LinkBtn().SetVisible(both && route_ != Route::Loopback);
-    LinkedTxt().SetVisible(route_ != Route::None);
-    LoopbackTxt().SetVisible(route_ == Route::Loopback);
+    LinkBtn().SetVisible(both && route != Route::Loopback);
+    LinkedTxt().SetVisible(route != Route::None);
+    LoopbackTxt().SetVisible(route == Route::Loopback);
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
@@ -252,11 +258,11 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         const auto *press = static_cast<QKeyEvent *>(event);
         const int key = press->key();
         for (int channel : {1, 2}) {
-            const Channel &own = Own(channel);
-            if (watched == &own.menu && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            const ChannelControls &view = View(channel);
+            if (watched == &view.menu && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
                 // A held key presses once: its repeats are swallowed.
-                if (!press->isAutoRepeat() && own.connect.isEnabled())
-                    own.connect.click();
+                if (!press->isAutoRepeat() && view.connect.isEnabled())
+                    view.connect.click();
                 return true;
             }
         }

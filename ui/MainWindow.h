@@ -1,10 +1,11 @@
 #pragma once
 // The one window: two channels of a menu, a Connect button and a text area
-// each, and the link controls between them. Each channel's state is its
-// Channel object's, the route is the relay's; the handlers below change
-// them and Draw() shows them.
+// each, and the link controls between them. What the channels do and the
+// route between them are the bridge's; the handlers below call into it,
+// and Draw() shows its state.
 
-#include "Channel.h"
+#include "ChannelControls.h"
+#include "bridge/Bridge.h"
 #include "LineSettingsDialog.h"
 #include "NetworkPortDialog.h"
 #include "record/Recorder.h"
@@ -43,20 +44,12 @@ public:
         // with nothing received from it in between, is no longer waited for.
         int quickLossMs = kQuickLossMs;
     };
-    static constexpr int kQuickLossMs = 5000;
+    static constexpr int kQuickLossMs = bridge::Bridge::kQuickLossMs;
+    static constexpr int kQuickLossesToGiveUp = bridge::Bridge::kQuickLossesToGiveUp;
     // After the system says devices changed, a waiting channel looks again
     // this much later: a new node may not open at once, and a port list
     // rescans at most every 50 ms.
     static constexpr int kLookAgainMs = 80;
-    // A lost device's box waits this long: one back by then needs none
-    // (the beep and the record tell of it), and a flapping one gives no
-    // flashing boxes.
-    static constexpr int kLossBoxAfterMs = 700;
-    static constexpr int kQuickLossesToGiveUp = 3;
-    // A lost network port is tried again after this, then after twice as
-    // long each time it fails, up to kMaxRetryMs.
-    static constexpr int kFirstRetryMs = 500;
-    static constexpr int kMaxRetryMs = 4000;
     // The system's port list and real alerts, made on first use.
     static Services SystemServices();
 
@@ -98,12 +91,6 @@ public:
     void ConnectSerial2_Action(platform::PushButton *button);
     void SerialController1_Error(platform::SerialController *controller);
     void SerialController2_Error(platform::SerialController *controller);
-    void SerialController1_Connected(platform::SerialController *controller);
-    void SerialController2_Connected(platform::SerialController *controller);
-    void SerialController1_ConnectFailed(platform::SerialController *controller);
-    void SerialController2_ConnectFailed(platform::SerialController *controller);
-    void SerialController1_LineAnswered(platform::SerialController *controller);
-    void SerialController2_LineAnswered(platform::SerialController *controller);
     // Data relay.
     void SerialController1_DataAvailable(platform::SerialController *controller);
     void SerialController2_DataAvailable(platform::SerialController *controller);
@@ -113,7 +100,7 @@ public:
     void SaveReceivedBytes(int channel);
     void StartRecording();
     void StopRecording();
-    const Recorder &Recording() const { return recorder_; }
+    const Recorder &Recording() const { return bridge_->Record(); }
     // Line settings: from the text areas' context menus.
     void ChangeLineSettings(int channel);
     // Network ports: from the text areas' context menus.
@@ -121,17 +108,20 @@ public:
     void RemoveNetworkPort(const QString &name);
 
     // Channel 1 or 2: what the window shows of it is drawn from it.
-    const Channel &ChannelOf(int number) const { return *channels_[number - 1]; }
+    const bridge::Channel &ChannelOf(int number) const { return bridge_->Own(number); }
 
 private:
-    Channel &Own(int number) const { return *channels_[number - 1]; }
+    const bridge::Channel &Own(int number) const { return bridge_->Own(number); }
+    const ChannelControls &View(int number) const { return *views_[number - 1]; }
     // The system's ports, then the network ports added.
     platform::PortEnumerator &Ports() const { return *ports_; }
     std::unique_ptr<platform::net::NetworkPortList> ports_;
-    std::unique_ptr<Channel> channels_[2];
+    std::unique_ptr<bridge::Bridge> bridge_;
+    std::unique_ptr<ChannelControls> views_[2];
     // The captions, the link controls, the timers and the status lines,
     // from the channels' states and the route: the one place they are set.
     void Draw();
+    void ShowBridge(); // its signals, shown
 
     // MainWindow.cpp: controls and their layout.
     template <typename C>
@@ -153,72 +143,36 @@ private:
     // once more a moment later (a new node may not open at once).
     void DevicesChanged();
     QTimer lookAgain_;
-    void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<const Channel *> channels);
+    void EnableConnectButtons(platform::PopupMenu &changed, std::initializer_list<int> channels);
     bool MenuMatchesPorts(const platform::PopupMenu &menu) const;
+    void RebuildRows(platform::PopupMenu &menu);
+    // A waiting channel looks for its device, unless a press is under way:
+    // that is the user's, and is not overtaken.
+    void TryResume(int channel);
+    // The menu shows the port a channel resumed on.
+    void ShowResumed(int channel, const QString &name);
 
     // ChannelConnection.cpp
-    void ConnectPressed(Channel &own, platform::PushButton &button);
-    void ConnectSteps(Channel &own);
-    // The rest of Connect once the port is held: at once, or when a
-    // network port's connection stands.
-    void FinishConnect(Channel &own, bool shares);
-    void ConnectFailed(Channel &own);
-    void StopConnecting(Channel &own);
-    void NetworkConnected(Channel &own);
-    void DisconnectSteps(Channel &own);
-    void CloseChannel(Channel &channel);
-    bool SharesOtherPort(const Channel &own, const std::optional<platform::SerialPortInfo> &port) const;
+    void ConnectPressed(int channel, platform::PushButton &button);
+    void ConnectSteps(int channel);
     std::optional<platform::SerialPortInfo> SelectedPort(const platform::PopupMenu &menu) const;
-    // Opens the channel's own controller on the port, lines raised.
-    bool OpenPort(Channel &own, const std::optional<platform::SerialPortInfo> &port);
-    void ReportSerialError(Channel &own);
-    void TellOfOtherReaders(const Channel &own);
-
-    // Resume.cpp: a channel whose device was lost waits for it to return.
-    void StartWaiting(Channel &own, const QString &reason);
-    void TryResume(Channel &own);
-    // The user decides now: the channel waits no more, and nothing the
-    // window remembered comes back by itself on either side.
-    void UserTakesOver(Channel &own);
-    void StopWaiting(Channel &own);
-    void EndWait(const Channel &own);
-    void RestoreRoute(Channel &resumed, const Loss &loss, const QString &name);
-    void CompleteResume(Channel &own, const Loss &loss, const platform::SerialPortInfo &found);
-    // A network port is not listed when it comes back: it is connected again.
-    void TryReconnect(Channel &own);
-    void RetryLater(Channel &own);
 
     // LineControl.cpp
-    void ShowLineSettings(const Channel &own);
-    // The line as it stands on the port, as the window and record say it.
+    void ShowLineSettings(int channel);
+    // The line as it stands on the port, as the window says it.
     static QString LineText(const platform::SerialController &port);
-    static QString RecordedLine(const platform::SerialController &port);
-    void LineAnswered(Channel &own);
 
     // NetworkPorts.cpp
     void AddNetworkItems(int channel, QMenu *menu);
     bool NetworkPortInUse(const QString &name) const;
     void FollowNewPortList();
 
-    // DataRelay.cpp
-    void RelayArrival(Channel &own, platform::SerialController &controller);
-    platform::SerialController *Destination(const Channel &own) const;
-    void PaceReading();
-    // Said once per link: a held source whose line has no flow control.
-    void TellOfPossibleLoss(Channel &own);
-
     // Traffic.cpp
     void AddTrafficItems(int channel, QMenu *menu);
     void RecordingFailed(const QString &error);
-    // Beeps now; the box follows once the handler running now has
-    // returned, so no serial or timer handler waits for a person, and only
-    // if it is still true then.
-    void ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue = {}, int afterMs = 0);
 
     Services services_;
-    Recorder recorder_;
     bool loopback_ = false;
-    Route route_ = Route::None;
     bool windowMovesMenus_ = false; // a menu change made by the window, not by the user
 };
 

@@ -44,14 +44,7 @@ void MainWindow::RemoveNetworkPort(const QString &name)
 
 bool MainWindow::NetworkPortInUse(const QString &name) const
 {
-    for (int number : {1, 2}) {
-        const Channel &c = Own(number);
-        const std::optional<SerialPortInfo> held = c.Device();
-        if ((held && held->Path == name) || (c.Connecting() && c.controller.Port()->Path == name) ||
-            (c.Waits() && c.Waiting().device.Path == name))
-            return true;
-    }
-    return false;
+    return bridge_->PortInUse(name);
 }
 
 // Menus that follow the ports take the new list now, as at a plug-in;

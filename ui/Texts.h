@@ -3,16 +3,19 @@
 // connected exactly when its button reads "Disconnect"), so every test of
 // state compares against these.
 
+#include "bridge/Texts.h"
+
 #include <QString>
 
 namespace ui::texts {
+
+// The bridge's own, said by the window too.
+using namespace bridge::texts;
 
 inline const QString kConnect = QStringLiteral("Connect");
 inline const QString kDisconnect = QStringLiteral("Disconnect");
 inline const QString kLink = QStringLiteral("Link");
 inline const QString kUnlink = QStringLiteral("Unlink");
-inline const QString kCouldNotOpen = QStringLiteral("The selected serial port could not be opened.");
-inline const QString kSerialError = QStringLiteral("A serial port error occurred.");
 inline const QString kSaveFailed = QStringLiteral("The received bytes could not be saved.");
 inline const QString kRecordingFailed = QStringLiteral("The recording could not go on.");
 inline const QString kRecordingNotStarted = QStringLiteral("The recording could not be started.");
@@ -23,18 +26,12 @@ inline const QString kAppend = QStringLiteral("Append");
 inline const QString kReplace = QStringLiteral("Replace");
 inline const QString kCancel = QStringLiteral("Cancel");
 inline const QString kCopy = QStringLiteral("Copy");
-inline const QString kLineNotSet = QStringLiteral("The line settings could not be changed.");
-inline const QString kFasterThanOnward = QStringLiteral("Channel %1 receives faster than channel %2 can send on.");
-inline const QString kMayLoseBytes = QStringLiteral("Its line has no flow control, so its device cannot be held back: "
-                                                    "what it sends meanwhile may be lost by the driver (%1 bytes so far).");
 inline const QString kConnectingTo = QStringLiteral("connecting to %1,\nat most %2 s");
 inline const QString kLineAsked = QStringLiteral("%1, asked");
 inline const QString kLineNotConfirmed = QStringLiteral("%1 not confirmed");
-inline const QString kLineAtServer = QStringLiteral("line as the server sets it");
 inline const QString kWaitingFor = QStringLiteral("waiting for %1");
 inline const QString kWaitingUndelivered = QStringLiteral("waiting for %1,\n%2 bytes not delivered");
 inline const QString kKeepsFailing = QStringLiteral("%1 keeps failing right after it opens; it is no longer waited for.");
-inline const QString kAlsoOpen = QStringLiteral("Another program also has %1 open.");
 inline const QString kLargeCopy = QStringLiteral("Copy %1 MiB of text to the clipboard?");
 inline const QString kLargeCopyDetail = QStringLiteral("A copy this large takes a few seconds and much memory.");
 

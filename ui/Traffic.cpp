@@ -20,7 +20,7 @@ void MainWindow::AddTrafficItems(int channel, QMenu *menu)
 {
     menu->addAction(tr("&Save Received Bytes As…"), this, [this, channel] { SaveReceivedBytes(channel); })
         ->setObjectName(QStringLiteral("SaveAction"));
-    QAction *record = recorder_.Active()
+    QAction *record = bridge_->Record().Active()
                           ? menu->addAction(tr("Stop &Recording"), this, &MainWindow::StopRecording)
                           : menu->addAction(tr("&Record Both Sides…"), this, &MainWindow::StartRecording);
     record->setObjectName(QStringLiteral("RecordAction"));
@@ -32,7 +32,7 @@ void MainWindow::AddTrafficItems(int channel, QMenu *menu)
 void MainWindow::SaveReceivedBytes(int channel)
 {
     // What was trimmed away is not in the file: the dialog says how much.
-    const qsizetype gone = Own(channel).text.Content().Begin();
+    const qsizetype gone = View(channel).received.Content().Begin();
     const QString title = gone > 0 ? tr("Save Received Bytes (the oldest %1 are no longer kept)")
                                          .arg(QLocale().formattedDataSize(gone))
                                    : tr("Save Received Bytes");
@@ -40,10 +40,10 @@ void MainWindow::SaveReceivedBytes(int channel)
     if (path.isEmpty())
         return;
     // The bytes kept at this moment; later arrivals do not change the file.
-    auto *saver = new ByteSaver(Own(channel).text.Content().Store(), path, this);
+    auto *saver = new ByteSaver(View(channel).received.Content().Store(), path, this);
     connect(saver, &ByteSaver::Finished, this, [this](bool ok, const QString &error) {
         if (!ok && !error.isEmpty()) // not saved, nor cancelled
-            ReportLater(texts::kSaveFailed, error);
+            bridge_->ReportLater(texts::kSaveFailed, error);
     });
     saver->Start();
 }
@@ -70,47 +70,32 @@ void MainWindow::StartRecording()
             return;
     }
     QString error;
-    if (!recorder_.Start(path, mode, &error)) {
+    if (!bridge_->Record().Start(path, mode, &error)) {
         services_.alerts->Beep();
         services_.alerts->MsgBox(texts::kRecordingNotStarted, error);
         return;
     }
     // A disk full already stops it at its first line, and says so once.
-    RecordingTxt().SetVisible(recorder_.Active());
+    RecordingTxt().SetVisible(bridge_->Record().Active());
 }
 
 void MainWindow::StopRecording()
 {
-    recorder_.Stop();
+    bridge_->Record().Stop();
     RecordingTxt().SetVisible(false);
 }
 
 void MainWindow::RecordingFailed(const QString &error)
 {
     RecordingTxt().SetVisible(false);
-    ReportLater(texts::kRecordingFailed, error);
-}
-
-void MainWindow::ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue, int afterMs)
-{
-    services_.alerts->Beep();
-    QTimer::singleShot(afterMs, this, [this, text, detail, stillTrue = std::move(stillTrue)] {
-        if (!stillTrue || stillTrue())
-            services_.alerts->MsgBox(text, detail);
-    });
+    bridge_->ReportLater(texts::kRecordingFailed, error);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (!closing_) {
         closing_ = true;
-        for (int channel : {1, 2}) {
-            if (Own(channel).HoldsPort())
-                DisconnectSteps(Own(channel));
-            if (Own(channel).Connecting())
-                UserTakesOver(Own(channel));
-            StopWaiting(Own(channel));
-        }
+        bridge_->LetGo();
     }
     // A port still delivering what it was given closes the window when
     // done, within its drain time.
@@ -125,7 +110,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::Released(SerialController *controller, qint64 dropped, const QString &path)
 {
     if (dropped > 0)
-        recorder_.DroppedAtRelease(controller == &Own(1).controller ? 1 : 2, dropped, path);
+        bridge_->Record().DroppedAtRelease(controller == &SerialController1() ? 1 : 2, dropped, path);
     if (closing_)
         QTimer::singleShot(0, this, &QWidget::close);
 }

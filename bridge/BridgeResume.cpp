@@ -4,20 +4,33 @@
 // the same devices as before. It never guesses: a device that was present
 // at the loss, or that the other side holds, is not the lost one, and any
 // choice the user makes meanwhile replaces what would have come back.
+// Nothing here opens, closes or sets the other channel's device.
 
-#include "MainWindow.h"
+#include "Bridge.h"
 #include "Texts.h"
 
-#include <QScopedValueRollback>
+#include "ports/network/NetworkPort.h"
 
 #include <algorithm>
 
-
-namespace ui {
+namespace bridge {
 
 using namespace platform;
 
-void MainWindow::StartWaiting(Channel &own, const QString &reason)
+// Raised only when a port's device is lost: the channel lets go of it as
+// Disconnect would, says why, and waits for the device to come back.
+void Bridge::PortLost(Channel &own)
+{
+    const QString reason = own.controller.ErrorText();
+    recorder_.Lost(own.number, reason);
+    if (own.Now() != Channel::State::Open) {
+        ReportLater(texts::kSerialError, reason);
+        return;
+    }
+    StartWaiting(own, reason);
+}
+
+void Bridge::StartWaiting(Channel &own, const QString &reason)
 {
     Channel &other = own.Other();
     const SerialPortInfo device = *own.controller.Port();
@@ -34,7 +47,7 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         loss.from = loss.partner->Path;
         loss.undelivered = own.controller.DroppedAtLoss();
     }
-    loss.presentAtLoss = Ports().All();
+    loss.presentAtLoss = ports_.All();
     loss.presentAtLoss.removeIf([&](const SerialPortInfo &p) { return p.Path == device.Path; });
 
     // Every channel on the device waits for it: a loopback pair both.
@@ -47,7 +60,7 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         if (c->WaitsFor(device))
             recorder_.Waiting(c->number, device.Path);
 
-    const int quick = own.LostSoonAfterResume(services_.quickLossMs);
+    const int quick = own.LostSoonAfterResume(quickLossMs_);
     if (quick >= kQuickLossesToGiveUp) {
         for (Channel *c : {&own, &other})
             if (c->WaitsFor(device)) {
@@ -61,22 +74,21 @@ void MainWindow::StartWaiting(Channel &own, const QString &reason)
         own.lossDetail = reason;
         ReportLater(
             texts::kSerialError, reason,
-            [this, number = own.number, device] { return Own(number).WaitsFor(device); },
-            kLossBoxAfterMs);
+            [this, number = own.number, device] { return Own(number).WaitsFor(device); }, kLossBoxAfterMs);
     }
-    Draw();
+    Settle();
     PaceReading();
 }
 
 // However a wait ends, the record settles what did not reach the device.
-void MainWindow::EndWait(const Channel &own)
+void Bridge::EndWait(const Channel &own)
 {
     const Loss &loss = own.Waiting();
     if (!loss.from.isEmpty())
         recorder_.NotDelivered(loss.undelivered, loss.from, loss.device.Path);
 }
 
-void MainWindow::StopWaiting(Channel &own)
+void Bridge::StopWaiting(Channel &own)
 {
     if (!own.Waits())
         return;
@@ -84,42 +96,25 @@ void MainWindow::StopWaiting(Channel &own)
         own.controller.Close(); // a network port tried again: no longer wanted
     EndWait(own);
     own.BecomeIdle();
-    Draw();
+    Settle();
 }
 
-void MainWindow::UserTakesOver(Channel &own)
+void Bridge::TryResume(int number)
 {
-    StopWaiting(own);
-    if (own.Connecting())
-        StopConnecting(own);
-    own.ForgetResumes();
-    if (Channel &other = own.Other(); other.Waits()) {
-        other.Waiting().route = Route::None;
-        other.Waiting().partner.reset();
-    }
-}
-
-// At every look at the port list while the channel waits: is its device back?
-void MainWindow::TryResume(Channel &own)
-{
-    // A press under way is the user's, and is not overtaken.
-    if (!own.Waits() || own.connect.isDown() || own.Other().connect.isDown())
+    Channel &own = Own(number);
+    if (!own.Waits())
         return;
     if (net::NetworkAddress::Names(own.Waiting().device.Path)) {
         TryReconnect(own);
         return;
     }
-    const QList<SerialPortInfo> now = Ports().All();
+    const QList<SerialPortInfo> now = ports_.All();
     const std::optional<int> row =
         own.Waiting().Returned(now, [&](const SerialPortInfo &port) { return own.Other().Holds(port); });
-    if (!row || own.menu.RowText(*row) != now[*row].Name)
-        return; // not back, or the menu does not show it yet
+    if (!row)
+        return;
     const Loss loss = own.Waiting();
-    const SerialPortInfo &found = now[*row];
-    {
-        const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
-        own.menu.SetListIndex(*row);
-    }
+    const SerialPortInfo found = now[*row];
     // With the line settings the channel has now: the user may have
     // changed them while it waited.
     if (!OpenPort(own, found))
@@ -127,59 +122,51 @@ void MainWindow::TryResume(Channel &own)
     CompleteResume(own, loss, found);
 }
 
-void MainWindow::CompleteResume(Channel &own, const Loss &loss, const SerialPortInfo &found)
+void Bridge::CompleteResume(Channel &own, const Loss &loss, const SerialPortInfo &found)
 {
     EndWait(own);
     own.BecomeOpen();
     own.NoteResumed();
     recorder_.Resumed(own.number, found.Path);
-    services_.alerts->Dismiss(texts::kSerialError, std::exchange(own.lossDetail, QString()));
+    emit Dismiss(texts::kSerialError, std::exchange(own.lossDetail, QString()));
+    emit Resumed(own.number, found.Name);
     // The route is back before the event loop reads the device's first byte.
     RestoreRoute(own, loss, found.Name);
-    Draw();
+    Settle();
     PaceReading();
     TellOfOtherReaders(own);
 }
 
-// Tried at the port list's ticks, from kFirstRetryMs after the loss, then
-// at intervals that double up to kMaxRetryMs.
-void MainWindow::TryReconnect(Channel &own)
+// Tried at the looks, from kFirstRetryMs after the loss, then at
+// intervals that double up to kMaxRetryMs.
+void Bridge::TryReconnect(Channel &own)
 {
     const Loss &loss = own.Waiting();
     if (own.controller.Connecting() || !loss.nextTry.hasExpired())
         return;
-    const int row = own.menu.findText(loss.device.Name);
-    if (row < 0)
-        return; // the menu does not show it yet
-    {
-        const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
-        own.menu.SetListIndex(row);
-    }
+    if (!ports_.FindByName(loss.device.Name, 0))
+        return; // removed from the list meanwhile
     if (!OpenPort(own, loss.device))
         RetryLater(own);
 }
 
-void MainWindow::RetryLater(Channel &own)
+void Bridge::RetryLater(Channel &own)
 {
     Loss &loss = own.Waiting();
     loss.nextTry = QDeadlineTimer(loss.retryMs);
     loss.retryMs = std::min(loss.retryMs * 2, kMaxRetryMs);
 }
 
-void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString &name)
+void Bridge::RestoreRoute(Channel &resumed, const Loss &loss, const QString &name)
 {
     Channel &other = resumed.Other();
     if (loss.route == Route::Loopback && other.Waits() && other.Waiting().route == Route::Loopback &&
         other.Waiting().device.SameDevice(loss.device)) {
-        {
-            const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
-            if (const int row = other.menu.findText(name); row >= 0)
-                other.menu.SetListIndex(row);
-        }
         EndWait(other);
         other.BecomeSharing();
         recorder_.ResumedSharing(other.number, resumed.controller.Port()->Path);
-        services_.alerts->Dismiss(texts::kSerialError, std::exchange(other.lossDetail, QString()));
+        emit Dismiss(texts::kSerialError, std::exchange(other.lossDetail, QString()));
+        emit Resumed(other.number, name);
         route_ = Route::Loopback;
     } else if (loss.route == Route::Linked && loss.partner && other.Now() == Channel::State::Open &&
                other.Device()->SameDevice(*loss.partner)) {
@@ -188,4 +175,28 @@ void MainWindow::RestoreRoute(Channel &resumed, const Loss &loss, const QString 
     }
 }
 
-} // namespace ui
+void Bridge::NetworkConnected(Channel &own)
+{
+    if (own.Connecting()) {
+        FinishConnect(own, false);
+    } else if (own.Waits()) {
+        const Loss loss = own.Waiting(); // a copy: the wait ends on the way
+        CompleteResume(own, loss, loss.device);
+    }
+}
+
+// Said once, after the handler: the server may be slow to refuse, and
+// nothing here waits for a person.
+void Bridge::ConnectFailed(Channel &own)
+{
+    if (own.Waits()) {
+        RetryLater(own);
+        return;
+    }
+    if (!own.Connecting())
+        return;
+    StopConnecting(own);
+    ReportLater(texts::kCouldNotOpen, own.controller.ErrorText());
+}
+
+} // namespace bridge

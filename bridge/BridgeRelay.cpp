@@ -1,52 +1,49 @@
-// Moving arrived bytes on: to the own text area, then as the route says,
-// nowhere further, to the other port, or back to the own port.
+// Moving arrived bytes on: to the channel's view, then as the route says,
+// nowhere further, to the other port, or back to the own port; and holding
+// a side's reading while its destination cannot take more.
 
-#include "MainWindow.h"
+#include "Bridge.h"
+#include "Pacing.h"
 #include "Texts.h"
-
-#include "bridge/Pacing.h"
 
 #include <array>
 
-namespace ui {
+namespace bridge {
 
 using namespace platform;
 
-void MainWindow::SerialController1_DataAvailable(SerialController *controller) { RelayArrival(Own(1), *controller); }
-void MainWindow::SerialController2_DataAvailable(SerialController *controller) { RelayArrival(Own(2), *controller); }
-
-void MainWindow::RelayArrival(Channel &own, SerialController &controller)
+void Bridge::RelayArrival(Channel &own)
 {
     Channel &other = own.Other();
-    const QByteArray bytes = controller.ReadAll();
+    const QByteArray bytes = own.controller.ReadAll();
     const ReadFrames frames = own.frames.Split(bytes.size(), MonotonicUs(), own.Port().Line());
     own.NoteArrival();
     SerialController *destination = Destination(own);
     // Onward first: the device waits for no view.
     if (destination)
         destination->Write(bytes);
-    own.text.AppendText(bytes, frames.starts);
+    emit Shown(own.number, bytes, frames);
 
     if (!destination) {
-        recorder_.Arrival(own.number, Recorder::Route::Shown, bytes, frames);
+        recorder_.Arrival(own.number, ui::Recorder::Route::Shown, bytes, frames);
         // A linked partner that is away hears none of it: counted, and told.
         if (other.Waits() && other.Waiting().route == Route::Linked && !bytes.isEmpty()) {
             other.Waiting().undelivered += bytes.size();
-            ShowLineSettings(other);
+            emit WaitGrew(other.number);
         }
         return;
     }
     if (destination == &own.controller) {
-        other.text.AppendText(bytes, frames.starts);
-        recorder_.Arrival(own.number, Recorder::Route::Echoed, bytes, frames);
+        emit Shown(other.number, bytes, frames);
+        recorder_.Arrival(own.number, ui::Recorder::Route::Echoed, bytes, frames);
     } else {
-        recorder_.Arrival(own.number, Recorder::Route::Forwarded, bytes, frames);
+        recorder_.Arrival(own.number, ui::Recorder::Route::Forwarded, bytes, frames);
     }
     PaceReading(); // the destination's own queue has grown too
 }
 
 // Where a channel's arrivals are written now, if anywhere.
-SerialController *MainWindow::Destination(const Channel &own) const
+SerialController *Bridge::Destination(const Channel &own)
 {
     switch (route_) {
     case Route::Linked: return &own.Other().controller;
@@ -56,19 +53,19 @@ SerialController *MainWindow::Destination(const Channel &own) const
     return nullptr;
 }
 
-void MainWindow::PaceReading()
+void Bridge::PaceReading()
 {
-    const auto side = [this](int channel) {
-        const SerialController &port = Own(channel).controller;
-        return bridge::Pacing::Side {port.BytesToWrite(), port.ReadingHeld()};
+    const auto side = [this](int number) {
+        const SerialController &port = Own(number).controller;
+        return Pacing::Side {port.BytesToWrite(), port.ReadingHeld()};
     };
-    const std::array<bool, 2> hold = bridge::Pacing::Holds(route_, {side(1), side(2)});
-    for (int channel : {1, 2}) {
-        Channel &own = Own(channel);
-        if (hold[channel - 1] == own.controller.ReadingHeld())
+    const std::array<bool, 2> hold = Pacing::Holds(route_, {side(1), side(2)});
+    for (int number : {1, 2}) {
+        Channel &own = Own(number);
+        if (hold[number - 1] == own.controller.ReadingHeld())
             continue;
-        own.controller.HoldReading(hold[channel - 1]);
-        if (hold[channel - 1])
+        own.controller.HoldReading(hold[number - 1]);
+        if (hold[number - 1])
             TellOfPossibleLoss(own);
     }
 }
@@ -76,7 +73,7 @@ void MainWindow::PaceReading()
 // A device with flow control waits while its channel is held; one without
 // goes on sending, and its driver drops what does not fit. Said once, not
 // at every hold, with the driver's count where it keeps one.
-void MainWindow::TellOfPossibleLoss(Channel &own)
+void Bridge::TellOfPossibleLoss(Channel &own)
 {
     SerialController &source = own.controller;
     if (own.toldOfPossibleLoss || source.Line().flow != QSerialPort::NoFlowControl)
@@ -88,7 +85,7 @@ void MainWindow::TellOfPossibleLoss(Channel &own)
     const QString text = texts::kFasterThanOnward.arg(own.number).arg(own.Other().number);
     const QString detail = texts::kMayLoseBytes.arg(*dropped);
     recorder_.Held(own.number, text, detail);
-    services_.alerts->Notice(text, detail);
+    emit Notice(text, detail);
 }
 
-} // namespace ui
+} // namespace bridge
