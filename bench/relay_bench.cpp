@@ -16,6 +16,7 @@
 #include "QuietAlerts.h"
 #include "platform/Application.h"
 #include "platform/SignalExit.h"
+#include "bridge/Bridge.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -166,6 +167,34 @@ public:
     std::_Exit(QCoreApplication::exec());
 }
 
+// Child: the bridge with no window, linked, on the same event loop: the
+// window's own cost is ours less this.
+[[noreturn]] void RunCore(int argc, char **argv, const QList<platform::SerialPortInfo> &ports, int readyFd)
+{
+    qputenv("QT_NO_GLIB", "1");
+    QCoreApplication app(argc, argv);
+    platform::ListPortEnumerator list(ports);
+    platform::SerialController one(nullptr), two(nullptr);
+    bridge::Bridge core(one, two, list);
+    for (int n : {1, 2}) {
+        platform::SerialController &port = n == 1 ? one : two;
+        QObject::connect(&port, &platform::SerialController::Error, &core, [&core, n] { core.PortLost(n); });
+        QObject::connect(&port, &platform::SerialController::DataAvailable, &core, [&core, n] { core.Relay(n); });
+    }
+    const platform::SignalExit signalExit;
+    QObject::connect(&signalExit, &platform::SignalExit::Received, [&] {
+        core.LetGo();
+        QCoreApplication::exit(0);
+    });
+    const bool up = core.Connect(1, ports.value(0)) == bridge::Bridge::Opened::Done &&
+                    core.Connect(2, ports.value(1)) == bridge::Bridge::Opened::Done && core.Link();
+    const char ok = up ? 'y' : 'n';
+    if (::write(readyFd, &ok, 1) != 1)
+        std::_Exit(3);
+    ::close(readyFd);
+    std::_Exit(QCoreApplication::exec());
+}
+
 struct Child {
     pid_t pid = -1;
     void Stop()
@@ -212,6 +241,13 @@ Child StartBareRelay(int argc, char **argv, const Pty &a, const Pty &b, const st
 {
     return StartChild(closeInChild, [&](int readyFd) { RunBareRelay(argc, argv, a.path, b.path, readyFd); },
                       "the bare relay");
+}
+
+Child StartCore(int argc, char **argv, const Pty &a, const Pty &b, const std::vector<int> &closeInChild)
+{
+    return StartChild(closeInChild,
+                      [&](int readyFd) { RunCore(argc, argv, {{"a", a.path}, {"b", b.path}}, readyFd); },
+                      "the bridge alone");
 }
 
 Child StartSocat(const Pty &a, const Pty &b)
@@ -590,8 +626,9 @@ int ThroughputOnly(int argc, char **argv)
     Peer linked {window(WindowMode::Linked)}, recording {window(WindowMode::LinkedRecording)},
         full {window(WindowMode::LinkedFull)};
     Peer bare {[&](const Pty &a, const Pty &b) { return StartBareRelay(argc, argv, a, b, {a.master, b.master}); }};
+    Peer core {[&](const Pty &a, const Pty &b) { return StartCore(argc, argv, a, b, {a.master, b.master}); }};
     Peer socat {&StartSocat, false};
-    const std::array<Peer *, 5> peers {&linked, &recording, &full, &bare, &socat};
+    const std::array<Peer *, 6> peers {&linked, &recording, &full, &core, &bare, &socat};
     long lost = 0;
     for (int round = 0; round < kRounds; ++round) {
         for (std::size_t i = 0; i < peers.size(); ++i) {
@@ -626,14 +663,15 @@ int ThroughputOnly(int argc, char **argv)
     const double best = most(socat);
     std::printf("throughput (best of %d, both ways at once; ratio to socat's best, then the median of the rounds' "
                 "ratios): linked %.1f MB/s, ratio %.2f, %.2f; recording both sides %.1f MB/s, ratio %.2f, %.2f; "
-                "full areas %.1f MB/s, ratio %.2f, %.2f; bare Qt relay %.1f MB/s, ratio %.2f, %.2f; "
-                "socat %.1f MB/s; lost %ld\n"
-                "CPU per MB relayed: linked %.1f ms, recording %.1f ms, full areas %.1f ms, bare Qt relay %.1f ms, "
-                "socat %.1f ms\n",
+                "full areas %.1f MB/s, ratio %.2f, %.2f; the bridge alone %.1f MB/s, ratio %.2f, %.2f; "
+                "bare Qt relay %.1f MB/s, ratio %.2f, %.2f; socat %.1f MB/s; lost %ld\n"
+                "CPU per MB relayed: linked %.1f ms, recording %.1f ms, full areas %.1f ms, the bridge alone %.1f ms, "
+                "bare Qt relay %.1f ms, socat %.1f ms\n",
                 kRounds, most(linked), most(linked) / best, medianRatio(linked), most(recording),
                 most(recording) / best, medianRatio(recording), most(full), most(full) / best, medianRatio(full),
-                most(bare), most(bare) / best, medianRatio(bare), best, lost, linked.cpuPerMb * 1e3,
-                recording.cpuPerMb * 1e3, full.cpuPerMb * 1e3, bare.cpuPerMb * 1e3, socat.cpuPerMb * 1e3);
+                most(core), most(core) / best, medianRatio(core), most(bare), most(bare) / best, medianRatio(bare),
+                best, lost, linked.cpuPerMb * 1e3, recording.cpuPerMb * 1e3, full.cpuPerMb * 1e3,
+                core.cpuPerMb * 1e3, bare.cpuPerMb * 1e3, socat.cpuPerMb * 1e3);
     return lost == 0 ? 0 : 1;
 }
 
@@ -730,6 +768,25 @@ int main(int argc, char **argv)
     lost += ours.lost + oursT.lost;
     std::printf("ours:  latency median %.0f us, p99 %.0f us; throughput %.1f MB/s, lost %ld\n", ours.median, ours.p99,
                 oursT.mbPerS, ours.lost + oursT.lost);
+
+    // The same through the bridge with no window.
+    {
+        const Pty ca = OpenPty(), cb = OpenPty();
+        Child core = StartCore(argc, argv, ca, cb, {a.master, b.master, ca.master, cb.master});
+        if (Probe(ca.master, cb.master)) {
+            const Latency alone = MeasureLatency(ca.master, cb.master, samples);
+            const Throughput aloneT = MeasureThroughput(ca.master, cb.master, bytes);
+            lost += alone.lost + aloneT.lost;
+            std::printf("the bridge alone: latency median %.0f us, p99 %.0f us; throughput %.1f MB/s, lost %ld\n",
+                        alone.median, alone.p99, aloneT.mbPerS, alone.lost + aloneT.lost);
+        } else {
+            std::printf("the bridge alone: relays nothing\n");
+            lost += 1;
+        }
+        core.Stop();
+        ::close(ca.master);
+        ::close(cb.master);
+    }
 
     // A destination that stops reading, then a long flood: what the window
     // holds on to.
