@@ -128,12 +128,10 @@ void Bridge::StopConnecting(Channel &own)
 // too, and the two readers split its bytes: said once, without a box.
 void Bridge::TellOfOtherReaders(const Channel &own)
 {
-    if (own.controller.OnNetwork())
-        return; // the server's business
-    const QString path = own.controller.Port()->Path;
-    const QList<os::Process> others = os::OtherOpeners(path);
+    const QList<os::Process> others = own.controller.OtherOpeners();
     if (others.isEmpty())
         return;
+    const QString path = own.controller.Port()->Path;
     QStringList names;
     for (const os::Process &p : others)
         names.append(tr("process %1 (%2)").arg(p.pid).arg(p.name));

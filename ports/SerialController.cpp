@@ -1,38 +1,13 @@
 #include "SerialController.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
 
 #include "OsSeam.h"
 
 namespace platform {
 
 namespace {
-
-QString OpenFailureReason(QSerialPort::SerialPortError error, const QString &path, const QString &qtText)
-{
-    switch (error) {
-    case QSerialPort::DeviceNotFoundError:
-        return QCoreApplication::translate("SerialController", "%1 is not present (it may have been unplugged).").arg(path);
-    case QSerialPort::PermissionError:
-        if (const std::optional<os::Process> holder = os::LockHolder(path))
-            return QCoreApplication::translate("SerialController", "%1 is in use by another program (process %2, %3).")
-                .arg(path)
-                .arg(holder->pid)
-                .arg(holder->name);
-#ifdef Q_OS_LINUX
-        return QCoreApplication::translate("SerialController",
-                   "%1 is in use by another program, or you may not use it. On Linux, serial ports belong to "
-                   "the dialout group: add yourself with \"sudo usermod -aG dialout $USER\", then log in again.")
-            .arg(path);
-#else
-        return QCoreApplication::translate("SerialController", "%1 is in use by another program, or you may not use it.").arg(path);
-#endif
-    default:
-        return QStringLiteral("%1: %2").arg(path, qtText);
-    }
-}
 
 // Devices held open by controllers of this process, and by which. Root
 // may open a port twice despite the exclusive flag; two readers would
@@ -41,18 +16,6 @@ QHash<QString, SerialController *> &HeldDevices()
 {
     static QHash<QString, SerialController *> held;
     return held;
-}
-
-SerialController::OverrunCount &Overruns()
-{
-    static SerialController::OverrunCount count = &os::DriverOverruns;
-    return count;
-}
-
-SerialController::LowLatencyRequest &LowLatency()
-{
-    static SerialController::LowLatencyRequest request = &os::RequestLowLatency;
-    return request;
 }
 
 QString DeviceKey(const QString &path)
@@ -72,39 +35,52 @@ SerialController::~SerialController()
 
 SerialController::SerialController(QObject *parent) : QObject(parent)
 {
-    connect(&serial_, &QSerialPort::readyRead, this, &SerialController::OnReadyRead);
-    connect(&serial_, &QSerialPort::bytesWritten, this, &SerialController::OnQueueDrained);
-    connect(&serial_, &QSerialPort::errorOccurred, this, &SerialController::OnSerialError);
     releaseDeadline_.setSingleShot(true);
     connect(&releaseDeadline_, &QTimer::timeout, this, &SerialController::FinishRelease);
-
-    connect(&net_, &net::NetworkPort::Opened, this, [this] {
-        held_ = true;
-        lineState_ = net_.Address().protocol == net::NetworkAddress::Protocol::Rfc2217 ? LineState::Asked
-                                                                                       : LineState::AtServer;
-        emit Connected(this);
-    });
-    connect(&net_, &net::NetworkPort::Failed, this, [this](const QString &reason) {
-        network_ = false; // a local port may be opened next
-        errorText_ = reason;
-        ReleaseDevice();
-        emit ConnectFailed(this);
-    });
-    connect(&net_, &net::NetworkPort::Lost, this, &SerialController::OnNetworkLost);
-    connect(&net_, &net::NetworkPort::DataAvailable, this, [this] {
-        if (!readingHeld_)
-            emit DataAvailable(this);
-    });
-    connect(&net_, &net::NetworkPort::BytesWritten, this, &SerialController::OnQueueDrained);
-    connect(&net_, &net::NetworkPort::LineConfirmed, this, [this] {
-        lineState_ = LineState::Applied;
-        emit LineAnswered(this);
-    });
-    connect(&net_, &net::NetworkPort::LineRefused, this, [this](const QString &reason) {
-        lineState_ = LineState::Refused;
-        errorText_ = reason;
-        emit LineAnswered(this);
-    });
+    // Only the port in use is heard.
+    for (platform::Port *port : {static_cast<platform::Port *>(&serial_), static_cast<platform::Port *>(&net_)}) {
+        connect(port, &platform::Port::DataAvailable, this, [this, port] {
+            // What comes after a Release() is no longer this channel's.
+            if (port == active_ && !releasing_)
+                emit DataAvailable(this);
+        });
+        connect(port, &platform::Port::BytesWritten, this, [this, port] {
+            if (port == active_)
+                OnQueueDrained();
+        });
+        connect(port, &platform::Port::Lost, this, [this, port](const QString &reason) {
+            if (port == active_)
+                OnLost(reason);
+        });
+        connect(port, &platform::Port::Opened, this, [this, port] {
+            if (port != active_)
+                return;
+            held_ = true;
+            lineState_ = port->LineWhenOpened();
+            emit Connected(this);
+        });
+        connect(port, &platform::Port::Failed, this, [this, port](const QString &reason) {
+            if (port != active_)
+                return;
+            errorText_ = reason;
+            ReleaseDevice();
+            active_ = &serial_; // a local port may be opened next
+            emit ConnectFailed(this);
+        });
+        connect(port, &platform::Port::LineConfirmed, this, [this, port] {
+            if (port != active_)
+                return;
+            lineState_ = LineState::Applied;
+            emit LineAnswered(this);
+        });
+        connect(port, &platform::Port::LineRefused, this, [this, port](const QString &reason) {
+            if (port != active_)
+                return;
+            lineState_ = LineState::Refused;
+            errorText_ = reason;
+            emit LineAnswered(this);
+        });
+    }
 }
 
 void SerialController::Release(int drainMs)
@@ -115,7 +91,7 @@ void SerialController::Release(int drainMs)
     }
     held_ = false;
     releasing_ = true;
-    releasePath_ = port_ ? port_->Path : serial_.portName();
+    releasePath_ = port_ ? port_->Path : QString();
     HoldReading(true);
     releaseDeadline_.start(drainMs);
 }
@@ -134,54 +110,12 @@ bool SerialController::HoldsDevice(const QString &path) const
     return !device_.isEmpty() && (IsOpen() || Connecting()) && DeviceKey(path) == device_;
 }
 
-void SerialController::OnReadyRead()
-{
-    if (readingHeld_)
-        return;
-    emit DataAvailable(this);
-    // Qt does not report bytes that came while a handler ran its own event
-    // loop; they are reported now rather than with the next byte.
-    if (serial_.isOpen() && !readingHeld_ && serial_.bytesAvailable() > 0)
-        ReportWaitingBytes();
-}
-
 void SerialController::HoldReading(bool hold)
 {
     if (hold == readingHeld_)
         return;
     readingHeld_ = hold;
-    if (network_) {
-        net_.HoldReading(hold);
-        return;
-    }
-    // Bounded while held: once full, Qt stops reading the device. Setting
-    // the size also starts Qt reading again.
-    serial_.setReadBufferSize(hold ? kHeldReadBufferBytes : 0);
-    if (!hold)
-        ReportWaitingBytes();
-}
-
-// Qt stops watching a port whose read failed or whose buffer filled up;
-// setting the buffer size starts it again.
-void SerialController::RearmReading()
-{
-    if (!serial_.isOpen())
-        return;
-    serial_.setReadBufferSize(serial_.readBufferSize());
-    ReportWaitingBytes();
-}
-
-// Bytes already waiting get no readyRead of their own, so they are
-// reported here, from the event loop.
-void SerialController::ReportWaitingBytes()
-{
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (serial_.isOpen() && !readingHeld_ && serial_.bytesAvailable() > 0)
-                emit DataAvailable(this);
-        },
-        Qt::QueuedConnection);
+    active_->HoldReading(hold);
 }
 
 void SerialController::OnQueueDrained()
@@ -199,8 +133,6 @@ void SerialController::OnQueueDrained()
 void SerialController::SetSerialPort(const std::optional<SerialPortInfo> &port)
 {
     port_ = port;
-    if (port_ && !serial_.isOpen() && !net::NetworkAddress::Names(port_->Path))
-        serial_.setPortName(port_->Path);
 }
 
 bool SerialController::Open()
@@ -210,7 +142,7 @@ bool SerialController::Open()
         return false;
     }
     if (port_->Path.isEmpty()) {
-        errorText_ = OpenFailureReason(QSerialPort::DeviceNotFoundError, port_->Name, {});
+        errorText_ = tr("%1 is not present (it may have been unplugged).").arg(port_->Name);
         return false;
     }
     // This controller's, or another's, port still delivering: what it has
@@ -227,24 +159,19 @@ bool SerialController::Open()
         errorText_ = tr("%1 is already open in this window.").arg(port_->Path);
         return false;
     }
-    if (net::NetworkAddress::Names(port_->Path)) {
-        const std::optional<net::NetworkAddress> address = net::NetworkAddress::Parse(port_->Path, &errorText_);
-        return address && OpenNetwork(*address, device);
-    }
-    serial_.setPortName(port_->Path);
-    opening_ = true;
-    const bool ok = serial_.open(QIODevice::ReadWrite);
-    opening_ = false;
-    if (!ok) {
-        errorText_ = OpenFailureReason(serial_.error(), port_->Path, serial_.errorString());
-        serial_.clearError();
+    // Taken first: a server refused at once says so during Open().
+    TakeDevice(device);
+    platform::Port *port = net::NetworkAddress::Names(port_->Path) ? static_cast<platform::Port *>(&net_) : static_cast<platform::Port *>(&serial_);
+    active_ = port;
+    if (!port->Open(port_->Path, line_, &errorText_)) {
+        ReleaseDevice();
+        active_ = &serial_;
         return false;
     }
-    TakeDevice(device);
-    held_ = true;
-    lineState_ = LineState::Applied;
-    LowLatency()(serial_.handle());
-    os::SetFlowCharacters(serial_.handle());
+    if (active_ == port && port->IsOpen()) {
+        held_ = true;
+        lineState_ = port->LineWhenOpened();
+    }
     return true;
 }
 
@@ -255,85 +182,42 @@ void SerialController::TakeDevice(const QString &device)
     device_ = device;
     HeldDevices().insert(device_, this);
     droppedAtLoss_ = 0;
-    failing_ = false;
 }
 
-bool SerialController::OpenNetwork(const net::NetworkAddress &address, const QString &device)
-{
-    TakeDevice(device);
-    network_ = true;
-    net_.Open(address, Line());
-    return true;
-}
-
-// A dropped connection is a lost device: what was queued for it is counted.
-void SerialController::OnNetworkLost(const QString &reason)
+// A lost device, here or on a server: what was queued for it is counted.
+void SerialController::OnLost(const QString &reason)
 {
     if (releasing_) {
-        FinishRelease();
+        FinishRelease(); // let go already: the rest cannot be delivered now
         return;
     }
     errorText_ = reason;
-    droppedAtLoss_ = net_.BytesToWrite();
+    droppedAtLoss_ = BytesToWrite();
     ReleaseDevice();
-    net_.Close();
-    network_ = false;
+    active_->Close();
     if (readingHeld_) {
         readingHeld_ = false;
-        net_.HoldReading(false);
+        active_->HoldReading(false);
     }
+    active_ = &serial_;
     emit Error(this);
-}
-
-void SerialController::SetOverrunCount(OverrunCount count)
-{
-    Overruns() = count ? count : &os::DriverOverruns;
-}
-
-std::optional<qint64> SerialController::DriverOverruns() const
-{
-    return serial_.isOpen() ? Overruns()(serial_.handle()) : std::nullopt; // none over the network
-}
-
-void SerialController::SetLowLatencyRequest(LowLatencyRequest request)
-{
-    LowLatency() = request ? request : &os::RequestLowLatency;
 }
 
 bool SerialController::SetLine(const LineSettings &line)
 {
-    const LineSettings old = Line();
     // Stored for the next open on a closed port; on an open one, only
-    // what the device really took counts (1.5 stop bits read back as 2).
-    // A network port's server answers later (LineAnswered).
-    bool taken = line.ApplyTo(serial_);
-    if (taken && serial_.isOpen()) {
-        // Qt writes back its own copy of the terminal settings, control
-        // characters too: ^S and ^Q are set again.
-        os::SetFlowCharacters(serial_.handle());
-        if (const std::optional<LineSettings> device = os::DeviceLine(serial_.handle())) {
-            LineSettings expected = line;
-            expected.frameGapUs = device->frameGapUs;
-            if (expected.stopBits == QSerialPort::OneAndHalfStop)
-                expected.stopBits = QSerialPort::TwoStop;
-            taken = *device == expected;
-        }
+    // what the device really took counts. A network port's server
+    // answers later (LineAnswered).
+    if (IsOpen() && !active_->SetLine(line, &errorText_)) {
+        errorText_ = tr("%1 does not take %2; %3 stays in force.")
+                         .arg(port_ ? port_->Path : QString(), line.Summary(), line_.Summary());
+        return false;
     }
-    if (taken) {
-        frameGapUs_ = line.frameGapUs;
-        errorText_.clear();
-        if (net_.IsOpen()) {
-            net_.SetLine(line);
-            if (lineState_ != LineState::AtServer)
-                lineState_ = LineState::Asked;
-        }
-        return true;
-    }
-    errorText_ = tr("%1 does not take %2; %3 stays in force.")
-                     .arg(port_ ? port_->Path : serial_.portName(), line.Summary(), old.Summary());
-    old.ApplyTo(serial_);
-    serial_.clearError();
-    return false;
+    line_ = line;
+    errorText_.clear();
+    if (IsOpen() && lineState_ != LineState::AtServer)
+        lineState_ = active_->LineWhenOpened();
+    return true;
 }
 
 void SerialController::Close()
@@ -342,20 +226,14 @@ void SerialController::Close()
     releaseDeadline_.stop();
     held_ = false;
     rts_ = dtr_ = false;
-    // An error noticed before the close is no longer this port's news.
-    failing_ = false;
     aboveHighWater_ = false;
     ReleaseDevice();
-    if (serial_.isOpen())
-        serial_.close();
-    serial_.clearError();
     if (readingHeld_) {
         readingHeld_ = false;
-        serial_.setReadBufferSize(0);
-        net_.HoldReading(false);
+        active_->HoldReading(false);
     }
-    net_.Close();
-    network_ = false;
+    active_->Close();
+    active_ = &serial_;
     lineState_ = LineState::Applied;
 }
 
@@ -368,27 +246,16 @@ void SerialController::ReleaseDevice()
 
 QByteArray SerialController::ReadAll()
 {
-    return network_ ? net_.ReadAll() : serial_.readAll();
+    return active_->ReadAll();
 }
 
 void SerialController::Write(QByteArrayView data)
 {
     if (!IsOpen() || data.isEmpty())
         return;
-    if (network_) {
-        net_.Write(data);
-        aboveHighWater_ = aboveHighWater_ || net_.BytesToWrite() > kWriteHighWaterBytes;
-        return;
-    }
-    const bool idle = serial_.bytesToWrite() == 0;
-    serial_.write(data.data(), data.size());
-    if (serial_.bytesToWrite() > kWriteHighWaterBytes)
+    active_->Write(data);
+    if (BytesToWrite() > kWriteHighWaterBytes)
         aboveHighWater_ = true;
-    // With nothing queued before, hand the bytes to the driver now rather
-    // than a loop pass later; otherwise Qt sends them as the port drains.
-    // A full driver buffer here is a passing error (see DeviceLost).
-    if (idle)
-        serial_.flush();
 }
 
 void SerialController::SetRequestToSend(bool on)
@@ -396,8 +263,7 @@ void SerialController::SetRequestToSend(bool on)
     if (!IsOpen())
         return;
     rts_ = on;
-    if (!network_)
-        serial_.setRequestToSend(on);
+    active_->SetRequestToSend(on);
 }
 
 void SerialController::SetDataTerminalReady(bool on)
@@ -405,63 +271,13 @@ void SerialController::SetDataTerminalReady(bool on)
     if (!IsOpen())
         return;
     dtr_ = on;
-    if (!network_)
-        serial_.setDataTerminalReady(on);
+    active_->SetDataTerminalReady(on);
 }
 
 void SerialController::Reset()
 {
-    // Clears the error state only: discarding buffers would lose bytes.
-    serial_.clearError();
-}
-
-void SerialController::OnSerialError(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::NoError:
-    case QSerialPort::UnsupportedOperationError: // no modem lines, e.g. a pty
-    case QSerialPort::TimeoutError:
-    case QSerialPort::NotOpenError:
-        return;
-    default:
-        break;
-    }
-    if (opening_ || failing_ || !serial_.isOpen())
-        return;
-    // A hang-up makes Qt report the same error on every loop pass while the
-    // port stays open; look once, from the event loop, whether it is one.
-    failing_ = true;
-    pendingError_ = error;
-    QMetaObject::invokeMethod(this, &SerialController::FailAfterError, Qt::QueuedConnection);
-}
-
-void SerialController::FailAfterError()
-{
-    if (!failing_)
-        return; // closed in the meantime
-    if (!os::DeviceLost(serial_, pendingError_)) {
-        // Passing: a full driver buffer, or another program that read the
-        // bytes first. Bytes after it must still arrive.
-        serial_.clearError();
-        failing_ = false;
-        RearmReading();
-        return;
-    }
-    if (releasing_) {
-        FinishRelease(); // let go already: the rest cannot be delivered now
-        return;
-    }
-    errorText_ = tr("%1 was unplugged or closed.").arg(port_ ? port_->Path : serial_.portName());
-    // Bytes that arrived before the failure still go to the handlers, held or not.
-    if (serial_.bytesAvailable() > 0)
-        emit DataAvailable(this);
-    droppedAtLoss_ = serial_.bytesToWrite();
-    ReleaseDevice();
-    if (serial_.isOpen())
-        serial_.close();
-    serial_.clearError();
-    failing_ = false;
-    emit Error(this);
+    // Nothing to clear: each port clears its passing errors as it meets
+    // them, and discarding buffers would lose bytes.
 }
 
 } // namespace platform

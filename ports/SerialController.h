@@ -8,10 +8,10 @@
 
 #include "LineSettings.h"
 #include "PortEnumerator.h"
+#include "SerialDevicePort.h"
 #include "network/NetworkPort.h"
 
 #include <QObject>
-#include <QSerialPort>
 #include <QTimer>
 
 #include <optional>
@@ -31,9 +31,7 @@ public:
     // being connected: Connecting() says so until Connected or
     // ConnectFailed (ErrorText() says why) is raised.
     bool Open();
-    bool Connecting() const { return network_ && !net_.IsOpen(); }
-    // Whether the port set is on another machine.
-    bool OnNetwork() const { return net::NetworkAddress::Names(port_ ? port_->Path : QString()); }
+    bool Connecting() const { return active_->Connecting(); }
     // Harmless on a controller that is not open; raises nothing. What is
     // still queued is dropped: Release() delivers it first.
     void Close();
@@ -46,7 +44,7 @@ public:
     bool Releasing() const { return releasing_; }
     // Bytes that were queued for the device when it was lost.
     qint64 DroppedAtLoss() const { return droppedAtLoss_; }
-    bool IsOpen() const { return network_ ? net_.IsOpen() : serial_.isOpen(); }
+    bool IsOpen() const { return active_->IsOpen(); }
     // Open() succeeded and Close() has not been called since, even if a
     // failure of the port has closed it in the meantime.
     bool IsHeld() const { return held_; }
@@ -57,7 +55,9 @@ public:
     QByteArray ReadAll();
     // Queues the bytes; does nothing when the port is not open.
     void Write(QByteArrayView data);
-    qint64 BytesToWrite() const { return network_ ? net_.BytesToWrite() : serial_.bytesToWrite(); }
+    qint64 BytesToWrite() const { return active_->BytesToWrite(); }
+    // Received, not yet read.
+    qint64 BytesWaiting() const { return active_->BytesWaiting(); }
 
     // A destination whose queue passes the high-water mark holds back its
     // sources until it drains to the low-water mark; WriteQueueLow says so.
@@ -68,41 +68,30 @@ public:
     static constexpr qint64 kBothWaysHighWaterBytes = 16 * kWriteHighWaterBytes;
     // While reading is held, at most this much waits inside the program;
     // the rest stays in the device and the driver, which throttle the sender.
-    static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;
+    static constexpr qint64 kHeldReadBufferBytes = platform::Port::kHeldReadBufferBytes;
     // Stops and resumes DataAvailable. Resuming reports bytes that wait.
     void HoldReading(bool hold);
     bool ReadingHeld() const { return readingHeld_; }
-    // Line settings and state, read-only.
-    const QSerialPort &Serial() const { return serial_; }
-    LineSettings Line() const
-    {
-        LineSettings line = LineSettings::Of(serial_);
-        line.frameGapUs = frameGapUs_;
-        return line;
-    }
+    // The device here, for what only it can tell.
+    const QSerialPort &Serial() const { return serial_.Device(); }
+    LineSettings Line() const { return line_; }
     // Sets the line, on an open port at once. When the driver refuses a
     // setting the old ones stay in force and ErrorText() says why.
     // A network port's line is asked of its server, which answers later:
     // LineAnswered then, and ErrorText() says why when it did not take it.
     bool SetLine(const LineSettings &line);
-    enum class LineState {
-        Applied,   // what the driver or the server took
-        Asked,     // sent to the server, not answered yet
-        Refused,   // the server did not confirm it
-        AtServer,  // raw TCP: the server's own, not set from here
-    };
+    using LineState = platform::Port::LineState;
     LineState LineStatus() const { return lineState_; }
-    // Asked of the driver on every open: hand received bytes on at once
-    // rather than at a USB adapter's latency timer. A refusal (a pty)
-    // changes nothing. Replaceable, so that the request can be seen.
-    using LowLatencyRequest = bool (*)(os::PortHandle handle);
-    static void SetLowLatencyRequest(LowLatencyRequest request);
+    // See SerialDevicePort.
+    using LowLatencyRequest = SerialDevicePort::LowLatencyRequest;
+    static void SetLowLatencyRequest(LowLatencyRequest request) { SerialDevicePort::SetLowLatencyRequest(request); }
     // Bytes the driver has dropped, where it counts them; a device with no
-    // flow control drops what arrives while reading is held. Replaceable,
-    // as no pty drops anything.
-    std::optional<qint64> DriverOverruns() const;
-    using OverrunCount = std::optional<qint64> (*)(os::PortHandle handle);
-    static void SetOverrunCount(OverrunCount count);
+    // flow control drops what arrives while reading is held.
+    std::optional<qint64> DriverOverruns() const { return active_->DriverOverruns(); }
+    // Other programs that hold the open device too.
+    QList<os::Process> OtherOpeners() const { return active_->OtherOpeners(); }
+    using OverrunCount = SerialDevicePort::OverrunCount;
+    static void SetOverrunCount(OverrunCount count) { SerialDevicePort::SetOverrunCount(count); }
 
     // What the handlers asked of the modem lines since the port opened;
     // a device without them (a pty) cannot show it.
@@ -131,26 +120,20 @@ signals:
 
 private:
     void TakeDevice(const QString &device);
-    bool OpenNetwork(const net::NetworkAddress &address, const QString &device);
-    void OnNetworkLost(const QString &reason);
+    void OnLost(const QString &reason);
     void OnQueueDrained();
-    void OnSerialError(QSerialPort::SerialPortError error);
-    void OnReadyRead();
-    void FailAfterError();
     void ReleaseDevice();
-    void RearmReading();
-    void ReportWaitingBytes();
     void FinishRelease();
 
-    QSerialPort serial_;
-    qint32 frameGapUs_ = 0; // the program's, not the driver's
+    // The two kinds of port; the one in use is chosen by the path at Open().
+    SerialDevicePort serial_;
+    net::NetworkPort net_;
+    platform::Port *active_ = &serial_;
+    LineSettings line_;
     std::optional<SerialPortInfo> port_;
     QString errorText_;
     QString device_; // canonical path while held open
     bool held_ = false;
-    bool opening_ = false;
-    bool failing_ = false;
-    QSerialPort::SerialPortError pendingError_ = QSerialPort::NoError;
     bool readingHeld_ = false;
     bool rts_ = false;
     bool dtr_ = false;
@@ -159,8 +142,6 @@ private:
     QString releasePath_;
     qint64 droppedAtLoss_ = 0;
     QTimer releaseDeadline_;
-    net::NetworkPort net_;
-    bool network_ = false; // the port held or being connected is net_
     LineState lineState_ = LineState::Applied;
 };
 

@@ -77,7 +77,7 @@ std::optional<NetworkAddress> NetworkAddress::Parse(const QString &text, QString
     return a;
 }
 
-NetworkPort::NetworkPort(QObject *parent) : QObject(parent)
+NetworkPort::NetworkPort(QObject *parent) : Port(parent)
 {
     connectTimeout_.setSingleShot(true);
     connectTimeout_.setInterval(kConnectTimeoutMs);
@@ -106,12 +106,23 @@ void NetworkPort::Open(const NetworkAddress &address, const LineSettings &line)
     codec_ = {};
     received_.clear();
     HoldReading(false);
+    connecting_ = true;
     connectTimeout_.start();
     socket_.connectToHost(address.host, address.port); // resolves and connects without waiting here
 }
 
+bool NetworkPort::Open(const QString &path, const LineSettings &line, QString *error)
+{
+    const std::optional<NetworkAddress> address = NetworkAddress::Parse(path, error);
+    if (!address)
+        return false;
+    Open(*address, line);
+    return true;
+}
+
 void NetworkPort::Close()
 {
+    connecting_ = false;
     connectTimeout_.stop();
     answerTimeout_.stop();
     awaited_.clear();
@@ -124,6 +135,7 @@ void NetworkPort::OnConnected()
     connectTimeout_.stop();
     socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     open_ = true;
+    connecting_ = false;
     if (address_.protocol == NetworkAddress::Protocol::Rfc2217) {
         socket_.write(TelnetCodec::Command(TelnetCodec::kWill, TelnetCodec::kBinary) +
                       TelnetCodec::Command(TelnetCodec::kDo, TelnetCodec::kBinary) +

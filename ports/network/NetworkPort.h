@@ -7,6 +7,7 @@
 
 #include "TelnetCodec.h"
 #include "ports/LineSettings.h"
+#include "ports/Port.h"
 
 #include <QObject>
 #include <QTcpSocket>
@@ -30,7 +31,7 @@ struct NetworkAddress {
     bool operator==(const NetworkAddress &) const = default;
 };
 
-class NetworkPort : public QObject {
+class NetworkPort : public Port {
     Q_OBJECT
 public:
     static constexpr int kConnectTimeoutMs = 5000;
@@ -40,32 +41,41 @@ public:
     // Connects; Opened or Failed follows. With RFC 2217 the line is sent
     // as soon as the connection stands.
     void Open(const NetworkAddress &address, const LineSettings &line);
-    void Close();
-    bool IsOpen() const { return open_; }
+    // `path` is an address; false when it is not a well-written one.
+    bool Open(const QString &path, const LineSettings &line, QString *error) override;
+    void Close() override;
+    bool IsOpen() const override { return open_; }
+    bool Connecting() const override { return connecting_; }
+    // Raw TCP sets nothing: the line is the server's.
+    LineState LineWhenOpened() const override
+    {
+        return address_.protocol == NetworkAddress::Protocol::Rfc2217 ? LineState::Asked : LineState::AtServer;
+    }
     const NetworkAddress &Address() const { return address_; }
 
-    qint64 Write(QByteArrayView data);
-    QByteArray ReadAll();
-    qint64 BytesToWrite() const { return socket_.bytesToWrite(); }
-    // While held, at most this much waits in the program; the rest waits
-    // in the network and the server, which stop the device in turn.
-    static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;
-    // Stops and resumes DataAvailable; resuming reports what waits.
-    void HoldReading(bool hold);
+    qint64 Write(QByteArrayView data) override;
+    QByteArray ReadAll() override;
+    qint64 BytesWaiting() const override { return received_.size() + socket_.bytesAvailable(); }
+    qint64 BytesToWrite() const override { return socket_.bytesToWrite(); }
+    // While held, what waits beyond the program's bound waits in the
+    // network and the server, which stop the device in turn.
+    void HoldReading(bool hold) override;
 
     // RFC 2217: asks the server for `line`; LineConfirmed once it has
     // answered every part as asked, LineRefused when it answers otherwise
     // or not within kAnswerTimeoutMs. Raw TCP sets nothing.
     void SetLine(const LineSettings &line);
-
-signals:
-    void Opened();
-    void Failed(const QString &reason); // before Opened
-    void Lost(const QString &reason);   // after Opened
-    void DataAvailable();
-    void BytesWritten();
-    void LineConfirmed(const platform::LineSettings &line);
-    void LineRefused(const QString &reason);
+    bool SetLine(const LineSettings &line, QString *) override
+    {
+        SetLine(line);
+        return true;
+    }
+    // The server keeps the modem lines.
+    void SetRequestToSend(bool) override {}
+    void SetDataTerminalReady(bool) override {}
+    std::optional<qint64> DriverOverruns() const override { return std::nullopt; }
+    // The server's business.
+    QList<os::Process> OtherOpeners() const override { return {}; }
 
 private:
     void OnConnected();
@@ -81,6 +91,7 @@ private:
     NetworkAddress address_;
     LineSettings line_;
     bool open_ = false;
+    bool connecting_ = false;
     bool held_ = false;
     QByteArray received_;
     // The line asked for, by RFC 2217 command, and what each answer must say.

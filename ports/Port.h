@@ -1,0 +1,75 @@
+#pragma once
+// What the bridge reads from and writes to: a device on this machine or a
+// port on another, behind one face. Which one is chosen where a port is
+// opened, by its path; nothing past that asks which kind it is.
+
+#include "LineSettings.h"
+#include "OsSeam.h"
+
+#include <QByteArrayView>
+#include <QObject>
+
+#include <optional>
+
+namespace platform {
+
+class Port : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Where the line in force stands.
+    enum class LineState {
+        Applied,  // what the driver or the server took
+        Asked,    // sent to the server, not answered yet
+        Refused,  // the server did not confirm it
+        AtServer, // the server's own, not set from here
+    };
+
+    // Opens `path` with `line`. A device here is open, or not (`error`
+    // says why), when this returns; a port elsewhere connects in the
+    // background, Opened or Failed following.
+    virtual bool Open(const QString &path, const LineSettings &line, QString *error) = 0;
+    // Harmless when not open; what is queued is dropped.
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // Between Open() and Opened or Failed.
+    virtual bool Connecting() const = 0;
+    // The line's state once open.
+    virtual LineState LineWhenOpened() const = 0;
+
+    virtual QByteArray ReadAll() = 0;
+    virtual qint64 BytesWaiting() const = 0;
+    // What was queued; -1 when the port is not open.
+    virtual qint64 Write(QByteArrayView data) = 0;
+    virtual qint64 BytesToWrite() const = 0;
+    // While held, at most this much waits inside the program; the rest
+    // stays in the driver, the network or the server, which throttle the
+    // sender. DataAvailable stops; resuming reports what waits.
+    static constexpr qint64 kHeldReadBufferBytes = 64 * 1024;
+    virtual void HoldReading(bool hold) = 0;
+
+    // On the open port. A device here takes it or not (`error` says why,
+    // and the old line stays); a server is asked, and LineConfirmed or
+    // LineRefused follows.
+    virtual bool SetLine(const LineSettings &line, QString *error) = 0;
+    // The modem lines, each on its own: a board may reset on a DTR edge.
+    virtual void SetRequestToSend(bool on) = 0;
+    virtual void SetDataTerminalReady(bool on) = 0;
+    // Bytes the driver dropped, where it counts them.
+    virtual std::optional<qint64> DriverOverruns() const = 0;
+    // Other programs here that hold the open device too, and split its bytes.
+    virtual QList<os::Process> OtherOpeners() const = 0;
+
+signals:
+    void Opened();
+    void Failed(const QString &reason); // before Opened
+    // After it was open: the device went, with its queue still counted.
+    void Lost(const QString &reason);
+    void DataAvailable();
+    void BytesWritten();
+    void LineConfirmed(const platform::LineSettings &line);
+    void LineRefused(const QString &reason);
+};
+
+} // namespace platform

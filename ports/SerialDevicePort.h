@@ -1,0 +1,64 @@
+#pragma once
+// A serial device on this machine. Passing errors are cleared and reading
+// goes on; a device that is gone is closed and reported once, as Lost.
+
+#include "OsSeam.h"
+#include "Port.h"
+
+#include <QSerialPort>
+
+namespace platform {
+
+class SerialDevicePort : public Port {
+    Q_OBJECT
+public:
+    explicit SerialDevicePort(QObject *parent = nullptr);
+
+    bool Open(const QString &path, const LineSettings &line, QString *error) override;
+    void Close() override;
+    bool IsOpen() const override { return serial_.isOpen(); }
+    bool Connecting() const override { return false; }
+    LineState LineWhenOpened() const override { return LineState::Applied; }
+    QByteArray ReadAll() override { return serial_.readAll(); }
+    qint64 BytesWaiting() const override { return serial_.bytesAvailable(); }
+    qint64 Write(QByteArrayView data) override;
+    qint64 BytesToWrite() const override { return serial_.bytesToWrite(); }
+    void HoldReading(bool hold) override;
+    bool SetLine(const LineSettings &line, QString *error) override;
+    void SetRequestToSend(bool on) override { serial_.setRequestToSend(on); }
+    void SetDataTerminalReady(bool on) override { serial_.setDataTerminalReady(on); }
+    std::optional<qint64> DriverOverruns() const override;
+    QList<os::Process> OtherOpeners() const override
+    {
+        return serial_.isOpen() ? os::OtherOpeners(path_) : QList<os::Process> {};
+    }
+
+    // Asked of the driver on every open: hand received bytes on at once
+    // rather than at a USB adapter's latency timer. A refusal (a pty)
+    // changes nothing. Replaceable, so that the request can be seen.
+    using LowLatencyRequest = bool (*)(os::PortHandle handle);
+    static void SetLowLatencyRequest(LowLatencyRequest request);
+    // Replaceable, as no pty drops anything.
+    using OverrunCount = std::optional<qint64> (*)(os::PortHandle handle);
+    static void SetOverrunCount(OverrunCount count);
+
+    // The device itself, for what only it can tell.
+    const QSerialPort &Device() const { return serial_; }
+
+private:
+    void OnReadyRead();
+    void OnSerialError(QSerialPort::SerialPortError error);
+    void FailAfterError();
+    void RearmReading();
+    void ReportWaitingBytes();
+
+    QSerialPort serial_;
+    QString path_;
+    quint64 opens_ = 0; // tells a port opened again from the one that failed
+    bool opening_ = false;
+    bool failing_ = false;
+    bool held_ = false;
+    QSerialPort::SerialPortError pendingError_ = QSerialPort::NoError;
+};
+
+} // namespace platform
