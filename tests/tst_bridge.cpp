@@ -88,6 +88,13 @@ private:
             .arg(Menu(c).ListIndex());
     }
 
+    int OtherReadersTold() override
+    {
+        return int(std::count_if(alerts_.notices.begin(), alerts_.notices.end(), [](const testing::RecordedMessage &m) {
+            return m.text.startsWith(QStringLiteral("Another program also has"));
+        }));
+    }
+
     testing::RecordingAlerts alerts_;
     testing::ScriptedLines lines_;
     ui::MainWindow::Services services_ {};

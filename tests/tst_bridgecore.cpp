@@ -33,6 +33,9 @@ public:
             QObject::connect(&port, &SerialController::Error, &bridge_, [this, n] { bridge_.PortLost(n); });
             QObject::connect(&port, &SerialController::DataAvailable, &bridge_, [this, n] { bridge_.Relay(n); });
         }
+        QObject::connect(&bridge_, &bridge::Bridge::Notice, [this](const QString &text) {
+            otherReaders_ += text.startsWith(QStringLiteral("Another program also has")) ? 1 : 0;
+        });
     }
 
 private:
@@ -103,6 +106,9 @@ private:
         return QStringLiteral("state %1, choice %2 \"%3\"").arg(int(Own(c).Now())).arg(choice_[c].row).arg(choice_[c].name);
     }
 
+    int OtherReadersTold() override { return otherReaders_; }
+
+    int otherReaders_ = 0;
     SerialController port1_ {nullptr};
     SerialController port2_ {nullptr};
     bridge::Bridge bridge_;

@@ -60,6 +60,7 @@ protected:
         bool twin = false;        // shares another's identity: never plugged back
         QByteArray got;
         int plugged = 0;          // times plugged in: each time another pty
+        bool heldElsewhere = false; // a second program has it open too
     };
 
     // What the user chose, and what the bridge must therefore be doing.
@@ -98,6 +99,8 @@ protected:
     virtual bool ShowsLinked() = 0;
     virtual bool ShowsLoopback() = 0;
     virtual QString Describe(int c) = 0;
+    // How many times "another program also has it open" was said so far.
+    virtual int OtherReadersTold() = 0;
     // Whether a look may bring a device back now: not while a press is held.
     bool pressing_ = false;
 
@@ -152,7 +155,23 @@ private:
     void AddDevice(const QString &name, const QString &identity, bool twin = false)
     {
         devs_.push_back({name, identity, std::make_unique<Pty>(), twin, {}});
+        MaybeHoldElsewhere(int(devs_.size()) - 1);
         PublishPorts();
+    }
+
+    // One device in four is also open in a second program.
+    void MaybeHoldElsewhere(int d)
+    {
+        devs_[d].heldElsewhere = Pick(4) == 0;
+        if (devs_[d].heldElsewhere)
+            devs_[d].pty->HoldElsewhere();
+    }
+
+    // The channel opened the device itself: a second program on it is told of.
+    void ModelOpens(int d)
+    {
+        if (devs_[d].heldElsewhere)
+            ++otherReadersExpected_;
     }
 
     void PublishPorts()
@@ -206,6 +225,7 @@ private:
         m_.held[c] = d;
         m_.opener[c] = true;
         m_.waitFor[c] = -1;
+        ModelOpens(d);
         if (m_.waitRoute[c] == Route::Loopback && m_.waitFor[o] == lost && m_.waitRoute[o] == Route::Loopback) {
             m_.held[o] = d;
             m_.opener[o] = false;
@@ -275,6 +295,7 @@ private:
     {
         devs_[d].pty = std::make_unique<Pty>();
         ++devs_[d].plugged;
+        MaybeHoldElsewhere(d);
         PublishPorts();
     }
 
@@ -316,6 +337,7 @@ private:
                 m_.held[c] = d;
                 m_.opener[c] = true;
                 m_.route = Route::None;
+                ModelOpens(d);
             }
         }
     }
@@ -499,6 +521,9 @@ private:
         }
         if (ShowsLinked() != (m_.route != Route::None) || ShowsLoopback() != (m_.route == Route::Loopback))
             return Fail(QStringLiteral("the route shown is not %1").arg(int(m_.route)));
+        if (OtherReadersTold() != otherReadersExpected_)
+            return Fail(QStringLiteral("a second program was told of %1 times, not %2")
+                            .arg(OtherReadersTold()).arg(otherReadersExpected_));
         CheckBytes();
     }
 
@@ -551,6 +576,7 @@ private:
     std::vector<Dev> devs_;
     Model m_;
     int closes_[2] = {};
+    int otherReadersExpected_ = 0;
     bool pressed_[2] = {};
     int unplugged_ = -1;
     int tokens_ = 0;

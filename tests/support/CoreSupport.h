@@ -18,6 +18,8 @@
 #include <functional>
 #include <memory>
 #include <poll.h>
+#include <csignal>
+#include <sys/wait.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -63,12 +65,50 @@ public:
     {
         return {name.isEmpty() ? path_.section(QLatin1Char('/'), -1) : name, path_};
     }
-    // Closing the master is what unplugging does to the slave side.
+    // Closing the master is what unplugging does to the slave side; a
+    // second program that held the device lets go with it.
     void Hangup()
     {
         if (master_ >= 0)
             ::close(master_);
         master_ = -1;
+        if (holder_ > 0) {
+            ::kill(holder_, SIGKILL);
+            ::waitpid(holder_, nullptr, 0);
+        }
+        holder_ = -1;
+    }
+
+    // A second program keeps the device open as well, as a terminal or a
+    // stray reader would; it reads nothing.
+    void HoldElsewhere()
+    {
+        const QByteArray path = QFile::encodeName(path_);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Not the device's other end: none of the test's masters.
+            for (int fd = 3; fd < 4096; ++fd)
+                ::close(fd);
+            const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
+            if (fd < 0)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        holder_ = pid;
+        // Held once the child has it open: the kernel lists it then.
+        for (int i = 0; i < 200 && !HeldElsewhere(); ++i)
+            ::usleep(1000);
+    }
+    bool HeldElsewhere() const
+    {
+        if (holder_ <= 0)
+            return false;
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(holder_);
+        for (int fd = 0; fd < 8; ++fd)
+            if (QFile::symLinkTarget(QStringLiteral("%1/%2").arg(fds).arg(fd)) == path_)
+                return true;
+        return false;
     }
 
     // Writes everything, pumping the event loop while the pty is full.
@@ -121,6 +161,7 @@ public:
 
 private:
     int master_ = -1;
+    pid_t holder_ = -1;
     QString path_;
 };
 
