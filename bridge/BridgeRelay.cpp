@@ -62,7 +62,9 @@ void Bridge::PaceReading()
     const std::array<bool, 2> hold = Pacing::Holds(route_, {side(1), side(2)});
     for (int number : {1, 2}) {
         Channel &own = Own(number);
-        if (hold[number - 1] == own.controller.ReadingHeld())
+        // A port let go of stays held while it delivers: what it reads
+        // then is no longer its channel's.
+        if (own.controller.Releasing() || hold[number - 1] == own.controller.ReadingHeld())
             continue;
         own.controller.HoldReading(hold[number - 1]);
         if (hold[number - 1])
