@@ -4,6 +4,8 @@
 #include <QEvent>
 #include <QFontDatabase>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyle>
 
 namespace platform {
 
@@ -251,6 +253,30 @@ void Label::FitText()
     const int left = alignment() & Qt::AlignHCenter ? declared.x() - (grow + 1) / 2 : declared.x();
     const int lines = int(text().count(QLatin1Char('\n'))) + 1;
     setGeometry(left, declared.y(), declared.width() + grow, std::max(declared.height(), lines * fontMetrics().height()));
+}
+
+QString Label::ShownText() const
+{
+    if (wordWrap())
+        return text();
+    const int width = contentsRect().width() - 2 * margin();
+    const QFontMetrics fm = fontMetrics();
+    QStringList lines = text().split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line = fm.elidedText(line, Qt::ElideRight, width);
+    return lines.join(QLatin1Char('\n'));
+}
+
+void Label::paintEvent(QPaintEvent *event)
+{
+    const QString shown = ShownText();
+    if (shown == text()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    const QRect inside = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    style()->drawItemText(&painter, inside, int(alignment()), palette(), isEnabled(), shown, foregroundRole());
 }
 
 void Label::changeEvent(QEvent *event)

@@ -76,13 +76,18 @@ public:
     PropertyTable Properties() const override;
     void ApplySetting(QByteArrayView name, const QVariant &value) override;
 
-    // Where neighbours leave no more room, a longer text is set smaller.
+    // Where neighbours leave no more room, a longer text is set smaller,
+    // and past the smallest face it is cut with an ellipsis: text() stays
+    // whole, for whoever reads it.
     void SetMaximumTextWidth(int pixels);
     // A new text, fitted afresh: smaller only as far as it needs.
     void SetText(const QString &text);
+    // The text as drawn, each line within the label's width.
+    QString ShownText() const;
 
 protected:
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void FitText();

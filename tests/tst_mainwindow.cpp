@@ -20,6 +20,33 @@ using testing::Rig;
 class TestMainWindow : public QObject {
     Q_OBJECT
 private slots:
+    // Past its smallest face a text too long for its place is cut with an
+    // ellipsis inside the label, never at its edge; text() stays whole.
+    void aLabelTooLongIsCutWithAnEllipsis()
+    {
+        QWidget parent;
+        Label label(&parent);
+        label.setGeometry(0, 0, 60, 40);
+        label.SetMaximumTextWidth(60);
+        const QString text = QStringLiteral("connecting to rfc2217://127.0.0.1:42717,\nat most 5 s");
+        label.SetText(text);
+        QCOMPARE(label.text(), text);
+        const QStringList shown = label.ShownText().split(QLatin1Char('\n'));
+        QCOMPARE(shown.size(), 2);
+        QVERIFY2(shown[0].endsWith(QChar(0x2026)), qPrintable(shown[0]));
+        for (const QString &line : shown)
+            QVERIFY(label.fontMetrics().horizontalAdvance(line) <= label.contentsRect().width());
+        // Drawn as shown: as a plain label holding the cut text draws it.
+        QLabel cut(&parent);
+        cut.setFont(label.font());
+        cut.setGeometry(label.geometry());
+        cut.setAlignment(label.alignment());
+        cut.setText(label.ShownText());
+        QCOMPARE(label.grab().toImage(), cut.grab().toImage());
+        label.SetText(QStringLiteral("9600 8N1"));
+        QCOMPARE(label.ShownText(), QStringLiteral("9600 8N1"));
+    }
+
     void initialStateWithNoPorts()
     {
         Rig rig;
