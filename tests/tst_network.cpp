@@ -339,6 +339,35 @@ private slots:
         QCOMPARE(w.SerialPortsPopupMenu2().RowText(1), used.Text());
     }
 
+    // A port added while a channel waits is not a choice of that channel:
+    // its menu keeps the row it shows, at once and at the ticks after,
+    // while a menu that follows the ports takes the newest row.
+    void addingAPortLeavesAWaitingChannelsMenuAlone()
+    {
+        Pty lost, other;
+        NetRig rig(lost);
+        ui::MainWindow &w = rig.w();
+        rig.ports.SetPorts({lost.Info(QStringLiteral("lost")), other.Info(QStringLiteral("other"))});
+        for (Timer *t : {&w.PortListUpdater1(), &w.PortListUpdater2()})
+            emit t->Action(t);
+        rig.Connect(1, 0);
+        QCOMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
+        lost.Hangup();
+        QTRY_VERIFY(w.ChannelOf(1).Waits());
+        rig.ports.SetPorts({other.Info(QStringLiteral("other"))});
+        emit w.PortListUpdater1().Action(&w.PortListUpdater1());
+        const QString shown = w.SerialPortsPopupMenu1().currentText();
+        QCOMPARE(shown, QStringLiteral("other"));
+
+        rig.Add({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), 1});
+        QCOMPARE(w.SerialPortsPopupMenu1().ListCount(), 2);
+        QCOMPARE(w.SerialPortsPopupMenu1().currentText(), shown);
+        emit w.PortListUpdater1().Action(&w.PortListUpdater1());
+        QCOMPARE(w.SerialPortsPopupMenu1().currentText(), shown);
+        QVERIFY(w.ChannelOf(1).Waits());
+        QCOMPARE(w.SerialPortsPopupMenu2().currentText(), QStringLiteral("tcp://127.0.0.1:1"));
+    }
+
     // A served port as a channel of the window, linked with a local one:
     // every value and a flood cross both ways, a line change reaches the
     // served device, and a server that goes and comes back is a replug.

@@ -138,7 +138,9 @@ private:
     bool closing_ = false;
 
     // PortDiscovery.cpp
-    void RefreshPortList(int channel);
+    // `keepChoice`: the row chosen stays chosen while it is listed, rather
+    // than the plug rule's newest row or row 0.
+    void RefreshPortList(int channel, bool keepChoice = false);
     // The system says devices changed: a waiting channel looks now, and
     // once more a moment later (a new node may not open at once).
     void DevicesChanged();

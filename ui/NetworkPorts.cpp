@@ -48,12 +48,14 @@ bool MainWindow::NetworkPortInUse(const QString &name) const
 }
 
 // Menus that follow the ports take the new list now, as at a plug-in;
-// one whose channel holds or is getting a port keeps its rows until then.
+// one whose channel holds or is getting a port keeps its rows until then,
+// and one whose channel waits keeps the row it shows: adding a port is
+// not a choice of it.
 void MainWindow::FollowNewPortList()
 {
     for (int number : {1, 2})
         if (!Own(number).HoldsPort() && !Own(number).Connecting())
-            RefreshPortList(number);
+            RefreshPortList(number, Own(number).Waits());
 }
 
 } // namespace ui

@@ -13,17 +13,20 @@ using namespace platform;
 void MainWindow::PortListUpdater1_Action(Timer *) { RefreshPortList(1); }
 void MainWindow::PortListUpdater2_Action(Timer *) { RefreshPortList(2); }
 
-void MainWindow::RefreshPortList(int channel)
+void MainWindow::RefreshPortList(int channel, bool keepChoice)
 {
     PopupMenu &menu = View(channel).menu;
     PortEnumerator &ports = Ports();
     const QScopedValueRollback<bool> byWindow(windowMovesMenus_, true);
 
     const int oldRowCount = menu.ListCount();
+    const QString chosen = menu.currentText();
     // Rows that no longer name the ports present, in number or by name.
     if (!MenuMatchesPorts(menu)) {
         RebuildRows(menu);
-        if (ports.SerialPortCount() < oldRowCount)
+        if (const int row = menu.findText(chosen); keepChoice && row >= 0)
+            menu.SetListIndex(row);
+        else if (ports.SerialPortCount() < oldRowCount)
             menu.SetListIndex(0);
         else
             menu.SetListIndex(ports.SerialPortCount() - 1);
