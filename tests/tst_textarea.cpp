@@ -18,6 +18,10 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QRandomGenerator>
+#include <QToolTip>
+#include <QMenu>
+#include <QDateTime>
+#include <QWheelEvent>
 #include <QtTest>
 
 #include <malloc.h>
@@ -487,6 +491,50 @@ private slots:
         QCOMPARE(area.SelectionStart(), 0);
         QVERIFY(area.SelectionEnd() > 0 && area.SelectionEnd() < 11);
         QVERIFY(QString("hello world").startsWith(area.SelectedText()));
+    }
+
+    // The time strip is part of the area: a right-click on it opens the
+    // area's menu, the wheel over it scrolls the rows, it leaves the bytes
+    // most of the width, and a row's whole time is its tooltip.
+    void theTimeStripIsPartOfTheArea()
+    {
+        ShownArea shown;
+        TextArea &area = shown.area;
+        area.resize(145, 123);
+        const qint64 at = QDateTime(QDate(2026, 12, 8), QTime(14, 3, 7, 412)).toMSecsSinceEpoch() * 1000;
+        for (int i = 0; i < 100; ++i) {
+            const FrameStart start {0, at + i * 1000};
+            area.AppendText(QByteArray::number(i) + "\n", std::span(&start, 1));
+        }
+        area.SetTimestamps(true);
+        QWidget *strip = area.findChild<QWidget *>(QStringLiteral("TimeGutter"));
+        QVERIFY(strip && strip->isVisible());
+        QVERIFY2(strip->width() * 2 < area.width() - area.verticalScrollBar()->width(),
+                 qPrintable(QStringLiteral("strip %1 of %2").arg(strip->width()).arg(area.width())));
+
+        int menus = 0;
+        connect(&area, &TextArea::ContextMenuAboutToShow, &area, [&menus](QMenu *menu) {
+            ++menus;
+            QTimer::singleShot(0, menu, &QMenu::close);
+        });
+        const QPoint inStrip(strip->width() / 2, 20);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, inStrip, strip->mapToGlobal(inStrip));
+        QApplication::sendEvent(strip, &click);
+        QCOMPARE(menus, 1);
+
+        area.ScrollToLine(40);
+        QTRY_COMPARE(area.FirstVisibleLine(), 40);
+        QWheelEvent wheel(inStrip, strip->mapToGlobal(inStrip), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(strip, &wheel);
+        QVERIFY(area.FirstVisibleLine() > 40);
+
+        area.ScrollToLine(0);
+        QTRY_COMPARE(area.FirstVisibleLine(), 0);
+        const QPoint firstRow(strip->width() / 2, area.viewport()->geometry().top() - strip->geometry().top() + 4);
+        QHelpEvent help(QEvent::ToolTip, firstRow, strip->mapToGlobal(firstRow));
+        QApplication::sendEvent(strip, &help);
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("2026-12-08 14:03:07.412"));
     }
 
     void followsTheBottomUnlessScrolledUp()

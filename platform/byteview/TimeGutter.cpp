@@ -2,9 +2,14 @@
 
 #include "TextArea.h"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QPaintEvent>
+#include <QToolTip>
+#include <QWheelEvent>
 
 namespace platform {
 
@@ -22,12 +27,53 @@ TimeGutter::TimeGutter(TextArea &area) : QWidget(&area), area_(area)
 
 int TimeGutter::WidthFor(const QFont &font) const
 {
-    return QFontMetrics(font).horizontalAdvance(QStringLiteral("00:00:00.000")) + 2 * kPaddingPx;
+    return QFontMetrics(font).horizontalAdvance(QStringLiteral("00.000")) + 2 * kPaddingPx;
 }
 
 QString TimeGutter::TimeText(qint64 wallUs)
 {
-    return QDateTime::fromMSecsSinceEpoch(wallUs / 1000).toString(QStringLiteral("HH:mm:ss.zzz"));
+    return QDateTime::fromMSecsSinceEpoch(wallUs / 1000).toString(QStringLiteral("ss.zzz"));
+}
+
+QString TimeGutter::FullTimeText(qint64 wallUs)
+{
+    return QDateTime::fromMSecsSinceEpoch(wallUs / 1000).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+// The rows are where the view draws them: the same top, the same step.
+int TimeGutter::RowsTop() const
+{
+    return area_.viewport()->geometry().top() - geometry().top() + RowPainter::kMarginPx;
+}
+
+bool TimeGutter::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto *help = static_cast<QHelpEvent *>(event);
+    const ByteText &text = area_.Content();
+    const int y = help->pos().y() - RowsTop();
+    const qsizetype line = y < 0 ? -1 : area_.FirstVisibleLine() + y / std::max(1, area_.LineHeight());
+    const std::optional<qint64> at =
+        line >= 0 && line < text.LineCount() ? text.FrameAt(text.LineStart(line)) : std::nullopt;
+    if (at)
+        QToolTip::showText(help->globalPos(), FullTimeText(*at), this);
+    else
+        QToolTip::hideText();
+    return true;
+}
+
+void TimeGutter::contextMenuEvent(QContextMenuEvent *event)
+{
+    QWidget *rows = area_.viewport();
+    QContextMenuEvent forwarded(event->reason(), rows->mapFromGlobal(event->globalPos()), event->globalPos(),
+                                event->modifiers());
+    QCoreApplication::sendEvent(rows, &forwarded);
+}
+
+void TimeGutter::wheelEvent(QWheelEvent *event)
+{
+    QCoreApplication::sendEvent(area_.viewport(), event);
 }
 
 void TimeGutter::paintEvent(QPaintEvent *event)
@@ -40,8 +86,7 @@ void TimeGutter::paintEvent(QPaintEvent *event)
     const ByteText &text = area_.Content();
     const int height = area_.LineHeight();
     const int ascent = QFontMetrics(area_.font()).ascent();
-    // The rows are where the view draws them: the same top, the same step.
-    const int top = area_.viewport()->geometry().top() - geometry().top() + RowPainter::kMarginPx;
+    const int top = RowsTop();
     const qsizetype first = area_.FirstVisibleLine();
     const qsizetype last = std::min(text.LineCount(), first + area_.VisibleLines() + 1);
     for (qsizetype line = first; line < last; ++line) {
