@@ -231,21 +231,31 @@ bool Bridge::SetLine(int number, const LineSettings &line)
     return true;
 }
 
-// A network port's server has answered: the label says what stands, and a
-// refusal is said once, as a driver's would be.
+// A network port's server has answered: the label says what stands, the
+// record notes the answer as an event of its own, and a refusal is said
+// once, as a driver's would be.
 void Bridge::LineAnswered(Channel &own)
 {
     Settle();
-    if (own.controller.LineStatus() == SerialController::LineState::Refused)
+    const bool refused = own.controller.LineStatus() == SerialController::LineState::Refused;
+    recorder_.LineAnswered(own.number, RecordedLine(own.controller), refused ? own.controller.ErrorText() : QString());
+    if (refused)
         ReportLater(texts::kLineNotSet, own.controller.ErrorText());
 }
 
-// Without the server's answer, which comes later: a capture's interface
-// is not renamed when it does.
+// As it stands when recorded: a capture's interface is not renamed when a
+// server answers later.
 QString Bridge::RecordedLine(const SerialController &port)
 {
-    return port.LineStatus() == SerialController::LineState::AtServer ? texts::kLineAtServer
-                                                                      : port.Line().Summary();
+    const QString summary = port.Line().Summary();
+    switch (port.LineStatus()) {
+    case SerialController::LineState::Applied: break;
+    case SerialController::LineState::Asked: return texts::kLineAsked.arg(summary);
+    case SerialController::LineState::Confirmed: return texts::kLineConfirmed.arg(summary);
+    case SerialController::LineState::Refused: return texts::kLineNotConfirmed.arg(summary);
+    case SerialController::LineState::AtServer: return texts::kLineAtServer;
+    }
+    return summary;
 }
 
 void Bridge::LetGo()

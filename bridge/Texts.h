@@ -12,6 +12,10 @@ inline const QString kFasterThanOnward = QStringLiteral("Channel %1 receives fas
 inline const QString kMayLoseBytes = QStringLiteral("Its line has no flow control, so its device cannot be held back: "
                                                     "what it sends meanwhile may be lost by the driver (%1 bytes so far).");
 inline const QString kLineAtServer = QStringLiteral("line as the server sets it");
+// What a port server made of the line asked of it.
+inline const QString kLineAsked = QStringLiteral("%1, asked");
+inline const QString kLineConfirmed = QStringLiteral("%1, confirmed");
+inline const QString kLineNotConfirmed = QStringLiteral("%1 not confirmed");
 inline const QString kKeepsFailing = QStringLiteral("%1 keeps failing right after it opens; it is no longer waited for.");
 inline const QString kAlsoOpen = QStringLiteral("Another program also has %1 open.");
 

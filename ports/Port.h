@@ -20,8 +20,9 @@ public:
 
     // Where the line in force stands.
     enum class LineState {
-        Applied,  // what the driver or the server took
-        Asked,    // sent to the server, not answered yet
+        Applied,   // what the driver took
+        Asked,     // sent to the server, not answered yet
+        Confirmed, // the server answered that it took it
         Refused,  // the server did not confirm it
         AtServer, // the server's own, not set from here
     };

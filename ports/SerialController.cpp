@@ -70,7 +70,7 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
         connect(port, &platform::Port::LineConfirmed, this, [this, port] {
             if (port != active_)
                 return;
-            lineState_ = LineState::Applied;
+            lineState_ = LineState::Confirmed;
             emit LineAnswered(this);
         });
         connect(port, &platform::Port::LineRefused, this, [this, port](const QString &reason) {

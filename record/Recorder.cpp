@@ -329,6 +329,12 @@ void Recorder::Linked() { Event(tr("linked")); }
 void Recorder::Unlinked() { Event(tr("unlinked")); }
 void Recorder::LineChanged(int channel, const QString &line) { Event(tr("%1 line settings: %2").arg(channel).arg(line)); }
 
+void Recorder::LineAnswered(int channel, const QString &line, const QString &refusal)
+{
+    Event(refusal.isEmpty() ? tr("%1 line settings: %2").arg(channel).arg(line)
+                            : tr("%1 line settings: %2: %3").arg(channel).arg(line, refusal));
+}
+
 void Recorder::AlsoOpen(int channel, const QString &text, const QString &who)
 {
     Event(tr("%1: %2 %3").arg(channel).arg(text, who));

@@ -67,6 +67,9 @@ public:
     void Linked();
     void Unlinked();
     void LineChanged(int channel, const QString &line);
+    // A port server's answer to the line asked of it; `refusal` says why
+    // it did not take it, empty when it did.
+    void LineAnswered(int channel, const QString &line, const QString &refusal);
     void AlsoOpen(int channel, const QString &text, const QString &who);
     void Held(int channel, const QString &text, const QString &detail);
     // Writes what has gathered now, and checks the file is still there.

@@ -61,12 +61,20 @@ public:
 };
 
 // The window with one local pty and network ports added through its menu.
+// Answers every file dialog with one path.
+class OneFile : public FileChooser {
+public:
+    QString SaveFileName(QWidget *, const QString &, Existing) override { return path; }
+    QString path;
+};
+
 struct NetRig {
     explicit NetRig(const Pty &local) : ports({local.Info(QStringLiteral("local"))})
     {
         ui::MainWindow::Services services {&ports, &alerts};
         services.addresses = &addresses;
         services.lines = &lines;
+        services.files = &files;
         window = std::make_unique<ui::MainWindow>(services);
         window->PortListUpdater1().Action(&window->PortListUpdater1());
         window->PortListUpdater2().Action(&window->PortListUpdater2());
@@ -84,6 +92,19 @@ struct NetRig {
         menu.setCurrentIndex(row);
         emit button.Action(&button);
     }
+    // Records both sides into a file of its own; Record() reads it back.
+    void StartRecording()
+    {
+        files.path = dir.filePath(QStringLiteral("record.txt"));
+        w().StartRecording();
+    }
+    QString Record() const
+    {
+        QFile f(files.path);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    QTemporaryDir dir;
+    OneFile files;
     ListPortEnumerator ports;
     RecordingAlerts alerts;
     ScriptedAddresses addresses;
@@ -382,12 +403,16 @@ private slots:
         for (PopupMenu *menu : {&w.SerialPortsPopupMenu1(), &w.SerialPortsPopupMenu2()})
             QCOMPARE(menu->RowText(1), QStringLiteral("rfc2217://127.0.0.1:%1").arg(port));
 
+        rig.StartRecording();
         rig.Connect(1, 1);
         QCOMPARE(w.ConnectSerial1().Caption(), ui::texts::kConnect);
         QVERIFY(!w.ConnectSerial1().isEnabled());
         QVERIFY(w.LineTxt1().text().startsWith(QStringLiteral("connecting to")));
         QTRY_COMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
         QTRY_COMPARE(w.LineTxt1().text(), QStringLiteral("9600 8N1"));
+        const QString address = QStringLiteral("rfc2217://127.0.0.1:%1").arg(port);
+        QTRY_VERIFY(rig.Record().contains(QStringLiteral("-- 1 line settings: 9600 8N1, confirmed\n")));
+        QVERIFY(rig.Record().contains(QStringLiteral("-- 1 connected to %1 at 9600 8N1, asked\n").arg(address)));
         rig.Connect(2, 0);
         emit w.LinkBtn().Action(&w.LinkBtn());
         QVERIFY(w.LinkedTxt().Visible());
@@ -448,6 +473,7 @@ private slots:
         Pty local;
         for (const auto &[address, message, caption] : cases) {
             NetRig rig(local);
+            rig.StartRecording();
             rig.Add(address);
             const qint64 stall = LongestStallMs([&] {
                 rig.Connect(1, 1);
@@ -459,6 +485,14 @@ private slots:
             QCOMPARE(rig.alerts.messages[0].text, message);
             QCOMPARE(rig.w().ConnectSerial1().Caption(), caption);
             QVERIFY(rig.w().ConnectSerial1().isEnabled());
+            // The record says what the server made of the line, as the label does.
+            if (message == ui::texts::kLineNotSet) {
+                const QString record = rig.Record();
+                QVERIFY2(record.contains(QStringLiteral("-- 1 connected to %1 at 9600 8N1, asked\n").arg(address.Text())),
+                         qPrintable(record));
+                QVERIFY2(record.contains(QStringLiteral("-- 1 line settings: 9600 8N1 not confirmed: ")), qPrintable(record));
+                QCOMPARE(rig.w().LineTxt1().text(), QStringLiteral("9600 8N1 not confirmed"));
+            }
         }
     }
 };

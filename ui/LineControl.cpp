@@ -25,16 +25,13 @@ void MainWindow::ChangeLineSettings(int channel)
     }
 }
 
+// As the record says it, except that a line the server confirmed reads
+// as plainly as one a driver took.
 QString MainWindow::LineText(const SerialController &port)
 {
-    const QString summary = bridge::Bridge::RecordedLine(port);
-    switch (port.LineStatus()) {
-    case SerialController::LineState::Applied: break;
-    case SerialController::LineState::Asked: return texts::kLineAsked.arg(summary);
-    case SerialController::LineState::Refused: return texts::kLineNotConfirmed.arg(summary);
-    case SerialController::LineState::AtServer: break;
-    }
-    return summary;
+    if (port.LineStatus() == SerialController::LineState::Confirmed)
+        return port.Line().Summary();
+    return bridge::Bridge::RecordedLine(port);
 }
 
 void MainWindow::ShowLineSettings(int channel)
