@@ -95,6 +95,8 @@ private:
         }));
     }
 
+    qint64 ShownTo(int c) override { return (c == 0 ? w().Serialcomms1() : w().Serialcomms2()).Content().End(); }
+
     testing::RecordingAlerts alerts_;
     testing::ScriptedLines lines_;
     ui::MainWindow::Services services_ {};

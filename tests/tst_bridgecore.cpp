@@ -33,6 +33,9 @@ public:
             QObject::connect(&port, &SerialController::Error, &bridge_, [this, n] { bridge_.PortLost(n); });
             QObject::connect(&port, &SerialController::DataAvailable, &bridge_, [this, n] { bridge_.Relay(n); });
         }
+        QObject::connect(&bridge_, &bridge::Bridge::Shown, [this](int n, QByteArrayView bytes) {
+            shown_[n - 1] += bytes.size();
+        });
         QObject::connect(&bridge_, &bridge::Bridge::Notice, [this](const QString &text) {
             otherReaders_ += text.startsWith(QStringLiteral("Another program also has")) ? 1 : 0;
         });
@@ -107,7 +110,9 @@ private:
     }
 
     int OtherReadersTold() override { return otherReaders_; }
+    qint64 ShownTo(int c) override { return shown_[c]; }
 
+    qint64 shown_[2] = {};
     int otherReaders_ = 0;
     SerialController port1_ {nullptr};
     SerialController port2_ {nullptr};

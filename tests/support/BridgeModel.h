@@ -101,6 +101,8 @@ protected:
     virtual QString Describe(int c) = 0;
     // How many times "another program also has it open" was said so far.
     virtual int OtherReadersTold() = 0;
+    // Bytes shown as the channel's received so far (its view may clear).
+    virtual qint64 ShownTo(int c) = 0;
     // Whether a look may bring a device back now: not while a press is held.
     bool pressing_ = false;
 
@@ -119,12 +121,16 @@ private:
     void Step()
     {
         const Model before = m_;
+        for (int c : {0, 1})
+            shownBefore_[c] = ShownTo(c);
         closes_[0] = closes_[1] = 0;
         pressed_[0] = pressed_[1] = false;
         unplugged_ = -1;
         Act();
         if (failure_.isEmpty())
             CheckUndisturbed(before);
+        if (failure_.isEmpty())
+            CheckNothingShownWhileIdle(before);
         if (failure_.isEmpty())
             Check();
     }
@@ -402,7 +408,9 @@ private:
     void Act()
     {
         const int c = Pick(2);
-        switch (Pick(17)) {
+        switch (Pick(18)) {
+        case 17:
+            return DisconnectWhileItSends(c);
         case 15:
         case 16:
             return SetUpLink();
@@ -476,6 +484,39 @@ private:
             return Tick();
         }
         }
+    }
+
+    // The device goes on sending as its channel lets go of it: what it
+    // sent after the press is never that channel's. Whatever nobody read
+    // is taken out of the device afterwards, as a real port drops it.
+    void DisconnectWhileItSends(int c)
+    {
+        const int d = m_.held[c];
+        if (d < 0 || !m_.opener[c] || !ShowsHeld(c))
+            return;
+        log_.append(QStringLiteral("disconnect %1 while %2 sends").arg(c + 1).arg(d));
+        devs_[d].pty->Send("<before the press>");
+        PressConnect(c);
+        const qint64 atPress = ShownTo(c);
+        devs_[d].pty->Send("<after the press>");
+        for (int i = 0; i < 5; ++i)
+            QCoreApplication::processEvents();
+        if (ShownTo(c) > atPress)
+            return Fail(QStringLiteral("channel %1 showed %2 bytes after its Disconnect")
+                            .arg(c + 1).arg(ShownTo(c) - atPress));
+        if (m_.held[0] != d && m_.held[1] != d)
+            devs_[d].pty->DrainDevice();
+        shownBefore_[c] = ShownTo(c);
+    }
+
+    // A channel that held nothing before the step and holds nothing after
+    // it was shown nothing meanwhile.
+    void CheckNothingShownWhileIdle(const Model &before)
+    {
+        for (int c : {0, 1})
+            if (before.held[c] < 0 && m_.held[c] < 0 && !pressed_[c] && ShownTo(c) > shownBefore_[c])
+                return Fail(QStringLiteral("channel %1 showed %2 bytes while it held no port")
+                                .arg(c + 1).arg(ShownTo(c) - shownBefore_[c]));
     }
 
     void Fail(const QString &what)
@@ -576,6 +617,7 @@ private:
     std::vector<Dev> devs_;
     Model m_;
     int closes_[2] = {};
+    qint64 shownBefore_[2] = {};
     int otherReadersExpected_ = 0;
     bool pressed_[2] = {};
     int unplugged_ = -1;

@@ -132,6 +132,18 @@ public:
         QVERIFY2(done == data.size(), "pty did not take all bytes in time");
     }
 
+    // Reads, from the device's own side, what it was sent and nobody took.
+    void DrainDevice()
+    {
+        const int fd = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return;
+        char buf[4096];
+        while (::read(fd, buf, sizeof buf) > 0) {
+        }
+        ::close(fd);
+    }
+
     // What has come out so far, without waiting.
     QByteArray Drain()
     {
