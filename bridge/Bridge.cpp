@@ -26,6 +26,15 @@ Bridge::Bridge(SerialController &port1, SerialController &port2, PortEnumerator 
         connect(&port, &SerialController::Connected, this, [this, number] { NetworkConnected(Own(number)); });
         connect(&port, &SerialController::ConnectFailed, this, [this, number] { ConnectFailed(Own(number)); });
         connect(&port, &SerialController::LineAnswered, this, [this, number] { LineAnswered(Own(number)); });
+        // What a port let go of could not deliver, and what it was sent
+        // after the press, which is no longer its channel's.
+        connect(&port, &SerialController::Released, this,
+                [this, number](SerialController *, qint64 dropped, const QString &path, qint64 unread) {
+                    if (unread > 0)
+                        recorder_.UnreadAtRelease(number, unread, path);
+                    if (dropped > 0)
+                        recorder_.DroppedAtRelease(number, dropped, path);
+                });
     }
     // A capture names each channel's interface by its port and line settings.
     recorder_.SetDescriber([this](int number) {

@@ -101,8 +101,9 @@ void SerialController::FinishRelease()
     if (!releasing_)
         return;
     const qint64 dropped = BytesToWrite();
+    const qint64 unread = BytesWaiting();
     Close();
-    emit Released(this, dropped, releasePath_);
+    emit Released(this, dropped, releasePath_, unread);
 }
 
 bool SerialController::HoldsDevice(const QString &path) const

@@ -37,8 +37,10 @@ public:
     void Close();
     // Lets go of the port once what is queued for it has gone out, or
     // after `drainMs` (a device may be slow or stopped), whichever comes
-    // first; meanwhile nothing more is read. Released then says how many
-    // queued bytes never went out. At once when nothing is queued.
+    // first; meanwhile nothing is passed on, and at most the held buffer
+    // is read. Released then says how many queued bytes never went out,
+    // and how many came in meanwhile and were not passed on. At once when
+    // nothing is queued.
     static constexpr int kDrainMs = 2000;
     void Release(int drainMs = kDrainMs);
     bool Releasing() const { return releasing_; }
@@ -110,8 +112,9 @@ signals:
     void Error(platform::SerialController *controller);
     // The write queue has fallen to the low-water mark after passing the high one.
     void WriteQueueLow(platform::SerialController *controller);
-    // A Release() is done: `dropped` of the queued bytes never reached `path`.
-    void Released(platform::SerialController *controller, qint64 dropped, const QString &path);
+    // A Release() is done: `dropped` of the queued bytes never reached
+    // `path`, and `unread` bytes that came from it meanwhile went nowhere.
+    void Released(platform::SerialController *controller, qint64 dropped, const QString &path, qint64 unread);
     // A network port: the connection stands, or could not be made.
     void Connected(platform::SerialController *controller);
     void ConnectFailed(platform::SerialController *controller);

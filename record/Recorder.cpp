@@ -325,6 +325,11 @@ void Recorder::DroppedAtRelease(int channel, qint64 bytes, const QString &path)
               .arg(platform::SerialController::kDrainMs / 1000));
 }
 
+void Recorder::UnreadAtRelease(int channel, qint64 bytes, const QString &path)
+{
+    Event(tr("%1: %2 bytes from %3 after the disconnect were not shown").arg(channel).arg(bytes).arg(path));
+}
+
 void Recorder::Linked() { Event(tr("linked")); }
 void Recorder::Unlinked() { Event(tr("unlinked")); }
 void Recorder::LineChanged(int channel, const QString &line) { Event(tr("%1 line settings: %2").arg(channel).arg(line)); }

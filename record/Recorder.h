@@ -64,6 +64,7 @@ public:
     void GaveUp(int channel, const QString &path);
     void NotDelivered(qint64 bytes, const QString &from, const QString &to);
     void DroppedAtRelease(int channel, qint64 bytes, const QString &path);
+    void UnreadAtRelease(int channel, qint64 bytes, const QString &path);
     void Linked();
     void Unlinked();
     void LineChanged(int channel, const QString &line);

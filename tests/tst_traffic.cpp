@@ -302,6 +302,10 @@ private slots:
             arrived += line.section(QStringLiteral("  "), 2, 2).count(QLatin1Char(' ')) + 1;
         QCOMPARE(w.Serialcomms2().Content().End(), 0);
         QVERIFY(lines.filter(QRegularExpression(QStringLiteral("  2 (only shown|> 1|echoed)  "))).isEmpty());
+        // Read while it was let go of, and so only counted.
+        const QStringList unread = lines.filter(QStringLiteral("2: %1 bytes from %2 after the disconnect were not shown")
+                                                    .arg(late.size()).arg(b.Path()));
+        QCOMPARE(unread.size(), 1);
         const QStringList told = lines.filter(QStringLiteral(" bytes queued for ") + b.Path() + QStringLiteral(" not delivered"));
         QCOMPARE(told.size(), 1);
         const qint64 undelivered = told[0].section(QStringLiteral("2: "), 1).section(' ', 0, 0).toLongLong();

@@ -134,7 +134,7 @@ private:
     // The record ends with the channels' own disconnect lines.
     void closeEvent(QCloseEvent *event) override;
     // Closing waits for the ports to deliver what they were given.
-    void Released(platform::SerialController *controller, qint64 dropped, const QString &path);
+    void Released();
     bool closing_ = false;
 
     // PortDiscovery.cpp

@@ -107,10 +107,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     platform::Window::closeEvent(event);
 }
 
-void MainWindow::Released(SerialController *controller, qint64 dropped, const QString &path)
+void MainWindow::Released()
 {
-    if (dropped > 0)
-        bridge_->Record().DroppedAtRelease(controller == &SerialController1() ? 1 : 2, dropped, path);
     if (closing_)
         QTimer::singleShot(0, this, &QWidget::close);
 }
