@@ -106,7 +106,7 @@ private slots:
         QTRY_VERIFY(rig.WindowHasKeyboard());
     }
 
-    // The issue's own path: a device another program holds gives its notice
+    // The real path: a device another program holds gives its notice
     // on Connect, and the Return that answers it leaves the channel connected.
     void theAlsoOpenNoticeTakesTheReturnMeantForIt()
     {
