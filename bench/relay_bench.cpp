@@ -125,10 +125,10 @@ public:
         if (mode == WindowMode::LinkedRecording)
             w.StartRecording();
         if (mode == WindowMode::LinkedFull) {
-            const QByteArray old = RandomBytes(platform::ByteText::kDefaultKeepBytes, 5);
-            for (platform::TextArea *area : {&w.Serialcomms1(), &w.Serialcomms2()}) {
-                area->AppendText(old);
-                area->Flush();
+            const QByteArray old = RandomBytes(platform::ReceivedBytes::kDefaultKeepBytes, 5);
+            for (int channel : {1, 2}) {
+                w.Core().Receive(channel, old);
+                (channel == 1 ? w.Serialcomms1() : w.Serialcomms2()).Flush();
             }
         }
     }

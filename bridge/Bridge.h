@@ -69,6 +69,11 @@ public:
     // names its handlers after them): its device is lost, and bytes arrived.
     void PortLost(int number) { PortLost(Own(number)); }
     void Relay(int number) { RelayArrival(Own(number)); }
+    // What a channel's view shows: bytes it received, or its loopback
+    // partner's echoed ones, kept in its ReceivedBytes and told by Shown.
+    void Receive(int number, QByteArrayView bytes, const platform::ReadFrames &frames = {});
+    // Its received bytes cleared, as at Connect or at the user's Clear.
+    void ClearReceived(int number);
     // Every channel lets go, as at the window's close.
     void LetGo();
     // Whether a channel holds, opens or waits for the port at that path.
@@ -84,8 +89,8 @@ public:
 signals:
     // A channel's state, the route or a line changed: draw again.
     void Changed();
-    // What a channel's view shows: bytes it received, or its loopback
-    // partner's echoed ones.
+    // A channel's received bytes changed: `bytes` came, or with none, they
+    // were cleared.
     void Shown(int number, QByteArrayView bytes, const platform::ReadFrames &frames);
     // The channel resumed on the port of that name: its menu shows it.
     void Resumed(int number, const QString &name);

@@ -22,7 +22,7 @@ void Bridge::RelayArrival(Channel &own)
     // Onward first: the device waits for no view.
     if (destination)
         destination->Write(bytes);
-    emit Shown(own.number, bytes, frames);
+    Receive(own.number, bytes, frames);
 
     if (!destination) {
         recorder_.Arrival(own.number, ui::Recorder::Route::Shown, bytes, frames);
@@ -34,12 +34,24 @@ void Bridge::RelayArrival(Channel &own)
         return;
     }
     if (destination == &own.controller) {
-        emit Shown(other.number, bytes, frames);
+        Receive(other.number, bytes, frames);
         recorder_.Arrival(own.number, ui::Recorder::Route::Echoed, bytes, frames);
     } else {
         recorder_.Arrival(own.number, ui::Recorder::Route::Forwarded, bytes, frames);
     }
     PaceReading(); // the destination's own queue has grown too
+}
+
+void Bridge::Receive(int number, QByteArrayView bytes, const ReadFrames &frames)
+{
+    Own(number).received.Append(bytes, frames.starts);
+    emit Shown(number, bytes, frames);
+}
+
+void Bridge::ClearReceived(int number)
+{
+    Own(number).received.Clear();
+    emit Shown(number, {}, {});
 }
 
 // Where a channel's arrivals are written now, if anywhere.

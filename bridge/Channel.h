@@ -6,6 +6,7 @@
 #include "Route.h"
 #include "ports/SerialController.h"
 #include "record/Frames.h"
+#include "record/ReceivedBytes.h"
 
 #include <QElapsedTimer>
 
@@ -66,6 +67,8 @@ public:
     QString lossDetail;
     // Where what it receives falls into frames.
     platform::FrameSplitter frames;
+    // What it received and keeps, shown by its view and written by Save.
+    platform::ReceivedBytes received;
 
 private:
     Channel *other_ = nullptr;

@@ -2,7 +2,7 @@
 // Files the user asks for: where to save, and saving received bytes
 // without freezing the window or leaving half a file behind.
 
-#include "platform/byteview/ByteStore.h"
+#include "record/ByteStore.h"
 #include "record/FileChecks.h"
 
 #include <QByteArray>

@@ -10,6 +10,9 @@
 #include <QByteArrayView>
 #include <QVarLengthArray>
 
+#include <algorithm>
+#include <deque>
+
 namespace platform {
 
 // Microseconds from a monotonic clock, and the wall-clock time (since the
@@ -29,6 +32,19 @@ struct ReadFrames {
     qint64 gapUs = 0;
     QVarLengthArray<FrameStart, 4> starts;
 };
+
+// Where a received frame begins, and when its first byte came.
+struct FrameMark {
+    qsizetype offset = 0;
+    qint64 wallUs = 0; // microseconds since the epoch
+};
+using FrameMarks = std::deque<FrameMark>;
+// The first frame that begins at or after `offset`.
+inline FrameMarks::const_iterator FrameFrom(const FrameMarks &frames, qsizetype offset)
+{
+    return std::lower_bound(frames.begin(), frames.end(), offset,
+                            [](const FrameMark &f, qsizetype at) { return f.offset < at; });
+}
 
 class FrameSplitter {
 public:

@@ -226,7 +226,7 @@ private slots:
             rig.ports.SetPorts({a.Info()});
         }
         TextArea &text = channel == 1 ? w.Serialcomms1() : w.Serialcomms2();
-        text.SetText("old");
+        w.Core().Receive(channel, "old");
         rig.Connect(channel);
 
         QCOMPARE(rig.alerts.beeps, 1);

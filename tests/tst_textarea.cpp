@@ -84,6 +84,21 @@ QList<QByteArray> Lines(const ByteText &t)
     return out;
 }
 
+// Both hold the same bytes in the very same chunks: none was copied.
+bool SameChunks(const ByteStore &a, const ByteStore &b)
+{
+    if (a.Begin() != b.Begin() || a.End() != b.End())
+        return false;
+    for (qsizetype at = a.Begin(); at < a.End(); at += ByteStore::kChunkBytes - at % ByteStore::kChunkBytes) {
+        const char *pa = nullptr, *pb = nullptr;
+        a.ForEachPiece(at, 1, [&](const char *p, qsizetype) { pa = p; });
+        b.ForEachPiece(at, 1, [&](const char *p, qsizetype) { pb = p; });
+        if (pa != pb)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class TestTextArea : public QObject {
@@ -445,6 +460,51 @@ private slots:
         }
         area.SetText("new");
         QCOMPARE(area.Text(), QByteArray("new"));
+    }
+
+    // A view of another's bytes shows exactly what they hold after every
+    // arrival, trim, clear and change of the keep limit, however many
+    // changes it takes in at once, and holds no second copy of them.
+    void aViewFollowsTheBytesItShowsAndSharesThem_data()
+    {
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : {1u, 2u, 3u, 4u, 5u, 6u})
+            QTest::addRow("seed %u", seed) << seed;
+    }
+    void aViewFollowsTheBytesItShowsAndSharesThem()
+    {
+        QFETCH(quint32, seed);
+        QRandomGenerator gen(seed);
+        constexpr qsizetype kKeep = 3 * ByteStore::kChunkBytes + 123;
+        ReceivedBytes held(kKeep);
+        ByteText view;
+        view.SetLayout(Uniform(1), ByteMetrics::kMaxAdvance); // lines end only at an LF
+        view.Show(&held);
+        qint64 time = 0;
+        for (int step = 0; step < 300; ++step) {
+            const int what = int(gen.bounded(20));
+            if (what == 0) {
+                held.Clear();
+            } else if (what == 1) {
+                held.SetKeepBytes(kKeep / 2 + gen.bounded(int(kKeep)));
+            } else {
+                // Mostly small reads; now and then more than is kept.
+                const qsizetype n = what == 2 ? gen.bounded(int(2 * kKeep)) : gen.bounded(200);
+                QByteArray bytes(n, 'a');
+                for (char &c : bytes)
+                    c = "ab\n"[gen.bounded(3)];
+                const FrameStart start {0, ++time};
+                held.Append(bytes, {&start, n > 0 ? 1 : 0});
+            }
+            if (gen.bounded(3) == 0)
+                continue; // several changes before the view looks
+            view.Follow();
+            QCOMPARE(view.Bytes(), held.Bytes());
+            QVERIFY(SameChunks(view.Store(), held.Store()));
+            QCOMPARE(Lines(view), held.Bytes().split('\n'));
+            for (const FrameMark &f : held.Frames())
+                QCOMPARE(view.FrameAt(f.offset), std::optional<qint64>(f.wallUs));
+        }
     }
 
     void selectionAndCopyAcrossAChunkBoundary()

@@ -88,9 +88,8 @@ private slots:
         QByteArray all;
         for (int b = 0; b < 256; ++b)
             all.append(char(b));
-        area.AppendText("ab\r");
-        area.AppendText("\ncd");
-        area.AppendText(all);
+        for (const QByteArray &bytes : {QByteArray("ab\r"), QByteArray("\ncd"), all})
+            rig.w().Core().Receive(1, bytes);
         Choose(area, "HexAction");
         QVERIFY(area.HexMode());
         const ByteText &t = area.Content();
@@ -131,7 +130,7 @@ private slots:
         QFETCH(qsizetype, size);
         TrafficRig t({});
         const QByteArray bytes = RandomBytes(size, 5);
-        t.rig.w().Serialcomms2().AppendText(bytes);
+        t.rig.w().Core().Receive(2, bytes);
         QTemporaryDir dir;
         t.files.paths = {dir.filePath(QStringLiteral("received.bin"))};
         Choose(t.rig.w().Serialcomms2(), "SaveAction");
@@ -147,8 +146,8 @@ private slots:
     {
         TrafficRig t({});
         TextArea &area = t.rig.w().Serialcomms1();
-        area.SetKeepBytes(1000);
-        area.AppendText(QByteArray(3048, 'x'));
+        t.rig.w().Core().Own(1).received.SetKeepBytes(1000);
+        t.rig.w().Core().Receive(1, QByteArray(3048, 'x'));
         Choose(area, "SaveAction"); // cancelled: no path
         QCOMPARE(t.files.titles.size(), 1);
         QVERIFY2(t.files.titles[0].contains(QStringLiteral("the oldest 2")) &&
@@ -162,7 +161,7 @@ private slots:
     void failedSaveLeavesNothing()
     {
         TrafficRig t({});
-        t.rig.w().Serialcomms1().AppendText(QByteArray(4 << 20, 'x'));
+        t.rig.w().Core().Receive(1, QByteArray(4 << 20, 'x'));
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("big.bin"));
         // Files may not grow past 1 MiB: the write fails part way.
@@ -336,7 +335,7 @@ private slots:
     {
         TrafficRig t({});
         TextArea &area = t.rig.w().Serialcomms1();
-        area.AppendText(QByteArray(6 << 20, 'x')); // 18 MiB as hex
+        t.rig.w().Core().Receive(1, QByteArray(6 << 20, 'x')); // 18 MiB as hex
         area.SelectAll();
         QApplication::clipboard()->setText(QStringLiteral("before"));
         area.Copy(); // as text: 6 MiB
@@ -379,7 +378,7 @@ private slots:
         QCOMPARE(::stat(name.constData(), &before), 0);
 
         TrafficRig t({});
-        t.rig.w().Serialcomms1().AppendText("bytes");
+        t.rig.w().Core().Receive(1, "bytes");
         t.files.paths = {path};
         Choose(t.rig.w().Serialcomms1(), action.constData());
         QTRY_COMPARE(t.rig.alerts.messages.size(), 1);

@@ -43,7 +43,7 @@ std::optional<SerialPortInfo> MainWindow::SelectedPort(const PopupMenu &menu) co
 void MainWindow::ConnectSteps(int channel)
 {
     const ChannelControls &view = View(channel);
-    view.received.SetText({});
+    bridge_->ClearReceived(channel);
 
     const int index = view.menu.ListIndex();
     if (index < 0 || index >= view.menu.ListCount())

@@ -208,10 +208,12 @@ void MainWindow::ShowBridge()
 {
     bridge::Bridge &b = *bridge_;
     connect(&b, &bridge::Bridge::Changed, this, &MainWindow::Draw);
-    connect(&b, &bridge::Bridge::Shown, this,
-            [this](int channel, QByteArrayView bytes, const ReadFrames &frames) {
-                View(channel).received.AppendText(bytes, frames.starts);
-            });
+    for (int channel : {1, 2}) {
+        View(channel).received.Show(&Own(channel).received);
+        connect(&View(channel).received, &TextArea::ClearAsked, this,
+                [this, channel] { bridge_->ClearReceived(channel); });
+    }
+    connect(&b, &bridge::Bridge::Shown, this, [this](int channel) { View(channel).received.Follow(); });
     connect(&b, &bridge::Bridge::Resumed, this, &MainWindow::ShowResumed);
     connect(&b, &bridge::Bridge::ConnectStopped, this, [this](int channel) { View(channel).connect.SetEnabled(true); });
     connect(&b, &bridge::Bridge::WaitGrew, this, &MainWindow::ShowLineSettings);

@@ -109,6 +109,8 @@ public:
 
     // Channel 1 or 2: what the window shows of it is drawn from it.
     const bridge::Channel &ChannelOf(int number) const { return bridge_->Own(number); }
+    // The bridge the window shows, for driving it without the controls.
+    bridge::Bridge &Core() const { return *bridge_; }
 
 private:
     const bridge::Channel &Own(int number) const { return bridge_->Own(number); }

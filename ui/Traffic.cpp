@@ -32,7 +32,7 @@ void MainWindow::AddTrafficItems(int channel, QMenu *menu)
 void MainWindow::SaveReceivedBytes(int channel)
 {
     // What was trimmed away is not in the file: the dialog says how much.
-    const qsizetype gone = View(channel).received.Content().Begin();
+    const qsizetype gone = Own(channel).received.Begin();
     const QString title = gone > 0 ? tr("Save Received Bytes (the oldest %1 are no longer kept)")
                                          .arg(QLocale().formattedDataSize(gone))
                                    : tr("Save Received Bytes");
@@ -40,7 +40,7 @@ void MainWindow::SaveReceivedBytes(int channel)
     if (path.isEmpty())
         return;
     // The bytes kept at this moment; later arrivals do not change the file.
-    auto *saver = new ByteSaver(View(channel).received.Content().Store(), path, this);
+    auto *saver = new ByteSaver(Own(channel).received.Store(), path, this);
     connect(saver, &ByteSaver::Finished, this, [this](bool ok, const QString &error) {
         if (!ok && !error.isEmpty()) // not saved, nor cancelled
             bridge_->ReportLater(texts::kSaveFailed, error);

@@ -46,35 +46,72 @@ QString ByteGlyphs::HexText(QByteArrayView bytes)
     return text;
 }
 
-ByteText::ByteText(qsizetype keepBytes) : keep_(keepBytes) {}
+ByteText::ByteText(qsizetype keepBytes) : own_(keepBytes) {}
 
 void ByteText::SetKeepBytes(qsizetype keepBytes)
 {
-    keep_ = std::max<qsizetype>(1, keepBytes);
-    Trim();
+    own_.SetKeepBytes(keepBytes);
+    Follow();
 }
 
 void ByteText::Clear()
 {
+    own_.Clear();
+    Follow();
+}
+
+bool ByteText::Append(QByteArrayView data, std::span<const FrameStart> frames)
+{
+    own_.Append(data, frames);
+    return Follow();
+}
+
+void ByteText::Show(const ReceivedBytes *bytes)
+{
+    doc_ = bytes ? bytes : &own_;
+    StartAnew(doc_->Begin());
+    Follow();
+}
+
+bool ByteText::Follow()
+{
+    const ReceivedBytes &doc = *doc_;
+    bool anew = false;
+    // Cleared, or let go of bytes not yet taken: what is shown goes too.
+    if (doc.Clears() != clears_ || doc.End() < store_.End() || doc.Begin() > store_.End()) {
+        StartAnew(doc.Begin());
+        anew = true;
+    }
+    if (doc.End() == store_.End()) {
+        Trim(doc.Begin()); // a lower keep limit
+        return anew;
+    }
+    for (auto f = FrameFrom(doc.Frames(), store_.End()); f != doc.Frames().end(); ++f)
+        frames_.push_back(*f);
+    if (!store_.Follow(doc.Store())) { // not the bytes taken so far: cannot happen unless cleared
+        StartAnew(doc.Begin());
+        frames_.assign(doc.Frames().begin(), doc.Frames().end());
+        store_.Follow(doc.Store());
+        anew = true;
+    }
+    if (!skimming_)
+        layout_.Extend(store_, store_.End());
+    Trim(doc.Begin());
+    return anew;
+}
+
+void ByteText::StartAnew(qsizetype from)
+{
     store_.Clear();
     frames_.clear();
-    layout_ = LineLayout(next_ ? next_->Rules() : layout_.Rules(), 0, &frames_);
+    clears_ = doc_->Clears();
+    layout_ = LineLayout(next_ ? next_->Rules() : layout_.Rules(), from, &frames_);
     next_.reset();
     newestOnly_ = false;
     skimming_ = false;
     restarted_ = false;
-    arrivalsFrom_ = 0;
+    arrivalsFrom_ = from;
     first_.begin = -1;
-}
-
-void ByteText::Append(QByteArrayView data, std::span<const FrameStart> frames)
-{
-    for (const FrameStart &f : frames)
-        frames_.push_back({store_.End() + f.offset, f.wallUs});
-    store_.Append(data);
-    if (!skimming_)
-        layout_.Extend(store_, store_.End());
-    Trim();
 }
 
 bool ByteText::LayOutArrivals(qsizetype followingRows)
@@ -92,7 +129,7 @@ bool ByteText::LayOutArrivals(qsizetype followingRows)
 bool ByteText::SkimToNewest(qsizetype rows)
 {
     // Too few bytes kept, or another layout is being built for the one shown.
-    if (keep_ <= 2 * kAtOnceBytes || store_.Size() <= 2 * kAtOnceBytes || (next_ && next_->Rules() != layout_.Rules()))
+    if (KeepBytes() <= 2 * kAtOnceBytes || store_.Size() <= 2 * kAtOnceBytes || (next_ && next_->Rules() != layout_.Rules()))
         return false;
     // The most bytes a row can hold: at most one tab in it is narrower
     // than a tab stop.
@@ -129,14 +166,10 @@ std::optional<qint64> ByteText::FrameAt(qsizetype offset) const
     return f->wallUs;
 }
 
-void ByteText::Trim()
+void ByteText::Trim(qsizetype begin)
 {
-    const qsizetype tooMany = qsizetype(frames_.size()) - MaxFrames();
-    if (store_.Size() <= keep_ && tooMany <= 0)
+    if (begin <= store_.Begin())
         return;
-    qsizetype begin = std::max(store_.Begin(), store_.End() - keep_);
-    if (tooMany > 0)
-        begin = std::max(begin, frames_[std::size_t(tooMany)].offset);
     // Bytes stay readable until their chunk goes: layouts need read again
     // only from the chunk that holds the new first byte.
     const qsizetype keepFrom = begin - begin % ByteStore::kChunkBytes;

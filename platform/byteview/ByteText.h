@@ -4,7 +4,7 @@
 // or laid out again. A change of width, font or mode lays out everything
 // again, in steps the caller runs between events.
 
-#include "ByteStore.h"
+#include "record/ReceivedBytes.h"
 #include "LineLayout.h"
 #include "record/Frames.h"
 
@@ -31,11 +31,13 @@ struct ByteGlyphs {
     static QString HexText(QByteArrayView bytes);
 };
 
-// The bytes a view keeps, newest last, and their visual lines. Past
-// `keepBytes` the oldest bytes and lines go, as a terminal's scrollback.
+// The bytes a view shows, newest last, and their visual lines. The bytes
+// are those of a ReceivedBytes, its own or another's that it follows,
+// sharing their storage: when they let go of their oldest bytes, the
+// lines of those go too.
 class ByteText {
 public:
-    static constexpr qsizetype kDefaultKeepBytes = qsizetype(64) << 20;
+    static constexpr qsizetype kDefaultKeepBytes = ReceivedBytes::kDefaultKeepBytes;
     // Up to this much is laid out again at once; past it a new layout is
     // built in steps, and until it is done the old one stays, or, to show
     // the new one at once, a layout of about this much of the newest bytes.
@@ -43,17 +45,29 @@ public:
     // A flood is shown from at least this much of its newest bytes.
     static constexpr qsizetype kSkimBytes = 64 * 1024;
 
+    // `keepBytes`: of the bytes it holds itself.
     explicit ByteText(qsizetype keepBytes = kDefaultKeepBytes);
-    void SetKeepBytes(qsizetype keepBytes);
-    qsizetype KeepBytes() const { return keep_; }
+    ByteText(const ByteText &) = delete;
+    ByteText &operator=(const ByteText &) = delete;
 
-    // `frames`: where frames begin in `data`, and when. While skimming the
-    // bytes are only stored, and laid out at the next LayOutArrivals().
-    void Append(QByteArrayView data, std::span<const FrameStart> frames = {});
+    // Shows `bytes`, or with nullptr those it holds itself, from the start.
+    void Show(const ReceivedBytes *bytes);
+    bool ShowsOwn() const { return doc_ == &own_; }
+    // Takes in what the bytes shown gained, or lost, since the last call.
+    // While skimming the new bytes are only taken, and laid out at the next
+    // LayOutArrivals(). True when what is shown began anew (cleared).
+    bool Follow();
+
+    // Its own bytes: what to keep, and adding to them or clearing them.
+    void SetKeepBytes(qsizetype keepBytes);
+    qsizetype KeepBytes() const { return doc_->KeepBytes(); }
+    // `frames`: where frames begin in `data`, and when. True as Follow().
+    bool Append(QByteArrayView data, std::span<const FrameStart> frames = {});
+    void Clear();
     // Lays out what came since the last call. More than kAtOnceBytes
     // between two calls is a flood, far past any serial line's rate. When
-    // a view of `followingRows` rows follows the newest bytes, Append()
-    // then only stores, and the next call lays out just enough of the
+    // a view of `followingRows` rows follows the newest bytes, Follow()
+    // then only takes bytes in, and the next call lays out just enough of the
     // newest bytes to fill those rows, from a line break so that they wrap
     // as in the whole layout, which is left pending (see LayOutSome). A
     // flood costs a layout of a screenful a frame, not one of every byte.
@@ -65,12 +79,11 @@ public:
     // The bytes laid out end here: until LayOutArrivals(), newer ones are
     // stored but not shown.
     qsizetype LaidEnd() const { return layout_.Laid(); }
-    void Clear();
     // The time of the frame that begins at `offset`, if one does.
     std::optional<qint64> FrameAt(qsizetype offset) const;
     // Frames are kept with their bytes, but at most this many: a frame costs
     // 16 bytes, so a flood of one-byte frames lets older bytes go sooner.
-    qsizetype MaxFrames() const { return std::max<qsizetype>(1024, keep_ / 128); }
+    qsizetype MaxFrames() const { return doc_->MaxFrames(); }
     qsizetype FrameCount() const { return qsizetype(frames_.size()); }
     // Wraps every line at `width`. In hex mode every byte takes a cell and
     // only an LF, shown, ends a line. When that changes the layout of more
@@ -122,7 +135,10 @@ public:
     QString DisplayText(qsizetype from, qsizetype to) const;
 
 private:
-    void Trim();
+    // Lets go of what the bytes shown no longer hold, before `begin`.
+    void Trim(qsizetype begin);
+    // Shows nothing, and goes on from `from`.
+    void StartAnew(qsizetype from);
     // Where a layout of the newest bytes begins: after a line break near
     // kAtOnceBytes from the end, so it wraps as the whole will.
     qsizetype NewestStart(bool hex) const;
@@ -135,8 +151,11 @@ private:
     // The line holding the first kept byte, counted in the layout.
     qsizetype FirstLine() const;
 
-    ByteStore store_;
-    FrameMarks frames_;
+    ReceivedBytes own_;
+    const ReceivedBytes *doc_ = &own_;
+    quint64 clears_ = 0;               // doc_'s Clears() when this began
+    ByteStore store_;                  // doc_'s bytes, taken in by Follow()
+    FrameMarks frames_;                // doc_'s, kept while layouts may need them
     LineLayout layout_;                // shown
     std::unique_ptr<LineLayout> next_; // pending, from the first kept byte
     bool newestOnly_ = false;          // layout_ covers only the newest bytes
@@ -144,7 +163,6 @@ private:
     bool restarted_ = false;           // the layout shown began anew
     qsizetype skimRows_ = 1;           // rows of the view following a flood
     qsizetype arrivalsFrom_ = 0;       // End() at the last LayOutArrivals()
-    qsizetype keep_;
     mutable struct {
         qsizetype begin = -1;
         qsizetype laid = -1;

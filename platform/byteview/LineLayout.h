@@ -5,7 +5,9 @@
 // it, which costs at most kMarkLines lines. So the index stays a small
 // fraction of the bytes even when every byte is a line break.
 
-#include "ByteStore.h"
+#include "ByteMetrics.h"
+#include "record/ByteStore.h"
+#include "record/Frames.h"
 
 #include <algorithm>
 #include <array>
@@ -23,19 +25,6 @@ struct LayoutRules {
     bool frameRows = false;
     bool operator==(const LayoutRules &) const = default;
 };
-
-// Where a received frame begins, and when its first byte came.
-struct FrameMark {
-    qsizetype offset = 0;
-    qint64 wallUs = 0; // microseconds since the epoch
-};
-using FrameMarks = std::deque<FrameMark>;
-// The first frame that begins at or after `offset`.
-inline FrameMarks::const_iterator FrameFrom(const FrameMarks &frames, qsizetype offset)
-{
-    return std::lower_bound(frames.begin(), frames.end(), offset,
-                            [](const FrameMark &f, qsizetype at) { return f.offset < at; });
-}
 
 // Enough to go on laying out from a byte.
 struct LayoutPoint {

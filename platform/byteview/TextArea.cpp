@@ -241,9 +241,20 @@ bool TextArea::WholePixels() const
 
 void TextArea::SetText(QByteArrayView bytes)
 {
-    framePending_ = false;
     text_.Clear();
     text_.Append(bytes);
+    ShowFromStart();
+}
+
+void TextArea::Show(const ReceivedBytes *bytes)
+{
+    text_.Show(bytes);
+    ShowFromStart();
+}
+
+void TextArea::ShowFromStart()
+{
+    framePending_ = false;
     layoutSteps_.stop();
     font_ = layoutFont_;
     anchor_ = cursor_ = text_.Begin();
@@ -262,7 +273,23 @@ void TextArea::AppendText(QByteArrayView bytes, std::span<const FrameStart> fram
 {
     if (bytes.isEmpty())
         return;
-    text_.Append(bytes, frames);
+    if (text_.Append(bytes, frames))
+        return ShowFromStart();
+    Arrived();
+}
+
+void TextArea::Follow()
+{
+    const qsizetype begin = text_.Begin();
+    const qsizetype end = text_.End();
+    if (text_.Follow())
+        return ShowFromStart();
+    if (text_.Begin() != begin || text_.End() != end)
+        Arrived();
+}
+
+void TextArea::Arrived()
+{
     if (text_.Restarted())
         return Flush(); // so that the view counts lines as the layout does
     // Trimmed past the first line in view: what it shows changes, all of

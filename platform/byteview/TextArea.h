@@ -28,8 +28,14 @@ class TextArea : public QAbstractScrollArea, public RectControl, public Settable
 public:
     explicit TextArea(QWidget *parent);
 
-    // Exactly the bytes kept: the newest KeepBytes() received.
+    // Exactly the bytes shown: the newest KeepBytes() received.
     QByteArray Text() const { return text_.Bytes(); }
+    // Shows the bytes another holds, sharing them (nullptr: its own again).
+    // That holder adds to them, trims and clears them; Follow() after each
+    // change shows it, and Clear in the menu asks the holder (ClearAsked).
+    void Show(const ReceivedBytes *bytes);
+    void Follow();
+    // Its own bytes: what to keep, setting and adding to them.
     void SetKeepBytes(qsizetype bytes);
     qsizetype KeepBytes() const { return text_.KeepBytes(); }
     void SetText(QByteArrayView bytes);
@@ -107,6 +113,8 @@ signals:
     void Announced(const QString &text);
     // Room for the window's own items in the context menu.
     void ContextMenuAboutToShow(QMenu *menu);
+    // Clear was chosen for bytes this view does not hold itself.
+    void ClearAsked();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -122,6 +130,10 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
+    // New bytes, or fewer: painted within one frame.
+    void Arrived();
+    // What is shown began anew: selection, scrolling and all.
+    void ShowFromStart();
     void Relayout();
     void ContinueLayout();
     // Shows the layout last asked for: keeps the view at the bottom, or on

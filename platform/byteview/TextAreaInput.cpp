@@ -188,7 +188,8 @@ void TextArea::FillContextMenu(QMenu *menu)
     times->setObjectName(QStringLiteral("TimestampsAction"));
     times->setCheckable(true);
     times->setChecked(timestamps_);
-    menu->addAction(tr("Cl&ear"), this, [this] { SetText({}); })->setObjectName(QStringLiteral("ClearAction"));
+    // Bytes the view does not hold itself are cleared by their holder.
+    menu->addAction(tr("Cl&ear"), this, [this] { text_.ShowsOwn() ? SetText({}) : emit ClearAsked(); })->setObjectName(QStringLiteral("ClearAction"));
     emit ContextMenuAboutToShow(menu);
 }
 

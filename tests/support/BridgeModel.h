@@ -408,7 +408,19 @@ private:
     void Act()
     {
         const int c = Pick(2);
-        switch (Pick(18)) {
+        switch (Pick(19)) {
+        case 18: {
+            // Gone and back between two looks: the loss and its box, and the
+            // device back, all before the list is looked at again.
+            const int d = PickDevice(true);
+            if (d < 0 || devs_[d].twin)
+                return;
+            log_.append(QStringLiteral("unplug and replug %1 within a tick").arg(d));
+            Unplug(d);
+            QCoreApplication::processEvents();
+            Replug(d);
+            return Tick();
+        }
         case 17:
             return DisconnectWhileItSends(c);
         case 15:

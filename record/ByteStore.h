@@ -1,11 +1,10 @@
 #pragma once
-// Received bytes in fixed-size chunks, and the advances a font gives them.
+// Received bytes in fixed-size chunks.
 
 #include <QByteArray>
 #include <QByteArrayView>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -16,12 +15,19 @@ namespace platform {
 // Offsets count every byte ever appended, so an offset names the same byte
 // for as long as it is kept: [Begin(), End()). Chunks are shared, so a
 // copy is a snapshot that costs no copying of bytes: appends write only
-// past the copy's end, and a chunk lives while either holds it.
+// past the copy's end, and a chunk lives while either holds it. Only the
+// store that wrote a chunk appends to it: copies and followers only read.
 class ByteStore {
 public:
     static constexpr qsizetype kChunkBytes = 64 * 1024;
 
     void Append(QByteArrayView data);
+    // Takes in what `source` holds past End(), sharing its chunks rather
+    // than copying them: a view of another's bytes costs no second copy.
+    // An empty store starts at source's Begin(). False, and nothing taken,
+    // when this store is not a follower of `source` (source was cleared or
+    // let go of bytes this one has not yet taken).
+    bool Follow(const ByteStore &source);
     void Clear();
     // Lets go of the bytes before `offset`; chunks wholly before it are freed.
     void DropBefore(qsizetype offset);
@@ -52,22 +58,6 @@ private:
     qsizetype firstChunk_ = 0; // number of chunks_.front() since the first byte
     qsizetype begin_ = 0;
     qsizetype end_ = 0;
-};
-
-// Advances of the 256 byte values in one font, in 1/64 pixel.
-struct ByteMetrics {
-    static constexpr std::int32_t kUnitsPerPixel = 64;
-    static constexpr std::int32_t kMinAdvance = kUnitsPerPixel; // one pixel
-    static constexpr std::int32_t kMaxAdvance = 16384 * kUnitsPerPixel; // sums of eight stay far from overflow
-    std::array<std::int32_t, 256> advance{};
-    std::int32_t tabStop = 0;
-    std::int32_t AdvanceAt(std::uint8_t byte, std::int32_t x) const
-    {
-        if (byte == '\t' && tabStop > 0)
-            return tabStop - x % tabStop;
-        return advance[byte];
-    }
-    bool operator==(const ByteMetrics &) const = default;
 };
 
 } // namespace platform

@@ -23,6 +23,28 @@ void ByteStore::Append(QByteArrayView data)
     }
 }
 
+bool ByteStore::Follow(const ByteStore &source)
+{
+    if (end_ == 0) { // new, or cleared
+        begin_ = end_ = source.begin_;
+        firstChunk_ = begin_ / kChunkBytes;
+    }
+    if (end_ < source.begin_ || end_ > source.end_)
+        return false;
+    const qsizetype last = firstChunk_ + qsizetype(chunks_.size()) - 1;
+    // The chunk both hold a part of must be the very same one.
+    if (end_ % kChunkBytes != 0 && !chunks_.empty() &&
+        chunks_.back() != source.chunks_[std::size_t(last - source.firstChunk_)])
+        return false;
+    for (qsizetype c = std::max(last + 1, end_ / kChunkBytes); c * kChunkBytes < source.end_; ++c) {
+        if (chunks_.empty())
+            firstChunk_ = c;
+        chunks_.push_back(source.chunks_[std::size_t(c - source.firstChunk_)]);
+    }
+    end_ = source.end_;
+    return true;
+}
+
 void ByteStore::Clear()
 {
     chunks_.clear();
