@@ -3,13 +3,15 @@
 // The window runs in a child process, as the app would, with an injected
 // port list; this process plays the two devices.
 //
-// relay_bench [--smoke] [--line-rate SECONDS] [--rate-conversion SECONDS] [--throughput]
+// relay_bench [--smoke] [--line-rate SECONDS] [--rate-conversion SECONDS] [--throughput] [--latency]
 //   --smoke: 1 MiB and a few hundred samples
 //   --line-rate: only the line-rate figure, for that long (for profiling);
 //     VARDELO_BENCH_TIMESTAMPS=1 shows each frame's time in both areas
 //   --rate-conversion: only the 115200 -> 9600 figure, for that long
 //   --throughput: only throughput, linked, recording, and with full text
 //     areas, against the bare Qt relay and socat
+//   --latency: only latency, interleaved with socat's round by round, also
+//     while the window is busy or blocked
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
 // the line-rate figure can be taken under Xvfb too.
 
@@ -25,6 +27,7 @@
 #include <QSerialPort>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -78,7 +81,13 @@ QByteArray RandomBytes(qsizetype size, quint32 seed)
 
 // LinkedFull: both text areas already hold as much as they keep, as after
 // a long session, so every arrival also lets the oldest bytes go.
-enum class WindowMode { Linked, LinkedRecording, LinkedFull, Loopback, Idle };
+// LinkedBusy: full areas showing timestamps, switched between hex and text
+// every kToggleMs. LinkedBlocked: the window's thread stops for kBlockMs
+// every kBlockEveryMs, as a window that hangs does.
+enum class WindowMode { Linked, LinkedRecording, LinkedFull, LinkedBusy, LinkedBlocked, Loopback, Idle };
+constexpr int kToggleMs = 250;
+constexpr int kBlockMs = 1000;
+constexpr int kBlockEveryMs = 2000;
 
 // Answers the record dialog with a file in the temporary folder.
 class TempFileChooser : public platform::FileChooser {
@@ -124,13 +133,26 @@ public:
             w.LinkBtn_Action(&w.LinkBtn());
         if (mode == WindowMode::LinkedRecording)
             w.StartRecording();
-        if (mode == WindowMode::LinkedFull) {
+        if (mode == WindowMode::LinkedFull || mode == WindowMode::LinkedBusy) {
             const QByteArray old = RandomBytes(platform::ReceivedBytes::kDefaultKeepBytes, 5);
             for (int channel : {1, 2}) {
                 w.Core().Receive(channel, old);
                 (channel == 1 ? w.Serialcomms1() : w.Serialcomms2()).Flush();
             }
         }
+    }
+    QTimer busy;
+    if (mode == WindowMode::LinkedBusy) {
+        for (platform::TextArea *area : {&w.Serialcomms1(), &w.Serialcomms2()})
+            area->SetTimestamps(true);
+        QObject::connect(&busy, &QTimer::timeout, [&w] {
+            for (platform::TextArea *area : {&w.Serialcomms1(), &w.Serialcomms2()})
+                area->SetHexMode(!area->HexMode());
+        });
+        busy.start(kToggleMs);
+    } else if (mode == WindowMode::LinkedBlocked) {
+        QObject::connect(&busy, &QTimer::timeout, [] { std::this_thread::sleep_for(std::chrono::milliseconds(kBlockMs)); });
+        busy.start(kBlockEveryMs);
     }
     const char ok = w.LinkedTxt().Visible() || mode == WindowMode::Idle ? 'y' : 'n';
     if (::write(readyFd, &ok, 1) != 1)
@@ -323,6 +345,57 @@ Latency MeasureLatency(int in, int out, int samples)
         }
         us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
+    std::sort(us.begin(), us.end());
+    if (!us.empty()) {
+        l.median = us[us.size() / 2];
+        l.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    }
+    return l;
+}
+
+// One byte every `intervalUs` for `seconds`, each timed from its write to
+// its arrival, whatever the relay does meanwhile: a stall shows in every
+// sample it holds up, not only in the one that was waiting.
+Latency MeasurePacedLatency(int in, int out, double seconds, int intervalUs)
+{
+    using std::chrono::microseconds;
+    std::vector<Clock::time_point> sent;
+    std::vector<double> us;
+    Latency l;
+    const auto start = Clock::now();
+    const auto stop = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const auto giveUp = stop + std::chrono::seconds(3);
+    auto next = start;
+    std::size_t received = 0;
+    char buf[4096];
+    for (;;) {
+        auto now = Clock::now();
+        if (now >= next && now < stop) {
+            const char c = char(sent.size() & 0xFF);
+            if (::write(in, &c, 1) == 1)
+                sent.push_back(Clock::now());
+            else
+                ++l.lost;
+            next += microseconds(intervalUs);
+            continue;
+        }
+        if ((now >= stop && received == sent.size()) || now >= giveUp)
+            break;
+        const auto until = now < stop ? next : giveUp;
+        const auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(until - now);
+        timespec ts {time_t(wait.count() / 1000000000), long(wait.count() % 1000000000)};
+        pollfd p {out, POLLIN, 0};
+        if (::ppoll(&p, 1, &ts, nullptr) != 1 || !(p.revents & POLLIN))
+            continue;
+        const ssize_t n = ::read(out, buf, sizeof buf);
+        now = Clock::now();
+        for (ssize_t i = 0; i < n && received < sent.size(); ++i, ++received) {
+            if (buf[i] != char(received & 0xFF))
+                ++l.lost; // altered or out of order
+            us.push_back(std::chrono::duration<double, std::micro>(now - sent[received]).count());
+        }
+    }
+    l.lost += long(sent.size() - received);
     std::sort(us.begin(), us.end());
     if (!us.empty()) {
         l.median = us[us.size() / 2];
@@ -675,13 +748,99 @@ int ThroughputOnly(int argc, char **argv)
     return lost == 0 ? 0 : 1;
 }
 
+// Latency of every relay, and socat's, round by round on pairs of ptys
+// that all stay up: each round measures each relay in turn, in an order
+// that rotates, so that a noisy moment falls on all of them. Each relay's
+// figure is the median of its per-round ratios to socat's round.
+bool InterleavedLatency(int argc, char **argv, int rounds, double seconds)
+{
+    constexpr int kIntervalUs = 1000;
+    struct Peer {
+        const char *name;
+        std::function<Child(const Pty &, const Pty &, const std::vector<int> &)> start;
+        Pty a, b;
+        Child child;
+        std::vector<Latency> perRound;
+    };
+    auto window = [&](WindowMode mode) {
+        return [&argc, argv, mode](const Pty &a, const Pty &b, const std::vector<int> &close) {
+            return StartWindow(argc, argv, {{"a", a.path}, {"b", b.path}}, mode, close);
+        };
+    };
+    std::vector<Peer> peers;
+    peers.push_back({"linked", window(WindowMode::Linked), {}, {}, {}, {}});
+    peers.push_back({"busy window", window(WindowMode::LinkedBusy), {}, {}, {}, {}});
+    peers.push_back({"blocked window", window(WindowMode::LinkedBlocked), {}, {}, {}, {}});
+    peers.push_back({"the bridge alone",
+                     [&](const Pty &a, const Pty &b, const std::vector<int> &close) { return StartCore(argc, argv, a, b, close); },
+                     {}, {}, {}, {}});
+    peers.push_back({"bare Qt relay",
+                     [&](const Pty &a, const Pty &b, const std::vector<int> &close) { return StartBareRelay(argc, argv, a, b, close); },
+                     {}, {}, {}, {}});
+    peers.push_back({"socat", [](const Pty &a, const Pty &b, const std::vector<int> &) { return StartSocat(a, b); },
+                     {}, {}, {}, {}});
+    std::vector<int> masters;
+    for (Peer &p : peers) {
+        p.a = OpenPty();
+        p.b = OpenPty();
+        masters.push_back(p.a.master);
+        masters.push_back(p.b.master);
+    }
+    bool up = true;
+    for (Peer &p : peers) {
+        p.child = p.start(p.a, p.b, masters);
+        if (p.child.pid <= 0 || !Probe(p.a.master, p.b.master)) {
+            std::printf("%s: not available\n", p.name);
+            up = false;
+        }
+    }
+    ::usleep(500 * 1000); // past start-up work
+    long lost = 0;
+    for (int round = 0; up && round < rounds; ++round)
+        for (std::size_t i = 0; i < peers.size(); ++i) {
+            Peer &p = peers[(i + std::size_t(round)) % peers.size()];
+            p.perRound.push_back(MeasurePacedLatency(p.a.master, p.b.master, seconds, kIntervalUs));
+            lost += p.perRound.back().lost;
+        }
+    for (Peer &p : peers) {
+        p.child.Stop();
+        ::close(p.a.master);
+        ::close(p.b.master);
+    }
+    if (!up)
+        return false;
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const Peer &socat = peers.back();
+    std::printf("latency, %d interleaved rounds of %.1f s, a byte every %d us (median of the rounds; ratio: median "
+                "of the rounds' ratios to socat's):\n", rounds, seconds, kIntervalUs);
+    for (const Peer &p : peers) {
+        std::vector<double> med, p99, medRatio, p99Ratio;
+        for (std::size_t r = 0; r < p.perRound.size(); ++r) {
+            med.push_back(p.perRound[r].median);
+            p99.push_back(p.perRound[r].p99);
+            medRatio.push_back(p.perRound[r].median / socat.perRound[r].median);
+            p99Ratio.push_back(p.perRound[r].p99 / socat.perRound[r].p99);
+        }
+        std::printf("  %-17s median %6.0f us (%.2fx), p99 %7.0f us (%.2fx)\n", p.name, median(med), median(medRatio),
+                    median(p99), median(p99Ratio));
+    }
+    std::printf("  lost %ld\n", lost);
+    std::fflush(stdout);
+    return lost == 0;
+}
+
 int main(int argc, char **argv)
 {
     bool smoke = false;
     int lineRateOnly = 0;
     int conversionOnly = 0;
     bool throughputOnly = false;
+    bool latencyOnly = false;
     for (int i = 1; i < argc; ++i) {
+        latencyOnly = latencyOnly || std::strcmp(argv[i], "--latency") == 0;
         smoke = smoke || std::strcmp(argv[i], "--smoke") == 0;
         throughputOnly = throughputOnly || std::strcmp(argv[i], "--throughput") == 0;
         if (std::strcmp(argv[i], "--line-rate") == 0 && i + 1 < argc)
@@ -692,6 +851,8 @@ int main(int argc, char **argv)
     std::signal(SIGPIPE, SIG_IGN);
     if (throughputOnly)
         return ThroughputOnly(argc, argv);
+    if (latencyOnly)
+        return InterleavedLatency(argc, argv, 7, 3.0) ? 0 : 1;
     // 115200 -> 9600: the queue toward the slow side fills by about 10 KB/s
     // and holds the fast side at its 1 MiB mark, after some 100 s.
     if (conversionOnly > 0 || (!smoke && lineRateOnly == 0)) {
@@ -753,6 +914,10 @@ int main(int argc, char **argv)
         if (lineRateOnly > 0)
             return lineRate.lost == 0 ? 0 : 1;
     }
+
+    // Latency against socat, round by round, also with the window busy.
+    if (!InterleavedLatency(argc, argv, smoke ? 2 : 7, smoke ? 0.5 : 3.0))
+        lost += 1;
 
     // Ours: two ptys, linked through the window.
     const Pty a = OpenPty(), b = OpenPty();

@@ -59,7 +59,6 @@ protected:
         std::unique_ptr<Pty> pty; // none while unplugged
         bool twin = false;        // shares another's identity: never plugged back
         QByteArray got;
-        int plugged = 0;          // times plugged in: each time another pty
         bool heldElsewhere = false; // a second program has it open too
     };
 
@@ -70,9 +69,11 @@ protected:
         int waitFor[2] = {-1, -1};
         Route waitRoute[2] = {Route::None, Route::None};
         int partner[2] = {-1, -1};
-        // Devices present at the loss, as (device, times plugged): none of
-        // them is the lost one coming back, even with its identity.
-        QList<QPair<int, int>> presentAtLoss[2];
+        // Devices present at the loss, with their paths then: none of them
+        // is the lost one coming back, even with its identity, unless a
+        // look found it gone or elsewhere since. (Gone and back under the
+        // same path between two looks, it was never seen to go.)
+        QList<QPair<int, QString>> presentAtLoss[2];
         Route route = Route::None;
         qint32 speed[2] = {9600, 9600};
     };
@@ -152,6 +153,7 @@ private:
         return pool.isEmpty() ? -1 : pool[Pick(int(pool.size()))];
     }
     bool Present(int d) const { return d >= 0 && devs_[d].pty; }
+    QString PathOf(int d) const { return Present(d) ? devs_[d].pty->Path() : QString(); }
 
     static QString Identity(const QString &serial, int location)
     {
@@ -208,9 +210,12 @@ private:
     void Tick()
     {
         Look();
-        if (!pressing_)
-            for (int c : {0, 1})
-                ModelResume(c);
+        if (pressing_)
+            return;
+        for (int c : {0, 1}) {
+            m_.presentAtLoss[c].removeIf([this](const QPair<int, QString> &p) { return PathOf(p.first) != p.second; });
+            ModelResume(c);
+        }
     }
 
     // The first device in the list with the lost one's identity that was
@@ -224,7 +229,7 @@ private:
         int d = -1;
         for (int i = 0; i < int(devs_.size()) && d < 0; ++i)
             if (Present(i) && devs_[i].identity == devs_[lost].identity && m_.held[o] != i &&
-                !m_.presentAtLoss[c].contains({i, devs_[i].plugged}))
+                !m_.presentAtLoss[c].contains({i, PathOf(i)}))
                 d = i;
         if (d < 0)
             return;
@@ -257,10 +262,10 @@ private:
         devs_[d].pty.reset();
         unplugged_ = d;
         PublishPorts();
-        QList<QPair<int, int>> present;
+        QList<QPair<int, QString>> present;
         for (int i = 0; i < int(devs_.size()); ++i)
             if (Present(i))
-                present.append({i, devs_[i].plugged});
+                present.append({i, PathOf(i)});
         for (int c : {0, 1}) {
             if (m_.held[c] != d || !m_.opener[c])
                 continue;
@@ -300,7 +305,6 @@ private:
     void Replug(int d)
     {
         devs_[d].pty = std::make_unique<Pty>();
-        ++devs_[d].plugged;
         MaybeHoldElsewhere(d);
         PublishPorts();
     }
