@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing, and nothing else.
-# Usage: tools/install-deps.sh app|test
+# Usage: tools/install-deps.sh app|test|package
 set -euo pipefail
 
 build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dejavu-core)
@@ -8,10 +8,13 @@ build=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-dej
 # metainfo checks, packaging, and the window read through the screen
 # readers' accessibility bus in a real X server.
 test=(binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix socat desktop-file-utils appstream dpkg-dev file strace
-      xvfb xauth at-spi2-core dbus-x11 python3-pyatspi gir1.2-atspi-2.0 tshark ser2net)
+      xvfb xauth at-spi2-core dbus-x11 python3-pyatspi gir1.2-atspi-2.0 tshark ser2net lintian xdotool)
+# The Debian package: dependencies read off the program, and its files typed.
+package=(dpkg-dev file)
 
 want=("${build[@]}")
 [ "${1:-app}" = test ] && want+=("${test[@]}")
+[ "${1:-app}" = package ] && want+=("${package[@]}")
 
 missing=()
 for p in "${want[@]}"; do
