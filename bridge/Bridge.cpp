@@ -45,12 +45,22 @@ Bridge::Bridge(SerialController &port1, SerialController &port2, PortEnumerator 
     });
 }
 
+Bridge::~Bridge()
+{
+    // The devices are the ports' again before they close.
+    const DirectRelay::Left left = relay_.Stop();
+    for (int side : {0, 1})
+        if (sides_[side])
+            sides_[side]->controller.Reclaim(left.toward[side]);
+}
+
 void Bridge::Settle()
 {
     // A route needs both ends.
     if (!Own(1).HoldsPort() || !Own(2).HoldsPort())
         route_ = Route::None;
     emit Changed();
+    EngageLater();
 }
 
 void Bridge::ReportLater(const QString &text, const QString &detail, std::function<bool()> stillTrue, int afterMs)
@@ -84,6 +94,7 @@ bool Bridge::OpenPort(Channel &own, const std::optional<SerialPortInfo> &port)
 
 Bridge::Opened Bridge::Connect(int number, const std::optional<SerialPortInfo> &port)
 {
+    Disengage(); // what the relay read is shown before anything changes
     Channel &own = Own(number);
     const bool shares = SharesOtherPort(own, port);
     if (!shares && !OpenPort(own, port))
@@ -152,6 +163,7 @@ void Bridge::TellOfOtherReaders(const Channel &own)
 
 void Bridge::Disconnect(int number)
 {
+    Disengage(); // what the relay read is shown before anything changes
     Channel &own = Own(number);
     if (!own.HoldsPort())
         return;
@@ -200,6 +212,7 @@ bool Bridge::Link()
 
 bool Bridge::Unlink()
 {
+    Disengage(); // what the relay read is shown before anything changes
     if (route_ == Route::None)
         return false;
     route_ = Route::None;
@@ -226,6 +239,7 @@ bool OnOneDevice(const Channel &a, const Channel &b)
 
 bool Bridge::SetLine(int number, const LineSettings &line)
 {
+    Disengage(); // what the relay read is shown before anything changes
     Channel &own = Own(number);
     SerialController &port = own.Port();
     if (!port.SetLine(line))
@@ -269,6 +283,7 @@ QString Bridge::RecordedLine(const SerialController &port)
 
 void Bridge::LetGo()
 {
+    Disengage(); // what the relay read is shown before anything changes
     for (int number : {1, 2}) {
         Disconnect(number);
         if (Own(number).Connecting())

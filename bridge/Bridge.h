@@ -4,12 +4,15 @@
 // its resume, and the record of all of it. Driven by plain calls; it tells
 // of every change by signals, and a view draws from its state.
 //
-// Everything here runs on the thread that owns it. Boxes are never shown
-// from inside a call: Report is raised once the handler running now has
-// returned, so nothing in the data path waits for a person.
+// Everything here runs on the thread that owns it, except the relay of a
+// link between devices here, which runs on its own (BridgeDirect.cpp), so
+// that no byte waits for the window. Boxes are never shown from inside a
+// call: Report is raised once the handler running now has returned, so
+// nothing in the data path waits for a person.
 
 #include "Channel.h"
 #include "Route.h"
+#include "ports/DirectRelay.h"
 #include "ports/PortEnumerator.h"
 #include "ports/SerialController.h"
 #include "record/Recorder.h"
@@ -38,6 +41,7 @@ public:
 
     Bridge(platform::SerialController &port1, platform::SerialController &port2, platform::PortEnumerator &ports,
            ui::Recorder::Clock clock = {}, int quickLossMs = kQuickLossMs, QObject *parent = nullptr);
+    ~Bridge() override;
 
     Channel &Own(int number) { return *channels_[number - 1]; }
     const Channel &Own(int number) const { return *channels_[number - 1]; }
@@ -128,6 +132,14 @@ private:
     void NetworkConnected(Channel &own);
     void ConnectFailed(Channel &own);
 
+    // BridgeDirect.cpp
+    void EngageLater();
+    void Engage();
+    void Disengage();
+    void TakeFromRelay();
+    void Deliver(const platform::DirectRelay::News &news);
+    int SideOf(const platform::SerialController &controller) const;
+
     // BridgeRelay.cpp
     void RelayArrival(Channel &own);
     platform::SerialController *Destination(const Channel &own);
@@ -139,6 +151,12 @@ private:
     std::unique_ptr<Channel> channels_[2];
     Route route_ = Route::None;
     const int quickLossMs_;
+    // The relay thread and this one meet in `relay_` alone (see DirectRelay.h).
+    platform::DirectRelay relay_ {[this] { TakeFromRelay(); }};
+    bool engaged_ = false;
+    bool engageQueued_ = false;
+    Route engagedRoute_ = Route::None;
+    Channel *sides_[2] = {}; // whose device each relay side is
 };
 
 } // namespace bridge

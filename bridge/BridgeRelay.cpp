@@ -40,6 +40,7 @@ void Bridge::RelayArrival(Channel &own)
         recorder_.Arrival(own.number, ui::Recorder::Route::Forwarded, bytes, frames);
     }
     PaceReading(); // the destination's own queue has grown too
+    EngageLater();
 }
 
 void Bridge::Receive(int number, QByteArrayView bytes, const ReadFrames &frames)
@@ -67,6 +68,8 @@ SerialController *Bridge::Destination(const Channel &own)
 
 void Bridge::PaceReading()
 {
+    if (engaged_)
+        return; // the relay paces itself
     const auto side = [this](int number) {
         const SerialController &port = Own(number).controller;
         return Pacing::Side {port.BytesToWrite(), port.ReadingHeld()};

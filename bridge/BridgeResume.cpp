@@ -21,6 +21,7 @@ using namespace platform;
 // Disconnect would, says why, and waits for the device to come back.
 void Bridge::PortLost(Channel &own)
 {
+    Disengage();
     const QString reason = own.controller.ErrorText();
     recorder_.Lost(own.number, reason);
     if (own.Now() != Channel::State::Open) {

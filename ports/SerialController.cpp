@@ -83,8 +83,43 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
     }
 }
 
+std::optional<os::PortHandle> SerialController::Lend(const Lender &lender)
+{
+    if (Lent() || active_ != &serial_ || releasing_ || readingHeld_)
+        return std::nullopt;
+    const std::optional<os::PortHandle> handle = serial_.Lend();
+    if (handle)
+        lender_ = lender;
+    return handle;
+}
+
+void SerialController::Reclaim(QByteArrayView undelivered)
+{
+    lender_ = {};
+    serial_.Reclaim();
+    Write(undelivered);
+}
+
+void SerialController::TakeBack()
+{
+    if (Lent())
+        std::exchange(lender_, {}).takeBack();
+}
+
+qint64 SerialController::BytesToWrite() const
+{
+    const qint64 here = active_->BytesToWrite();
+    return Lent() ? here + lender_.queued(*this) : here;
+}
+
+bool SerialController::ReadingHeld() const
+{
+    return readingHeld_ || (Lent() && lender_.held(*this));
+}
+
 void SerialController::Release(int drainMs)
 {
+    TakeBack();
     if (!IsOpen() || BytesToWrite() == 0) {
         Close();
         return;
@@ -113,6 +148,7 @@ bool SerialController::HoldsDevice(const QString &path) const
 
 void SerialController::HoldReading(bool hold)
 {
+    TakeBack();
     if (hold == readingHeld_)
         return;
     readingHeld_ = hold;
@@ -206,6 +242,7 @@ void SerialController::OnLost(const QString &reason)
 
 bool SerialController::SetLine(const LineSettings &line)
 {
+    TakeBack();
     // Stored for the next open on a closed port; on an open one, only
     // what the device really took counts. A network port's server
     // answers later (LineAnswered).
@@ -223,6 +260,7 @@ bool SerialController::SetLine(const LineSettings &line)
 
 void SerialController::Close()
 {
+    TakeBack();
     releasing_ = false;
     releaseDeadline_.stop();
     held_ = false;
@@ -247,11 +285,13 @@ void SerialController::ReleaseDevice()
 
 QByteArray SerialController::ReadAll()
 {
+    TakeBack();
     return active_->ReadAll();
 }
 
 void SerialController::Write(QByteArrayView data)
 {
+    TakeBack();
     if (!IsOpen() || data.isEmpty())
         return;
     active_->Write(data);
@@ -261,6 +301,7 @@ void SerialController::Write(QByteArrayView data)
 
 void SerialController::SetRequestToSend(bool on)
 {
+    TakeBack();
     if (!IsOpen())
         return;
     rts_ = on;
@@ -269,6 +310,7 @@ void SerialController::SetRequestToSend(bool on)
 
 void SerialController::SetDataTerminalReady(bool on)
 {
+    TakeBack();
     if (!IsOpen())
         return;
     dtr_ = on;

@@ -14,6 +14,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 #include <optional>
 
 namespace platform {
@@ -57,7 +59,7 @@ public:
     QByteArray ReadAll();
     // Queues the bytes; does nothing when the port is not open.
     void Write(QByteArrayView data);
-    qint64 BytesToWrite() const { return active_->BytesToWrite(); }
+    qint64 BytesToWrite() const;
     // Received, not yet read.
     qint64 BytesWaiting() const { return active_->BytesWaiting(); }
 
@@ -73,7 +75,7 @@ public:
     static constexpr qint64 kHeldReadBufferBytes = platform::Port::kHeldReadBufferBytes;
     // Stops and resumes DataAvailable. Resuming reports bytes that wait.
     void HoldReading(bool hold);
-    bool ReadingHeld() const { return readingHeld_; }
+    bool ReadingHeld() const;
     // The device here, for what only it can tell.
     const QSerialPort &Serial() const { return serial_.Device(); }
     LineSettings Line() const { return line_; }
@@ -103,6 +105,22 @@ public:
     bool DataTerminalReady() const { return dtr_; }
     void Reset();
 
+    // The open device's descriptor, lent to a relay on another thread
+    // while nothing waits here in either direction: a device here only,
+    // not a port elsewhere. Anything done here with the port first calls
+    // `takeBack`, whose owner stops the relay and calls Reclaim() with
+    // what it read and did not deliver, which goes out first.
+    // While lent, what waits to go out and whether reading is held are
+    // the relay's, as `queued` and `held` tell.
+    struct Lender {
+        std::function<void()> takeBack;
+        std::function<qint64(const SerialController &)> queued;
+        std::function<bool(const SerialController &)> held;
+    };
+    std::optional<os::PortHandle> Lend(const Lender &lender);
+    void Reclaim(QByteArrayView undelivered);
+    bool Lent() const { return bool(lender_.takeBack); }
+
     // Why the last Open() failed or the port was closed on an error.
     QString ErrorText() const { return errorText_; }
 
@@ -122,6 +140,8 @@ signals:
     void LineAnswered(platform::SerialController *controller);
 
 private:
+    // The port is about to be used here: back from a relay first.
+    void TakeBack();
     void TakeDevice(const QString &device);
     void OnLost(const QString &reason);
     void OnQueueDrained();
@@ -146,6 +166,7 @@ private:
     qint64 droppedAtLoss_ = 0;
     QTimer releaseDeadline_;
     LineState lineState_ = LineState::Applied;
+    Lender lender_;
 };
 
 } // namespace platform

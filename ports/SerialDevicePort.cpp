@@ -1,5 +1,7 @@
 #include "SerialDevicePort.h"
 
+#include <QSocketNotifier>
+
 #include <QCoreApplication>
 
 namespace platform {
@@ -83,6 +85,7 @@ bool SerialDevicePort::Open(const QString &path, const LineSettings &line, QStri
 
 void SerialDevicePort::Close()
 {
+    lent_ = false;
     // An error noticed before the close is no longer this port's news.
     failing_ = false;
     if (serial_.isOpen())
@@ -118,6 +121,32 @@ void SerialDevicePort::HoldReading(bool hold)
     serial_.setReadBufferSize(hold ? kHeldReadBufferBytes : 0);
     if (!hold)
         ReportWaitingBytes();
+}
+
+std::optional<os::PortHandle> SerialDevicePort::Lend()
+{
+    if (lent_ || !serial_.isOpen() || held_ || failing_ || serial_.bytesToWrite() > 0 || serial_.bytesAvailable() > 0)
+        return std::nullopt;
+    // Qt reads through a socket notifier of its own; while it is off, the
+    // relay is the device's only reader.
+    QSocketNotifier *reader = nullptr;
+    for (QSocketNotifier *n : serial_.findChildren<QSocketNotifier *>())
+        if (n->type() == QSocketNotifier::Read && n->socket() == qintptr(serial_.handle()))
+            reader = n;
+    if (!reader)
+        return std::nullopt;
+    reader->setEnabled(false);
+    lent_ = true;
+    return serial_.handle();
+}
+
+void SerialDevicePort::Reclaim()
+{
+    if (!lent_)
+        return;
+    lent_ = false;
+    // Setting the size starts Qt reading again.
+    serial_.setReadBufferSize(0);
 }
 
 void SerialDevicePort::OnReadyRead()

@@ -45,6 +45,13 @@ public:
     // The device itself, for what only it can tell.
     const QSerialPort &Device() const { return serial_; }
 
+    // Lends the descriptor to a relay on another thread: Qt stops reading
+    // the device until Reclaim(). Only while nothing waits here in either
+    // direction and reading is not held.
+    std::optional<os::PortHandle> Lend();
+    void Reclaim();
+    bool Lent() const { return lent_; }
+
 private:
     void OnReadyRead();
     void OnSerialError(QSerialPort::SerialPortError error);
@@ -58,6 +65,7 @@ private:
     bool opening_ = false;
     bool failing_ = false;
     bool held_ = false;
+    bool lent_ = false;
     QSerialPort::SerialPortError pendingError_ = QSerialPort::NoError;
 };
 

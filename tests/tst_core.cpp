@@ -4,6 +4,9 @@
 #include "bridge/Pacing.h"
 #include "bridge/Route.h"
 
+#include "ports/DirectRelay.h"
+#include "support/CoreSupport.h"
+
 #include <QtTest>
 
 using bridge::Loss;
@@ -23,6 +26,16 @@ SerialPortInfo Usb(const QString &path, const QString &identity) { return {path.
 
 Q_DECLARE_METATYPE(Route)
 Q_DECLARE_METATYPE(SerialPortInfo)
+
+namespace {
+
+bool WaitReadable(int fd, int ms)
+{
+    pollfd p {fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1 && (p.revents & POLLIN);
+}
+
+} // namespace
 
 class TestCore : public QObject {
     Q_OBJECT
@@ -99,6 +112,61 @@ private slots:
 
     // A twin that was there at the loss and has gone since is, when it
     // comes back, no longer told apart from the lost one.
+    // A relay stopped in the middle of a flood both ways hands back what it
+    // read and had not yet written: with what reached each device and what
+    // it never read, every byte is there once and in order, and what it
+    // read is all among its arrivals.
+    void aStoppedRelayLosesNoByte()
+    {
+        using testing::Pty;
+        Pty a, b;
+        const int fd[2] = {::open(QFile::encodeName(a.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK),
+                           ::open(QFile::encodeName(b.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+        QVERIFY(fd[0] >= 0 && fd[1] >= 0);
+        int wakes = 0;
+        platform::DirectRelay relay([&] { ++wakes; });
+        constexpr qint64 kHigh = 256 * 1024;
+        QVERIFY(relay.Start(fd[0], fd[1], [](const std::array<qint64, 2> &queued, const std::array<bool, 2> &) {
+            return std::array<bool, 2> {queued[1] > kHigh, queued[0] > kHigh};
+        }));
+        const int master[2] = {a.Master(), b.Master()};
+        const QByteArray sent[2] = {testing::RandomBytes(4 << 20, 1), testing::RandomBytes(4 << 20, 2)};
+        qsizetype offered[2] = {};
+        QByteArray got[2]; // what each device received
+        char buf[65536];
+        // Both devices send, and read only now and then: the relay holds.
+        for (int pass = 0; offered[0] < sent[0].size() / 2 || offered[1] < sent[1].size() / 2; ++pass) {
+            for (int side : {0, 1}) {
+                const ssize_t n = ::write(master[side], sent[side].constData() + offered[side],
+                                          size_t(std::min<qsizetype>(4096, sent[side].size() - offered[side])));
+                offered[side] += std::max<ssize_t>(n, 0);
+                if (pass % 3 == 0)
+                    if (const ssize_t r = ::read(master[side], buf, sizeof buf); r > 0)
+                        got[side].append(buf, r);
+            }
+            QCoreApplication::processEvents();
+        }
+        const platform::DirectRelay::Left left = relay.Stop();
+        const platform::DirectRelay::News news = relay.Take();
+        QByteArray arrived[2];
+        for (const platform::DirectRelay::Arrival &arrival : news.arrivals)
+            arrived[arrival.side] += arrival.bytes;
+        for (int side : {0, 1}) {
+            const int other = 1 - side;
+            while (WaitReadable(master[other], 50))
+                if (const ssize_t r = ::read(master[other], buf, sizeof buf); r > 0)
+                    got[other].append(buf, r);
+            QByteArray unread;
+            for (ssize_t r; (r = ::read(fd[side], buf, sizeof buf)) > 0;)
+                unread.append(buf, r);
+            QVERIFY(got[other] + left.toward[other] == arrived[side]);
+            QVERIFY(arrived[side] + unread == sent[side].first(offered[side]));
+        }
+        QVERIFY(wakes > 0);
+        ::close(fd[0]);
+        ::close(fd[1]);
+    }
+
     void aTwinGoneSinceTheLossCounts()
     {
         const SerialPortInfo twin = Usb("/dev/ttyUSB1", "usb:0403:6001:A1@1-1");

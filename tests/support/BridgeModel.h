@@ -511,7 +511,11 @@ private:
         if (d < 0 || !m_.opener[c] || !ShowsHeld(c))
             return;
         log_.append(QStringLiteral("disconnect %1 while %2 sends").arg(c + 1).arg(d));
-        devs_[d].pty->Send("<before the press>");
+        // Sent while linked or echoed, it may cross before the press, whole
+        // or in part.
+        const int partner = m_.route == Route::Linked ? m_.held[1 - c] : m_.route == Route::Loopback ? d : -1;
+        const QByteArray before("<before the press>");
+        devs_[d].pty->Send(before);
         PressConnect(c);
         const qint64 atPress = ShownTo(c);
         devs_[d].pty->Send("<after the press>");
@@ -522,6 +526,12 @@ private:
                             .arg(c + 1).arg(ShownTo(c) - atPress));
         if (m_.held[0] != d && m_.held[1] != d)
             devs_[d].pty->DrainDevice();
+        if (partner >= 0 && Present(partner)) {
+            const QByteArray crossed = devs_[partner].pty->Drain();
+            if (!before.startsWith(crossed))
+                return Fail(QStringLiteral("device %1 received \"%2\" from a channel being disconnected")
+                                .arg(partner).arg(QString::fromLatin1(crossed)));
+        }
         shownBefore_[c] = ShownTo(c);
     }
 

@@ -1,0 +1,122 @@
+// The data path on a thread of its own: while two devices here are linked
+// (or one echoes itself), a DirectRelay reads and writes them and this
+// side only shows and records copies of what crossed. Any change to the
+// ports or the route takes them back first, in order: what the relay read
+// is shown, and what it had not yet written goes out before anything else.
+
+#include "Bridge.h"
+#include "Pacing.h"
+
+#include <QTimer>
+
+namespace bridge {
+
+using namespace platform;
+
+// Tried once the handler running now has returned, when the route and the
+// ports have settled.
+void Bridge::EngageLater()
+{
+    if (engageQueued_ || engaged_ || !DirectRelay::Available())
+        return;
+    engageQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        engageQueued_ = false;
+        Engage();
+    });
+}
+
+void Bridge::Engage()
+{
+    if (engaged_ || route_ == Route::None)
+        return;
+    const SerialController::Lender lender {[this] { Disengage(); },
+                                           [this](const SerialController &c) { return relay_.Queued(SideOf(c)); },
+                                           [this](const SerialController &c) { return relay_.Held(SideOf(c)); }};
+    const Route route = route_;
+    const auto pacer = [route](const std::array<qint64, 2> &queued, const std::array<bool, 2> &held) {
+        return Pacing::Holds(route, {Pacing::Side {queued[0], held[0]}, Pacing::Side {queued[1], held[1]}});
+    };
+    Channel *opener = Own(1).Now() == Channel::State::Open ? &Own(1) : &Own(2);
+    if (route_ == Route::Linked) {
+        if (Own(1).Now() != Channel::State::Open || Own(2).Now() != Channel::State::Open)
+            return;
+        sides_[0] = &Own(1);
+        sides_[1] = &Own(2);
+        const std::optional<os::PortHandle> a = Own(1).controller.Lend(lender);
+        const std::optional<os::PortHandle> b = a ? Own(2).controller.Lend(lender) : std::nullopt;
+        if (!b || !relay_.Start(*a, *b, pacer)) {
+            sides_[0] = sides_[1] = nullptr;
+            Own(1).controller.Reclaim({});
+            Own(2).controller.Reclaim({});
+            return;
+        }
+    } else {
+        if (opener->Now() != Channel::State::Open || opener->Other().Now() != Channel::State::Sharing)
+            return;
+        sides_[0] = opener;
+        sides_[1] = nullptr;
+        const std::optional<os::PortHandle> fd = opener->controller.Lend(lender);
+        if (!fd || !relay_.Start(*fd, *fd, pacer)) {
+            opener->controller.Reclaim({});
+            sides_[0] = nullptr;
+            return;
+        }
+    }
+    engaged_ = true;
+    engagedRoute_ = route_;
+}
+
+int Bridge::SideOf(const SerialController &controller) const
+{
+    return sides_[1] && &sides_[1]->controller == &controller ? 1 : 0;
+}
+
+void Bridge::Disengage()
+{
+    if (!engaged_)
+        return;
+    engaged_ = false;
+    const DirectRelay::Left left = relay_.Stop();
+    for (int side : {0, 1})
+        if (sides_[side])
+            sides_[side]->controller.Reclaim(left.toward[side]);
+    Deliver(relay_.Take());
+    sides_[0] = sides_[1] = nullptr;
+    PaceReading(); // the undelivered bytes went to the ports' own queues
+}
+
+void Bridge::TakeFromRelay()
+{
+    if (!engaged_)
+        return;
+    const DirectRelay::News news = relay_.Take();
+    Deliver(news);
+    // A failed device: Qt reads it again, meets the failure and reports
+    // the loss as it does without the relay.
+    if (news.failed[0] || news.failed[1])
+        Disengage();
+}
+
+void Bridge::Deliver(const DirectRelay::News &news)
+{
+    for (const DirectRelay::Arrival &arrival : news.arrivals) {
+        Channel *own = sides_[arrival.side];
+        if (!own)
+            continue;
+        const ReadFrames frames = own->frames.Split(arrival.bytes.size(), arrival.readUs, own->Port().Line());
+        own->NoteArrival();
+        Receive(own->number, arrival.bytes, frames);
+        if (engagedRoute_ == Route::Loopback) {
+            Receive(own->Other().number, arrival.bytes, frames);
+            recorder_.Arrival(own->number, ui::Recorder::Route::Echoed, arrival.bytes, frames);
+        } else {
+            recorder_.Arrival(own->number, ui::Recorder::Route::Forwarded, arrival.bytes, frames);
+        }
+    }
+    for (int side : {0, 1})
+        if (news.held[side] && sides_[side])
+            TellOfPossibleLoss(*sides_[side]);
+}
+
+} // namespace bridge

@@ -1,0 +1,92 @@
+#pragma once
+// The data path of a link on a thread of its own: two open devices (or one
+// echoing itself) read and written through their descriptors, so that no
+// byte waits for the window, whatever it paints, lays out or asks.
+//
+// The threads meet only here, under one lock: the owner starts and stops
+// the relay, and takes from it, in order, what arrived (copies for the view
+// and the record) and which side failed or was held back. When there is
+// something to take the relay writes a byte to a pipe that the owner's
+// thread watches, which then calls `wake` there.
+// Stop() returns what was read but not yet written, for the owner to write
+// first, so that no byte is lost or reordered across a stop.
+//
+// POSIX only: elsewhere Available() is false and the owner relays itself.
+
+#include "OsSeam.h"
+
+#include <QByteArray>
+#include <QSocketNotifier>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+class DirectRelay {
+public:
+    struct Arrival {
+        int side;         // 0 or 1: the device it came from
+        QByteArray bytes;
+        qint64 readUs;    // monotonic, when it was read
+    };
+    struct News {
+        std::vector<Arrival> arrivals;
+        bool failed[2] = {};  // reading or writing that device failed: relaying stopped
+        bool held[2] = {};    // held back at least once: its destination was full
+    };
+
+    // `wake` is called on the thread that makes this relay.
+    explicit DirectRelay(std::function<void()> wake);
+    ~DirectRelay();
+    DirectRelay(const DirectRelay &) = delete;
+    DirectRelay &operator=(const DirectRelay &) = delete;
+
+    static bool Available();
+    // Which sides stop reading, from the bytes waiting toward each side's
+    // device and whether each is held now. Called on the relay's thread.
+    using Pacer = std::function<std::array<bool, 2>(const std::array<qint64, 2> &queued,
+                                                    const std::array<bool, 2> &held)>;
+    // Side 0 reads `a` and writes what it reads to `b`, side 1 the other
+    // way; with a == b the device's bytes go back to it.
+    bool Start(os::PortHandle a, os::PortHandle b, Pacer pacer);
+    bool Running() const { return running_; }
+    // As of the relay's last pass, for any thread.
+    qint64 Queued(int side) const { return queued_[side]; }
+    bool Held(int side) const { return held_[side]; }
+    // What was read but not yet written, toward each side's device.
+    struct Left {
+        QByteArray toward[2];
+    };
+    Left Stop();
+    // Everything since the last call.
+    News Take();
+
+private:
+    void Run();
+
+    std::function<void()> wake_;
+    std::thread thread_;
+    bool running_ = false;
+    int wakeRead_ = -1;  // owner to relay: stop
+    int wakeWrite_ = -1;
+    int newsRead_ = -1;  // relay to owner: something to take
+    int newsWrite_ = -1;
+    std::unique_ptr<QSocketNotifier> newsWatch_;
+    os::PortHandle fd_[2] {};
+    Pacer pacer_;
+    std::atomic<qint64> queued_[2] {0, 0};
+    std::atomic<bool> held_[2] {false, false};
+    std::atomic<bool> stop_ {false};
+    std::atomic<bool> woken_ {false}; // a news byte is on its way, not yet taken
+    Left left_;                       // the thread's own, read by Stop() once it has ended
+    std::mutex lock_;                 // guards news_
+    News news_;
+};
+
+} // namespace platform
