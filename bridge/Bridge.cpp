@@ -47,11 +47,7 @@ Bridge::Bridge(SerialController &port1, SerialController &port2, PortEnumerator 
 
 Bridge::~Bridge()
 {
-    // The devices are the ports' again before they close.
-    const DirectRelay::Left left = relay_.Stop();
-    for (int side : {0, 1})
-        if (sides_[side])
-            sides_[side]->controller.Reclaim(left.toward[side]);
+    ReturnDevices(); // before the ports close
 }
 
 void Bridge::Settle()

@@ -136,12 +136,18 @@ private:
     void EngageLater();
     void Engage();
     void Disengage();
+    void ReturnDevices();
     void TakeFromRelay();
     void Deliver(const platform::DirectRelay::News &news);
     int SideOf(const platform::SerialController &controller) const;
 
     // BridgeRelay.cpp
     void RelayArrival(Channel &own);
+    // Bytes read on a channel's port: noted, and timed into its frames.
+    platform::ReadFrames Heard(Channel &own, qsizetype bytes, qint64 readUs);
+    // Bytes that went on from a channel: shown, on its loopback partner
+    // too when echoed, and recorded as forwarded or echoed.
+    void ShowCrossed(Channel &own, QByteArrayView bytes, const platform::ReadFrames &frames, bool echoed);
     platform::SerialController *Destination(const Channel &own);
     void PaceReading();
     void TellOfPossibleLoss(Channel &own);

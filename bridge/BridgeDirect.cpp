@@ -37,7 +37,6 @@ void Bridge::Engage()
     const auto pacer = [route](const std::array<qint64, 2> &queued, const std::array<bool, 2> &held) {
         return Pacing::Holds(route, {Pacing::Side {queued[0], held[0]}, Pacing::Side {queued[1], held[1]}});
     };
-    Channel *opener = Own(1).Now() == Channel::State::Open ? &Own(1) : &Own(2);
     if (route_ == Route::Linked) {
         if (Own(1).Now() != Channel::State::Open || Own(2).Now() != Channel::State::Open)
             return;
@@ -52,6 +51,7 @@ void Bridge::Engage()
             return;
         }
     } else {
+        Channel *opener = Own(1).Now() == Channel::State::Open ? &Own(1) : &Own(2);
         if (opener->Now() != Channel::State::Open || opener->Other().Now() != Channel::State::Sharing)
             return;
         sides_[0] = opener;
@@ -77,13 +77,20 @@ void Bridge::Disengage()
     if (!engaged_)
         return;
     engaged_ = false;
+    ReturnDevices();
+    Deliver(relay_.Take());
+    sides_[0] = sides_[1] = nullptr;
+    PaceReading(); // the undelivered bytes went to the ports' own queues
+}
+
+// The relay stops, and its devices are their ports' again, with what it
+// had not yet written first in their queues.
+void Bridge::ReturnDevices()
+{
     const DirectRelay::Left left = relay_.Stop();
     for (int side : {0, 1})
         if (sides_[side])
             sides_[side]->controller.Reclaim(left.toward[side]);
-    Deliver(relay_.Take());
-    sides_[0] = sides_[1] = nullptr;
-    PaceReading(); // the undelivered bytes went to the ports' own queues
 }
 
 void Bridge::TakeFromRelay()
@@ -104,15 +111,8 @@ void Bridge::Deliver(const DirectRelay::News &news)
         Channel *own = sides_[arrival.side];
         if (!own)
             continue;
-        const ReadFrames frames = own->frames.Split(arrival.bytes.size(), arrival.readUs, own->Port().Line());
-        own->NoteArrival();
-        Receive(own->number, arrival.bytes, frames);
-        if (engagedRoute_ == Route::Loopback) {
-            Receive(own->Other().number, arrival.bytes, frames);
-            recorder_.Arrival(own->number, ui::Recorder::Route::Echoed, arrival.bytes, frames);
-        } else {
-            recorder_.Arrival(own->number, ui::Recorder::Route::Forwarded, arrival.bytes, frames);
-        }
+        const ReadFrames frames = Heard(*own, arrival.bytes.size(), arrival.readUs);
+        ShowCrossed(*own, arrival.bytes, frames, engagedRoute_ == Route::Loopback);
     }
     for (int side : {0, 1})
         if (news.held[side] && sides_[side])

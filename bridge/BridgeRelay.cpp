@@ -16,15 +16,14 @@ void Bridge::RelayArrival(Channel &own)
 {
     Channel &other = own.Other();
     const QByteArray bytes = own.controller.ReadAll();
-    const ReadFrames frames = own.frames.Split(bytes.size(), MonotonicUs(), own.Port().Line());
-    own.NoteArrival();
+    const ReadFrames frames = Heard(own, bytes.size(), MonotonicUs());
     SerialController *destination = Destination(own);
     // Onward first: the device waits for no view.
     if (destination)
         destination->Write(bytes);
-    Receive(own.number, bytes, frames);
 
     if (!destination) {
+        Receive(own.number, bytes, frames);
         recorder_.Arrival(own.number, ui::Recorder::Route::Shown, bytes, frames);
         // A linked partner that is away hears none of it: counted, and told.
         if (other.Waits() && other.Waiting().route == Route::Linked && !bytes.isEmpty()) {
@@ -33,14 +32,26 @@ void Bridge::RelayArrival(Channel &own)
         }
         return;
     }
-    if (destination == &own.controller) {
-        Receive(other.number, bytes, frames);
+    ShowCrossed(own, bytes, frames, destination == &own.controller);
+    PaceReading(); // the destination's own queue has grown too
+    EngageLater();
+}
+
+ReadFrames Bridge::Heard(Channel &own, qsizetype bytes, qint64 readUs)
+{
+    own.NoteArrival();
+    return own.frames.Split(bytes, readUs, own.Port().Line());
+}
+
+void Bridge::ShowCrossed(Channel &own, QByteArrayView bytes, const ReadFrames &frames, bool echoed)
+{
+    Receive(own.number, bytes, frames);
+    if (echoed) {
+        Receive(own.Other().number, bytes, frames);
         recorder_.Arrival(own.number, ui::Recorder::Route::Echoed, bytes, frames);
     } else {
         recorder_.Arrival(own.number, ui::Recorder::Route::Forwarded, bytes, frames);
     }
-    PaceReading(); // the destination's own queue has grown too
-    EngageLater();
 }
 
 void Bridge::Receive(int number, QByteArrayView bytes, const ReadFrames &frames)

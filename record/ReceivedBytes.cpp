@@ -23,14 +23,6 @@ void ReceivedBytes::SetKeepBytes(qsizetype keepBytes)
     Trim();
 }
 
-std::optional<qint64> ReceivedBytes::FrameAt(qsizetype offset) const
-{
-    const auto f = FrameFrom(frames_, offset);
-    if (f == frames_.end() || f->offset != offset)
-        return std::nullopt;
-    return f->wallUs;
-}
-
 void ReceivedBytes::Trim()
 {
     const qsizetype tooMany = qsizetype(frames_.size()) - MaxFrames();

@@ -6,7 +6,6 @@
 #include "ByteStore.h"
 #include "Frames.h"
 
-#include <optional>
 #include <span>
 
 namespace platform {
@@ -32,8 +31,6 @@ public:
     qsizetype End() const { return store_.End(); }
     qsizetype Size() const { return store_.Size(); }
     QByteArray Bytes() const { return store_.Bytes(); }
-    // The time of the frame that begins at `offset`, if one does.
-    std::optional<qint64> FrameAt(qsizetype offset) const;
     // Counts Clear()s, so that a view following these bytes sees that it
     // must start anew even when as much has arrived again.
     quint64 Clears() const { return clears_; }

@@ -494,7 +494,7 @@ private slots:
                 for (char &c : bytes)
                     c = "ab\n"[gen.bounded(3)];
                 const FrameStart start {0, ++time};
-                held.Append(bytes, {&start, n > 0 ? 1 : 0});
+                held.Append(bytes, {&start, std::size_t(n > 0)});
             }
             if (gen.bounded(3) == 0)
                 continue; // several changes before the view looks

@@ -82,10 +82,6 @@ bool ByteText::Follow()
         StartAnew(doc.Begin());
         anew = true;
     }
-    if (doc.End() == store_.End()) {
-        Trim(doc.Begin()); // a lower keep limit
-        return anew;
-    }
     for (auto f = FrameFrom(doc.Frames(), store_.End()); f != doc.Frames().end(); ++f)
         frames_.push_back(*f);
     if (!store_.Follow(doc.Store())) { // not the bytes taken so far: cannot happen unless cleared
