@@ -78,6 +78,9 @@ public:
     void Receive(int number, QByteArrayView bytes, const platform::ReadFrames &frames = {});
     // Its received bytes cleared, as at Connect or at the user's Clear.
     void ClearReceived(int number);
+    // What the relay thread passed on so far is shown and recorded now:
+    // before a record starts or stops and before bytes are saved.
+    void CatchUp() { TakeFromRelay(); }
     // Every channel lets go, as at the window's close.
     void LetGo();
     // Whether a channel holds, opens or waits for the port at that path.

@@ -62,6 +62,7 @@ void Bridge::Receive(int number, QByteArrayView bytes, const ReadFrames &frames)
 
 void Bridge::ClearReceived(int number)
 {
+    CatchUp(); // what came before the clear goes with it
     Own(number).received.Clear();
     emit Shown(number, {}, {});
 }

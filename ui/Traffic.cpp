@@ -39,6 +39,7 @@ void MainWindow::SaveReceivedBytes(int channel)
     const QString path = services_.files->SaveFileName(this, title, FileChooser::Existing::Replace);
     if (path.isEmpty())
         return;
+    bridge_->CatchUp();
     // The bytes kept at this moment; later arrivals do not change the file.
     auto *saver = new ByteSaver(Own(channel).received.Store(), path, this);
     connect(saver, &ByteSaver::Finished, this, [this](bool ok, const QString &error) {
@@ -70,6 +71,7 @@ void MainWindow::StartRecording()
             return;
     }
     QString error;
+    bridge_->CatchUp(); // what came before is not in the new record
     if (!bridge_->Record().Start(path, mode, &error)) {
         services_.alerts->Beep();
         services_.alerts->MsgBox(texts::kRecordingNotStarted, error);
@@ -81,6 +83,7 @@ void MainWindow::StartRecording()
 
 void MainWindow::StopRecording()
 {
+    bridge_->CatchUp(); // everything that came before is in it
     bridge_->Record().Stop();
     RecordingTxt().SetVisible(false);
 }
