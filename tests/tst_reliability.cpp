@@ -382,32 +382,43 @@ private slots:
             senders.push_back({rig.w().SerialController2(), b.Master(), RandomBytes(block, 2), 0, {}});
         // Each reads once its block is in, or once the window takes no
         // more of it: then the window must be holding, and no more than it may.
+        // Held means no sender got a byte in or out for a while and over
+        // many turns: one slow turn of this loop is no hold.
+        constexpr int kStillTurns = 64;
         bool stalled = false;
         qint64 mostQueued = 0;
-        QElapsedTimer sinceTaken;
-        sinceTaken.start();
+        QElapsedTimer sinceMoved;
+        sinceMoved.start();
+        int stillTurns = 0;
         QDeadlineTimer deadline(60000);
         auto done = [&] {
             return std::all_of(senders.begin(), senders.end(), [&](const Sender &s) { return s.got.size() >= block; });
         };
         while (!done() && !deadline.hasExpired()) {
-            stalled = stalled || sinceTaken.elapsed() > 500;
+            bool moved = false;
             for (Sender &s : senders) {
                 mostQueued = std::max(mostQueued, s.own.BytesToWrite());
                 if (s.sent < block) {
                     const ssize_t n = ::write(s.fd, s.block.constData() + s.sent, size_t(block - s.sent));
                     if (n > 0) {
                         s.sent += n;
-                        sinceTaken.restart();
+                        moved = true;
                     }
                 }
                 if (s.sent == block || stalled) {
                     char buf[65536];
                     const ssize_t n = ::read(s.fd, buf, sizeof buf);
-                    if (n > 0)
+                    if (n > 0) {
                         s.got.append(buf, n);
+                        moved = true;
+                    }
                 }
             }
+            if (moved) {
+                sinceMoved.restart();
+                stillTurns = 0;
+            }
+            stalled = stalled || (++stillTurns > kStillTurns && sinceMoved.elapsed() > 500);
             QCoreApplication::processEvents();
         }
         QCOMPARE(stalled, held);
