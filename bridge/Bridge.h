@@ -81,6 +81,8 @@ public:
     // What the relay thread passed on so far is shown and recorded now:
     // before a record starts or stops and before bytes are saved.
     void CatchUp() { TakeFromRelay(); }
+    // Whether the relay thread carries the bytes now.
+    bool Engaged() const { return engaged_; }
     // Every channel lets go, as at the window's close.
     void LetGo();
     // Whether a channel holds, opens or waits for the port at that path.

@@ -9,6 +9,9 @@
 
 #include <QTimer>
 
+#include <algorithm>
+#include <tuple>
+
 namespace bridge {
 
 using namespace platform;
@@ -33,6 +36,8 @@ void Bridge::Engage()
     const SerialController::Lender lender {[this] { Disengage(); },
                                            [this](const SerialController &c) { return relay_.Queued(SideOf(c)); },
                                            [this](const SerialController &c) { return relay_.Held(SideOf(c)); }};
+    // Past what the views keep, older copies would only be trimmed away.
+    relay_.SetHandOverLimit(std::max(Own(1).received.KeepBytes(), Own(2).received.KeepBytes()));
     const Route route = route_;
     const auto pacer = [route](const std::array<qint64, 2> &queued, const std::array<bool, 2> &held) {
         return Pacing::Holds(route, {Pacing::Side {queued[0], held[0]}, Pacing::Side {queued[1], held[1]}});
@@ -107,12 +112,27 @@ void Bridge::TakeFromRelay()
 
 void Bridge::Deliver(const DirectRelay::News &news)
 {
-    for (const DirectRelay::Arrival &arrival : news.arrivals) {
-        Channel *own = sides_[arrival.side];
+    // Copies let go while this thread did not take them: the view shows the
+    // newest as it does after any flood, and the record says what it lacks.
+    for (int side : {0, 1})
+        if (news.skipped[side] > 0 && sides_[side])
+            recorder_.NotRecorded(sides_[side]->number, news.skipped[side]);
+    // Both sides' arrivals, merged back into the order they were read in.
+    auto next = [&news, at = std::array<size_t, 2> {}]() mutable -> std::pair<int, const DirectRelay::Arrival *> {
+        const std::deque<DirectRelay::Arrival> &a = news.arrivals[0], &b = news.arrivals[1];
+        const bool first = at[0] < a.size() && (at[1] >= b.size() || a[at[0]].order < b[at[1]].order);
+        if (first)
+            return {0, &a[at[0]++]};
+        if (at[1] < b.size())
+            return {1, &b[at[1]++]};
+        return {0, nullptr};
+    };
+    for (auto [side, arrival] = next(); arrival; std::tie(side, arrival) = next()) {
+        Channel *own = sides_[side];
         if (!own)
             continue;
-        const ReadFrames frames = Heard(*own, arrival.bytes.size(), arrival.readUs);
-        ShowCrossed(*own, arrival.bytes, frames, engagedRoute_ == Route::Loopback);
+        const ReadFrames frames = Heard(*own, arrival->bytes.size(), arrival->readUs);
+        ShowCrossed(*own, arrival->bytes, frames, engagedRoute_ == Route::Loopback);
     }
     for (int side : {0, 1})
         if (news.held[side] && sides_[side])

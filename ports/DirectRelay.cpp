@@ -21,12 +21,57 @@ bool DirectRelay::Start(os::PortHandle, os::PortHandle, Pacer) { return false; }
 DirectRelay::Left DirectRelay::Stop() { return {}; }
 DirectRelay::News DirectRelay::Take() { return {}; }
 void DirectRelay::Run() {}
+void DirectRelay::HandOver(int, const char *, qsizetype) {}
 
 #else
 
 namespace {
 
 constexpr qsizetype kReadBytes = 64 * 1024;
+
+// Bytes waiting to be written, taken from the front without moving the
+// rest each time: a destination that takes 4 KiB a write from a queue of
+// a megabyte would otherwise cost a megabyte's move per write.
+class Waiting {
+public:
+    bool IsEmpty() const { return head_ == bytes_.size(); }
+    qsizetype Size() const { return bytes_.size() - head_; }
+    const char *Data() const { return bytes_.constData() + head_; }
+    void Append(const char *data, qsizetype size) { bytes_.append(data, size); }
+    void Consume(qsizetype size)
+    {
+        head_ += size;
+        if (IsEmpty()) {
+            bytes_.resize(0);
+            head_ = 0;
+        } else if (head_ >= kReadBytes && head_ * 2 >= bytes_.size()) {
+            bytes_.remove(0, head_);
+            head_ = 0;
+        }
+    }
+    QByteArray Take() { return std::exchange(bytes_, {}).sliced(std::exchange(head_, 0)); }
+
+private:
+    QByteArray bytes_;
+    qsizetype head_ = 0;
+};
+
+// Writes as much as the device takes now; false when it failed.
+bool WriteSome(int fd, const char *data, qsizetype size, qsizetype *written)
+{
+    *written = 0;
+    while (*written < size) {
+        const ssize_t n = ::write(fd, data + *written, size_t(size - *written));
+        if (n > 0) {
+            *written += n;
+        } else {
+            if (n < 0 && errno == EINTR)
+                continue;
+            return n == 0 || errno == EAGAIN;
+        }
+    }
+    return true;
+}
 
 qint64 NowUs()
 {
@@ -107,7 +152,24 @@ DirectRelay::News DirectRelay::Take()
 {
     woken_ = false;
     const std::lock_guard<std::mutex> guard(lock_);
+    newsCost_[0] = newsCost_[1] = 0;
     return std::exchange(news_, {});
+}
+
+// A copy for the owner; past the limit the side's oldest copies go.
+void DirectRelay::HandOver(int side, const char *bytes, qsizetype size)
+{
+    const qint64 limit = handOverLimit_;
+    const std::lock_guard<std::mutex> guard(lock_);
+    std::deque<Arrival> &arrivals = news_.arrivals[side];
+    arrivals.push_back({order_++, QByteArray(bytes, size), NowUs()});
+    newsCost_[side] += size + kArrivalCostBytes;
+    while (newsCost_[side] > limit && arrivals.size() > 1) {
+        const qsizetype gone = arrivals.front().bytes.size();
+        news_.skipped[side] += gone;
+        newsCost_[side] -= gone + kArrivalCostBytes;
+        arrivals.pop_front();
+    }
 }
 
 // One loop over the wake pipe and the devices: read what a side can take,
@@ -116,7 +178,7 @@ void DirectRelay::Run()
 {
     const bool echo = fd_[0] == fd_[1];
     const int sides = echo ? 1 : 2;
-    QByteArray *toward = left_.toward;
+    Waiting toward[2];
     bool held[2] = {};
     bool failed[2] = {};
     char buffer[kReadBytes];
@@ -127,7 +189,7 @@ void DirectRelay::Run()
             short events = 0;
             if (!held[s] && !failed[s] && !failed[destination])
                 events |= POLLIN;
-            if (!toward[s].isEmpty() && !failed[s])
+            if (!toward[s].IsEmpty() && !failed[s])
                 events |= POLLOUT;
             p[1 + s] = {fd_[s], events, 0};
         }
@@ -143,9 +205,12 @@ void DirectRelay::Run()
             if (got & POLLIN) {
                 const ssize_t n = ::read(fd_[s], buffer, sizeof buffer);
                 if (n > 0) {
-                    toward[destination].append(buffer, n);
-                    const std::lock_guard<std::mutex> guard(lock_);
-                    news_.arrivals.push_back({s, QByteArray(buffer, n), NowUs()});
+                    // Straight on when nothing waits before it.
+                    qsizetype written = 0;
+                    if (toward[destination].IsEmpty() && !failed[destination])
+                        failed[destination] = !WriteSome(fd_[destination], buffer, n, &written);
+                    toward[destination].Append(buffer + written, n - written);
+                    HandOver(s, buffer, n);
                     news = true;
                 } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                     failed[s] = true;
@@ -155,18 +220,13 @@ void DirectRelay::Run()
             }
         }
         for (int s = 0; s < sides; ++s) {
-            while (!toward[s].isEmpty() && !failed[s]) {
-                const ssize_t n = ::write(fd_[s], toward[s].constData(), size_t(toward[s].size()));
-                if (n > 0) {
-                    toward[s].remove(0, n);
-                } else {
-                    if (n < 0 && errno != EAGAIN && errno != EINTR)
-                        failed[s] = true;
-                    break;
-                }
-            }
+            if (toward[s].IsEmpty() || failed[s])
+                continue;
+            qsizetype written = 0;
+            failed[s] = !WriteSome(fd_[s], toward[s].Data(), toward[s].Size(), &written);
+            toward[s].Consume(written);
         }
-        const std::array<bool, 2> hold = pacer_({toward[0].size(), toward[1].size()}, {held[0], held[1]});
+        const std::array<bool, 2> hold = pacer_({toward[0].Size(), toward[1].Size()}, {held[0], held[1]});
         for (int s = 0; s < sides; ++s) {
             if (hold[s] && !held[s]) {
                 const std::lock_guard<std::mutex> guard(lock_);
@@ -183,7 +243,7 @@ void DirectRelay::Run()
             }
         }
         for (int side : {0, 1}) {
-            queued_[side] = toward[side].size();
+            queued_[side] = toward[side].Size();
             held_[side] = held[side];
         }
         if (news && !woken_.exchange(true)) {
@@ -199,6 +259,8 @@ void DirectRelay::Run()
             }
         }
     }
+    for (int side : {0, 1})
+        left_.toward[side] = toward[side].Take();
 }
 
 #endif

@@ -8,6 +8,9 @@
 // and the record) and which side failed or was held back. When there is
 // something to take the relay writes a byte to a pipe that the owner's
 // thread watches, which then calls `wake` there.
+// The hand-over is bounded: while the owner does not take, each side keeps
+// at most HandOverLimit() bytes of copies, the newest, and counts those it
+// let go. The relay itself never waits for the owner.
 // Stop() returns what was read but not yet written, for the owner to write
 // first, so that no byte is lost or reordered across a stop.
 //
@@ -19,27 +22,32 @@
 #include <QSocketNotifier>
 
 #include <array>
+#include <deque>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 namespace platform {
 
 class DirectRelay {
 public:
     struct Arrival {
-        int side;         // 0 or 1: the device it came from
+        quint64 order;    // across both sides, the order they were read in
         QByteArray bytes;
         qint64 readUs;    // monotonic, when it was read
     };
     struct News {
-        std::vector<Arrival> arrivals;
+        std::deque<Arrival> arrivals[2]; // by the device they came from, oldest first
+        qint64 skipped[2] = {}; // bytes read whose copies were let go before these
         bool failed[2] = {};  // reading or writing that device failed: relaying stopped
         bool held[2] = {};    // held back at least once: its destination was full
     };
+    // A copy costs its bytes and this much besides, so that a flood of
+    // one-byte reads is bounded too.
+    static constexpr qint64 kArrivalCostBytes = 64;
+    static constexpr qint64 kDefaultHandOverBytes = qint64(64) << 20;
 
     // `wake` is called on the thread that makes this relay.
     explicit DirectRelay(std::function<void()> wake);
@@ -66,9 +74,13 @@ public:
     Left Stop();
     // Everything since the last call.
     News Take();
+    // Per side, in bytes of copies; for any thread.
+    void SetHandOverLimit(qint64 bytes) { handOverLimit_ = bytes; }
+    qint64 HandOverLimit() const { return handOverLimit_; }
 
 private:
     void Run();
+    void HandOver(int side, const char *bytes, qsizetype size);
 
     std::function<void()> wake_;
     std::thread thread_;
@@ -85,8 +97,11 @@ private:
     std::atomic<bool> stop_ {false};
     std::atomic<bool> woken_ {false}; // a news byte is on its way, not yet taken
     Left left_;                       // the thread's own, read by Stop() once it has ended
-    std::mutex lock_;                 // guards news_
+    std::atomic<qint64> handOverLimit_ {kDefaultHandOverBytes};
+    std::mutex lock_;                 // guards the three below
     News news_;
+    qint64 newsCost_[2] {};
+    quint64 order_ = 0;
 };
 
 } // namespace platform

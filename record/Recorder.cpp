@@ -316,6 +316,11 @@ void Recorder::NotDelivered(qint64 bytes, const QString &from, const QString &to
     Event(tr("%1 bytes from %2 not delivered to %3 while it was away").arg(bytes).arg(from, to));
 }
 
+void Recorder::NotRecorded(int channel, qint64 bytes)
+{
+    Event(tr("%1: %2 bytes crossed unrecorded while the window did not keep up").arg(channel).arg(bytes));
+}
+
 void Recorder::DroppedAtRelease(int channel, qint64 bytes, const QString &path)
 {
     Event(tr("%1: %2 bytes queued for %3 not delivered: it took none for %4 s after the disconnect")

@@ -63,6 +63,8 @@ public:
     void ResumedSharing(int channel, const QString &path);
     void GaveUp(int channel, const QString &path);
     void NotDelivered(qint64 bytes, const QString &from, const QString &to);
+    // Bytes that crossed while the window did not keep up with copying them.
+    void NotRecorded(int channel, qint64 bytes);
     void DroppedAtRelease(int channel, qint64 bytes, const QString &path);
     void UnreadAtRelease(int channel, qint64 bytes, const QString &path);
     void Linked();

@@ -110,8 +110,6 @@ private slots:
         QTEST(row.value_or(-1), "row");
     }
 
-    // A twin that was there at the loss and has gone since is, when it
-    // comes back, no longer told apart from the lost one.
     // A relay stopped in the middle of a flood both ways hands back what it
     // read and had not yet written: with what reached each device and what
     // it never read, every byte is there once and in order, and what it
@@ -149,8 +147,9 @@ private slots:
         const platform::DirectRelay::Left left = relay.Stop();
         const platform::DirectRelay::News news = relay.Take();
         QByteArray arrived[2];
-        for (const platform::DirectRelay::Arrival &arrival : news.arrivals)
-            arrived[arrival.side] += arrival.bytes;
+        for (int side : {0, 1})
+            for (const platform::DirectRelay::Arrival &arrival : news.arrivals[side])
+                arrived[side] += arrival.bytes;
         for (int side : {0, 1}) {
             const int other = 1 - side;
             while (WaitReadable(master[other], 50))
@@ -167,6 +166,57 @@ private slots:
         ::close(fd[1]);
     }
 
+    // An owner that takes nothing for a while holds no relay up: every byte
+    // crosses, its copies stay within the limit, newest kept and in order,
+    // and what was let go is counted to the byte.
+    void aRelayWhoseOwnerTakesNothingHoldsNoByteBack()
+    {
+        using testing::Pty;
+        Pty a, b;
+        const int fd[2] = {::open(QFile::encodeName(a.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK),
+                           ::open(QFile::encodeName(b.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
+        QVERIFY(fd[0] >= 0 && fd[1] >= 0);
+        platform::DirectRelay relay([] {});
+        constexpr qint64 kLimit = 256 * 1024;
+        relay.SetHandOverLimit(kLimit);
+        QVERIFY(relay.Start(fd[0], fd[1], [](const std::array<qint64, 2> &, const std::array<bool, 2> &) {
+            return std::array<bool, 2> {};
+        }));
+        const QByteArray sent = testing::RandomBytes(8 << 20, 3);
+        QByteArray got;
+        char buf[65536];
+        for (qsizetype offered = 0; got.size() < sent.size();) {
+            if (offered < sent.size())
+                offered += std::max<ssize_t>(0, ::write(a.Master(), sent.constData() + offered,
+                                                        size_t(std::min<qsizetype>(4096, sent.size() - offered))));
+            if (const ssize_t r = ::read(b.Master(), buf, sizeof buf); r > 0)
+                got.append(buf, r);
+            else if (offered == sent.size() && !WaitReadable(b.Master(), 2000))
+                break;
+        }
+        QVERIFY(got == sent);
+        relay.Stop();
+        const platform::DirectRelay::News news = relay.Take();
+        QByteArray copies;
+        qint64 cost = 0;
+        quint64 order = 0;
+        for (const platform::DirectRelay::Arrival &arrival : news.arrivals[0]) {
+            QVERIFY(arrival.order >= order);
+            order = arrival.order + 1;
+            copies += arrival.bytes;
+            cost += arrival.bytes.size() + platform::DirectRelay::kArrivalCostBytes;
+        }
+        QVERIFY(news.arrivals[1].empty());
+        QVERIFY2(cost <= kLimit, qPrintable(QString::number(cost)));
+        QVERIFY(copies.size() > kLimit / 2);
+        QCOMPARE(news.skipped[0] + copies.size(), sent.size());
+        QVERIFY(sent.endsWith(copies));
+        ::close(fd[0]);
+        ::close(fd[1]);
+    }
+
+    // A twin that was there at the loss and has gone since is, when it
+    // comes back, no longer told apart from the lost one.
     void aTwinGoneSinceTheLossCounts()
     {
         const SerialPortInfo twin = Usb("/dev/ttyUSB1", "usb:0403:6001:A1@1-1");

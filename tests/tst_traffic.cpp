@@ -7,10 +7,13 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
 #include <thread>
+#include <poll.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -471,6 +474,70 @@ private slots:
         QVERIFY2(heldMost <= SerialController::kWriteHighWaterBytes, qPrintable(QString::number(heldMost)));
         QVERIFY(!w.RecordingTxt().Visible());
         QCOMPARE(t.rig.alerts.messages.size(), 1);
+    }
+
+    // The window's thread stops for a second in a flood: the flood goes
+    // on meanwhile; afterwards the record holds every byte that crossed,
+    // or, when the copies outgrew what the view keeps, says how many it
+    // lacks, so that recorded + unrecorded is the flood to the byte.
+    void aStoppedWindowHoldsUpNoByte_data()
+    {
+        QTest::addColumn<qsizetype>("keep");
+        QTest::newRow("all recorded") << ReceivedBytes::kDefaultKeepBytes;
+        QTest::newRow("copies let go") << qsizetype(256 * 1024);
+    }
+    void aStoppedWindowHoldsUpNoByte()
+    {
+        QFETCH(qsizetype, keep);
+        Pty a, b;
+        TrafficRig t({a.Info(), b.Info()});
+        auto &w = t.rig.w();
+        w.Core().Own(1).received.SetKeepBytes(keep);
+        w.Core().Own(2).received.SetKeepBytes(keep);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("record.txt"));
+        t.files.paths = {path};
+        Choose(w.Serialcomms1(), "RecordAction");
+        t.rig.ConnectBothLinked();
+        QTRY_VERIFY(w.Core().Engaged());
+        const QByteArray flood = RandomBytes(4 << 20, 11);
+        std::atomic<qsizetype> received = 0;
+        QByteArray got;
+        std::thread devices([&] {
+            char buf[65536];
+            for (qsizetype sent = 0; got.size() < flood.size();) {
+                pollfd p[2] = {{a.Master(), short(sent < flood.size() ? POLLOUT : 0), 0}, {b.Master(), POLLIN, 0}};
+                if (::poll(p, 2, 5000) <= 0)
+                    return;
+                if (p[0].revents & POLLOUT)
+                    sent += std::max<ssize_t>(0, ::write(a.Master(), flood.constData() + sent, size_t(flood.size() - sent)));
+                if (const ssize_t n = ::read(b.Master(), buf, sizeof buf); n > 0) {
+                    got.append(buf, n);
+                    received = got.size();
+                }
+            }
+        });
+        QThread::msleep(1000);
+        const qsizetype whileStopped = received;
+        devices.join();
+        QCOMPARE(whileStopped, flood.size());
+        QVERIFY(got == flood);
+        Choose(w.Serialcomms1(), "RecordAction"); // Stop Recording
+        QVERIFY(w.Serialcomms1().Text().endsWith(flood.right(1000)));
+
+        QByteArray recorded;
+        qint64 unrecorded = 0;
+        static const QRegularExpression missing(QStringLiteral("-- 1: (\\d+) bytes crossed unrecorded"));
+        for (const QByteArray &line : ReadAll(path).split('\n')) {
+            if (const QRegularExpressionMatch m = missing.match(QString::fromUtf8(line)); m.hasMatch())
+                unrecorded += m.captured(1).toLongLong();
+            else if (const qsizetype at = line.indexOf("  1 > 2  "); at > 0)
+                recorded += QByteArray::fromHex(line.mid(at + 9, line.indexOf("  ", at + 9) - at - 9));
+        }
+        QCOMPARE(qint64(recorded.size()) + unrecorded, qint64(flood.size()));
+        QCOMPARE(unrecorded > 0, keep < flood.size());
+        QVERIFY(flood.endsWith(recorded.right(keep / 2)));
+        QCOMPARE(t.rig.alerts.messages.size(), 0);
     }
 
     // A record file deleted or replaced while recording is noticed within
