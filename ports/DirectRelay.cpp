@@ -1,6 +1,8 @@
 #include "DirectRelay.h"
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -28,6 +30,7 @@ void DirectRelay::HandOver(int, const char *, qsizetype) {}
 namespace {
 
 constexpr qsizetype kReadBytes = 64 * 1024;
+constexpr qint64 kWakeEveryUs = 10'000;
 
 // Bytes waiting to be written, taken from the front without moving the
 // rest each time: a destination that takes 4 KiB a write from a queue of
@@ -55,6 +58,29 @@ private:
     QByteArray bytes_;
     qsizetype head_ = 0;
 };
+
+// Reads what the device has now, up to `size`: a tty hands over 4 KiB a
+// read, and what several reads bring goes on in one write, which wakes the
+// reader at the far end once. A raw tty with nothing more to give reads 0,
+// which is a hang-up only when the device was said to be readable and
+// gave nothing at all. False when it failed.
+bool ReadSome(int fd, char *buffer, qsizetype size, qsizetype *got)
+{
+    *got = 0;
+    while (*got < size) {
+        const ssize_t n = ::read(fd, buffer + *got, size_t(size - *got));
+        if (n > 0) {
+            *got += n;
+        } else {
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n == 0)
+                return *got > 0;
+            return errno == EAGAIN;
+        }
+    }
+    return true;
+}
 
 // Writes as much as the device takes now; false when it failed.
 bool WriteSome(int fd, const char *data, qsizetype size, qsizetype *written)
@@ -182,6 +208,8 @@ void DirectRelay::Run()
     bool held[2] = {};
     bool failed[2] = {};
     char buffer[kReadBytes];
+    bool untold = false; // news the owner was not yet woken for
+    qint64 toldUs = std::numeric_limits<qint64>::min() / 2;
     while (!stop_) {
         pollfd p[3] = {{wakeRead_, POLLIN, 0}, {}, {}};
         for (int s = 0; s < sides; ++s) {
@@ -193,17 +221,20 @@ void DirectRelay::Run()
                 events |= POLLOUT;
             p[1 + s] = {fd_[s], events, 0};
         }
-        if (::poll(p, nfds_t(1 + sides), -1) < 0) {
+        const int waitMs = untold ? int(std::max<qint64>(1, (toldUs + kWakeEveryUs - NowUs() + 999) / 1000)) : -1;
+        if (::poll(p, nfds_t(1 + sides), waitMs) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
         bool news = false;
+        bool urgent = false; // a hold or a failure: told at once
         for (int s = 0; s < sides; ++s) {
             const int destination = echo ? s : 1 - s;
             const short got = p[1 + s].revents;
             if (got & POLLIN) {
-                const ssize_t n = ::read(fd_[s], buffer, sizeof buffer);
+                qsizetype n = 0;
+                const bool readable = ReadSome(fd_[s], buffer, sizeof buffer, &n);
                 if (n > 0) {
                     // Straight on when nothing waits before it.
                     qsizetype written = 0;
@@ -212,9 +243,8 @@ void DirectRelay::Run()
                     toward[destination].Append(buffer + written, n - written);
                     HandOver(s, buffer, n);
                     news = true;
-                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-                    failed[s] = true;
                 }
+                failed[s] = failed[s] || !readable;
             } else if (got & (POLLHUP | POLLERR | POLLNVAL)) {
                 failed[s] = true;
             }
@@ -231,14 +261,14 @@ void DirectRelay::Run()
             if (hold[s] && !held[s]) {
                 const std::lock_guard<std::mutex> guard(lock_);
                 news_.held[s] = true;
-                news = true;
+                urgent = true;
             }
             held[s] = hold[s];
             if (failed[s]) {
                 const std::lock_guard<std::mutex> guard(lock_);
                 if (!news_.failed[s]) {
                     news_.failed[s] = true;
-                    news = true;
+                    urgent = true;
                 }
             }
         }
@@ -246,9 +276,17 @@ void DirectRelay::Run()
             queued_[side] = toward[side].Size();
             held_[side] = held[side];
         }
-        if (news && !woken_.exchange(true)) {
-            const char c = 0;
-            while (::write(newsWrite_, &c, 1) < 0 && errno == EINTR) {
+        // In a flood the owner is woken at most every kWakeEveryUs, each
+        // time for a batch: waking it for every read would cost both
+        // threads more than the relaying.
+        untold = untold || news || urgent;
+        if (untold && (urgent || NowUs() - toldUs >= kWakeEveryUs)) {
+            untold = false;
+            if (!woken_.exchange(true)) {
+                toldUs = NowUs();
+                const char c = 0;
+                while (::write(newsWrite_, &c, 1) < 0 && errno == EINTR) {
+                }
             }
         }
         // A failed device stops this relay: the owner takes over from here.
