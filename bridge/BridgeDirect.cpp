@@ -10,7 +10,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <tuple>
 
 namespace bridge {
 
@@ -118,21 +117,19 @@ void Bridge::Deliver(const DirectRelay::News &news)
         if (news.skipped[side] > 0 && sides_[side])
             recorder_.NotRecorded(sides_[side]->number, news.skipped[side]);
     // Both sides' arrivals, merged back into the order they were read in.
-    auto next = [&news, at = std::array<size_t, 2> {}]() mutable -> std::pair<int, const DirectRelay::Arrival *> {
-        const std::deque<DirectRelay::Arrival> &a = news.arrivals[0], &b = news.arrivals[1];
-        const bool first = at[0] < a.size() && (at[1] >= b.size() || a[at[0]].order < b[at[1]].order);
-        if (first)
-            return {0, &a[at[0]++]};
-        if (at[1] < b.size())
-            return {1, &b[at[1]++]};
-        return {0, nullptr};
-    };
-    for (auto [side, arrival] = next(); arrival; std::tie(side, arrival) = next()) {
+    const std::deque<DirectRelay::Arrival> *arrivals = news.arrivals;
+    size_t at[2] = {};
+    while (at[0] < arrivals[0].size() || at[1] < arrivals[1].size()) {
+        const int side = at[1] == arrivals[1].size() ||
+                                 (at[0] < arrivals[0].size() && arrivals[0][at[0]].order < arrivals[1][at[1]].order)
+                             ? 0
+                             : 1;
+        const DirectRelay::Arrival &arrival = arrivals[side][at[side]++];
         Channel *own = sides_[side];
         if (!own)
             continue;
-        const ReadFrames frames = Heard(*own, arrival->bytes.size(), arrival->readUs);
-        ShowCrossed(*own, arrival->bytes, frames, engagedRoute_ == Route::Loopback);
+        const ReadFrames frames = Heard(*own, arrival.bytes.size(), arrival.readUs);
+        ShowCrossed(*own, arrival.bytes, frames, engagedRoute_ == Route::Loopback);
     }
     for (int side : {0, 1})
         if (news.held[side] && sides_[side])

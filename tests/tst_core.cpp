@@ -29,6 +29,27 @@ Q_DECLARE_METATYPE(SerialPortInfo)
 
 namespace {
 
+// The device ends of two ptys, opened as the relay takes them from a port.
+class DeviceEnds {
+public:
+    DeviceEnds(const testing::Pty &a, const testing::Pty &b) : fd_ {Open(a), Open(b)} {}
+    ~DeviceEnds()
+    {
+        for (int fd : fd_)
+            if (fd >= 0)
+                ::close(fd);
+    }
+    bool Open() const { return fd_[0] >= 0 && fd_[1] >= 0; }
+    int operator[](int side) const { return fd_[side]; }
+
+private:
+    static int Open(const testing::Pty &pty)
+    {
+        return ::open(QFile::encodeName(pty.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    }
+    int fd_[2];
+};
+
 bool WaitReadable(int fd, int ms)
 {
     pollfd p {fd, POLLIN, 0};
@@ -118,9 +139,8 @@ private slots:
     {
         using testing::Pty;
         Pty a, b;
-        const int fd[2] = {::open(QFile::encodeName(a.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK),
-                           ::open(QFile::encodeName(b.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
-        QVERIFY(fd[0] >= 0 && fd[1] >= 0);
+        const DeviceEnds fd(a, b);
+        QVERIFY(fd.Open());
         int wakes = 0;
         platform::DirectRelay relay([&] { ++wakes; });
         constexpr qint64 kHigh = 256 * 1024;
@@ -162,8 +182,6 @@ private slots:
             QVERIFY(arrived[side] + unread == sent[side].first(offered[side]));
         }
         QVERIFY(wakes > 0);
-        ::close(fd[0]);
-        ::close(fd[1]);
     }
 
     // An owner that takes nothing for a while holds no relay up: every byte
@@ -173,9 +191,8 @@ private slots:
     {
         using testing::Pty;
         Pty a, b;
-        const int fd[2] = {::open(QFile::encodeName(a.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK),
-                           ::open(QFile::encodeName(b.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)};
-        QVERIFY(fd[0] >= 0 && fd[1] >= 0);
+        const DeviceEnds fd(a, b);
+        QVERIFY(fd.Open());
         platform::DirectRelay relay([] {});
         constexpr qint64 kLimit = 256 * 1024;
         relay.SetHandOverLimit(kLimit);
@@ -211,8 +228,6 @@ private slots:
         QVERIFY(copies.size() > kLimit / 2);
         QCOMPARE(news.skipped[0] + copies.size(), sent.size());
         QVERIFY(sent.endsWith(copies));
-        ::close(fd[0]);
-        ::close(fd[1]);
     }
 
     // A twin that was there at the loss and has gone since is, when it
