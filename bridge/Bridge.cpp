@@ -26,6 +26,7 @@ Bridge::Bridge(SerialController &port1, SerialController &port2, PortEnumerator 
         connect(&port, &SerialController::Connected, this, [this, number] { NetworkConnected(Own(number)); });
         connect(&port, &SerialController::ConnectFailed, this, [this, number] { ConnectFailed(Own(number)); });
         connect(&port, &SerialController::LineAnswered, this, [this, number] { LineAnswered(Own(number)); });
+        connect(&port, &SerialController::LineEvents, this, [this, number] { RelayArrival(Own(number)); });
         // What a port let go of could not deliver, and what it was sent
         // after the press, which is no longer its channel's.
         connect(&port, &SerialController::Released, this,
@@ -55,6 +56,7 @@ void Bridge::Settle()
     // A route needs both ends.
     if (!Own(1).HoldsPort() || !Own(2).HoldsPort())
         route_ = Route::None;
+    FollowLines();
     emit Changed();
     EngageLater();
 }
@@ -80,8 +82,7 @@ bool Bridge::OpenPort(Channel &own, const std::optional<SerialPortInfo> &port)
     own.controller.SetSerialPort(port);
     if (!own.controller.Open())
         return false;
-    if (own.controller.Connecting())
-        return true; // a network port: its server sets the modem lines
+    // A network port being connected sets them once the connection stands.
     own.controller.SetRequestToSend(true);
     own.controller.SetDataTerminalReady(true);
     own.controller.Reset();

@@ -83,6 +83,19 @@ public:
     void CatchUp() { TakeFromRelay(); }
     // Whether the relay thread carries the bytes now.
     bool Engaged() const { return engaged_; }
+    // The modem lines across a link, off by default: each side's inputs
+    // drive the other side's outputs as `mapping` says, every edge in
+    // order with the bytes around it, and a break received is sent on.
+    // Off, or with no link, both ports' RTS and DTR are raised.
+    void SetLinesPass(bool on);
+    bool LinesPass() const { return linesPass_; }
+    void SetLineMapping(platform::LineMapping mapping);
+    platform::LineMapping Mapping() const { return mapping_; }
+    // Whether lines cross now: passing, and linked.
+    bool LinesCross() const { return linesCrossing_; }
+    // A break whose length the port did not tell is sent on this long.
+    static constexpr int kBreakMs = 250;
+
     // Every channel lets go, as at the window's close.
     void LetGo();
     // Whether a channel holds, opens or waits for the port at that path.
@@ -105,6 +118,8 @@ signals:
     void Resumed(int number, const QString &name);
     // A connect under way was given up: its Connect can be pressed again.
     void ConnectStopped(int number);
+    // A channel's line did something: its indicators may change.
+    void LinesChanged(int number);
     // A waiting channel's count of what did not reach it grew.
     void WaitGrew(int number);
     void Beep();
@@ -146,8 +161,14 @@ private:
     void Deliver(const platform::DirectRelay::News &news);
     int SideOf(const platform::SerialController &controller) const;
 
+    // BridgeLines.cpp
+    void HearLine(Channel &own, const platform::LineEvent &event);
+    // Lines start or stop crossing as the route and the choice say.
+    void FollowLines();
+
     // BridgeRelay.cpp
     void RelayArrival(Channel &own);
+    void RelayBytes(Channel &own, const QByteArray &bytes);
     // Bytes read on a channel's port: noted, and timed into its frames.
     platform::ReadFrames Heard(Channel &own, qsizetype bytes, qint64 readUs);
     // Bytes that went on from a channel: shown, on its loopback partner
@@ -168,6 +189,9 @@ private:
     bool engageQueued_ = false;
     Route engagedRoute_ = Route::None;
     Channel *sides_[2] = {}; // whose device each relay side is
+    bool linesPass_ = false;
+    bool linesCrossing_ = false;
+    platform::LineMapping mapping_ = platform::LineMapping::CtsToRtsDsrToDtr;
 };
 
 } // namespace bridge

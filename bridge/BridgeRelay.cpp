@@ -6,16 +6,38 @@
 #include "Pacing.h"
 #include "Texts.h"
 
+#include <algorithm>
 #include <array>
 
 namespace bridge {
 
 using namespace platform;
 
+// What the line did goes between the bytes it came between.
 void Bridge::RelayArrival(Channel &own)
 {
-    Channel &other = own.Other();
+    const qint64 start = own.controller.ReadCount();
     const QByteArray bytes = own.controller.ReadAll();
+    const QList<LineEvent> events = own.controller.TakeLineEvents();
+    if (events.isEmpty()) {
+        RelayBytes(own, bytes);
+        return;
+    }
+    qsizetype done = 0;
+    for (const LineEvent &e : events) {
+        const qsizetype at = qsizetype(std::clamp<qint64>(e.at - start, done, bytes.size()));
+        if (at > done)
+            RelayBytes(own, bytes.sliced(done, at - done));
+        done = at;
+        HearLine(own, e);
+    }
+    if (done < bytes.size())
+        RelayBytes(own, bytes.sliced(done));
+}
+
+void Bridge::RelayBytes(Channel &own, const QByteArray &bytes)
+{
+    Channel &other = own.Other();
     const ReadFrames frames = Heard(own, bytes.size(), MonotonicUs());
     SerialController *destination = Destination(own);
     // Onward first: the device waits for no view.

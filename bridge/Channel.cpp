@@ -16,6 +16,7 @@ bool Channel::Holds(const SerialPortInfo &port) const
 
 void Channel::BecomeOpen()
 {
+    lineCounts = {};
     state_ = State::Open;
     loss_.reset();
     frames.Reset();

@@ -67,6 +67,14 @@ public:
     QString lossDetail;
     // Where what it receives falls into frames.
     platform::FrameSplitter frames;
+    // Breaks and line errors its port told of since it opened.
+    struct LineCounts {
+        qint64 breaks = 0;
+        qint64 errors = 0; // parity and framing
+        qint64 overruns = 0;
+        bool operator==(const LineCounts &) const = default;
+    };
+    LineCounts lineCounts;
     // What it received and keeps, shown by its view and written by Save.
     platform::ReceivedBytes received;
 

@@ -18,5 +18,10 @@ inline const QString kLineConfirmed = QStringLiteral("%1, confirmed");
 inline const QString kLineNotConfirmed = QStringLiteral("%1 not confirmed");
 inline const QString kKeepsFailing = QStringLiteral("%1 keeps failing right after it opens; it is no longer waited for.");
 inline const QString kAlsoOpen = QStringLiteral("Another program also has %1 open.");
+inline const QString kBreakReceived = QStringLiteral("break received");
+inline const QString kFramingError = QStringLiteral("framing error");
+inline const QString kParityError = QStringLiteral("parity error");
+inline const QString kByteError = QStringLiteral("byte received in error");
+inline const QString kOverrun = QStringLiteral("overrun: bytes lost before the port could take them");
 
 } // namespace bridge::texts

@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 
 #ifdef Q_OS_WIN
+#include <windows.h>
+
 // Windows reports a removed device as a resource error of its own and has
 // no pseudo-terminals.
 namespace platform::os {
@@ -26,6 +28,46 @@ std::optional<qint64> DriverOverruns(PortHandle) { return std::nullopt; }
 void SetFlowCharacters(PortHandle) {}
 std::optional<Process> LockHolder(const QString &) { return std::nullopt; }
 QList<Process> OtherOpeners(const QString &) { return {}; }
+
+std::optional<ModemLineStates> ReadModemLines(PortHandle handle)
+{
+    DWORD status = 0;
+    if (!::GetCommModemStatus(handle, &status))
+        return std::nullopt;
+    ModemLineStates lines;
+    lines.inputs = {(status & MS_CTS_ON) != 0, (status & MS_DSR_ON) != 0, (status & MS_RLSD_ON) != 0,
+                    (status & MS_RING_ON) != 0};
+    // Windows does not tell the outputs back: what was last set stands.
+    return lines;
+}
+
+// Two calls: Windows has no way to set both lines at once.
+bool WriteModemOutputs(PortHandle handle, const ModemOutputs &lines)
+{
+    return ::EscapeCommFunction(handle, lines.dtr ? SETDTR : CLRDTR) &&
+           ::EscapeCommFunction(handle, lines.rts ? SETRTS : CLRRTS);
+}
+
+std::optional<InputCounts> ReadInputCounts(PortHandle) { return std::nullopt; }
+
+bool WaitInputChange(PortHandle handle)
+{
+    DWORD mask = 0;
+    if (!::GetCommMask(handle, &mask) ||
+        !::SetCommMask(handle, mask | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR))
+        return false;
+    OVERLAPPED overlapped {};
+    overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent)
+        return false;
+    DWORD events = 0, unused = 0;
+    bool changed = ::WaitCommEvent(handle, &events, &overlapped) ||
+                   (::GetLastError() == ERROR_IO_PENDING && ::GetOverlappedResult(handle, &overlapped, &unused, TRUE));
+    ::CloseHandle(overlapped.hEvent);
+    return changed;
+}
+
+bool SetBreak(PortHandle handle, bool on) { return on ? ::SetCommBreak(handle) : ::ClearCommBreak(handle); }
 
 } // namespace platform::os
 
@@ -251,6 +293,52 @@ void SetFlowCharacters(PortHandle handle)
     t.c_cc[VSTOP] = 0x13;
     ::tcsetattr(handle, TCSANOW, &t);
 }
+
+std::optional<ModemLineStates> ReadModemLines(PortHandle handle)
+{
+    int bits = 0;
+    if (::ioctl(handle, TIOCMGET, &bits) != 0)
+        return std::nullopt;
+    ModemLineStates lines;
+    lines.inputs = {(bits & TIOCM_CTS) != 0, (bits & TIOCM_DSR) != 0, (bits & TIOCM_CAR) != 0, (bits & TIOCM_RNG) != 0};
+    lines.outputs = {(bits & TIOCM_RTS) != 0, (bits & TIOCM_DTR) != 0};
+    return lines;
+}
+
+// One TIOCMSET: both lines change in the same driver call.
+bool WriteModemOutputs(PortHandle handle, const ModemOutputs &lines)
+{
+    int bits = 0;
+    if (::ioctl(handle, TIOCMGET, &bits) != 0)
+        return false;
+    bits = (bits & ~(TIOCM_RTS | TIOCM_DTR)) | (lines.rts ? TIOCM_RTS : 0) | (lines.dtr ? TIOCM_DTR : 0);
+    return ::ioctl(handle, TIOCMSET, &bits) == 0;
+}
+
+std::optional<InputCounts> ReadInputCounts(PortHandle handle)
+{
+#ifdef Q_OS_LINUX
+    serial_icounter_struct counts {};
+    if (::ioctl(handle, TIOCGICOUNT, &counts) == 0)
+        return InputCounts {std::uint32_t(counts.cts), std::uint32_t(counts.dsr), std::uint32_t(counts.dcd),
+                            std::uint32_t(counts.rng)};
+#else
+    (void)handle;
+#endif
+    return std::nullopt;
+}
+
+bool WaitInputChange(PortHandle handle)
+{
+#ifdef Q_OS_LINUX
+    return ::ioctl(handle, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG) == 0;
+#else
+    (void)handle;
+    return false;
+#endif
+}
+
+bool SetBreak(PortHandle handle, bool on) { return ::ioctl(handle, on ? TIOCSBRK : TIOCCBRK) == 0; }
 
 bool SameFile(int fd, const QString &path)
 {

@@ -4,6 +4,7 @@
 // noticing that the device folder changed.
 
 #include "LineSettings.h"
+#include "ModemLines.h"
 
 #include <QList>
 #include <QSerialPort>
@@ -78,6 +79,24 @@ std::optional<qint64> DriverOverruns(PortHandle handle);
 // Software flow control pauses and resumes on ^S and ^Q: set them, as a
 // device opened with its control characters cleared lacks them.
 void SetFlowCharacters(PortHandle handle);
+
+// The modem lines of an open device, read at once; none where it has none
+// (a pty says so).
+struct ModemLineStates {
+    ModemInputs inputs;
+    ModemOutputs outputs;
+};
+std::optional<ModemLineStates> ReadModemLines(PortHandle handle);
+// Both outputs in one call where the system allows it, so that they
+// change together; false where the device refused.
+bool WriteModemOutputs(PortHandle handle, const ModemOutputs &lines);
+// The driver's counts of input transitions; none where it keeps none.
+std::optional<InputCounts> ReadInputCounts(PortHandle handle);
+// Waits until an input changes, for a watcher of its own thread; false at
+// once where the system cannot wait so, and when the device is gone.
+bool WaitInputChange(PortHandle handle);
+// The line held in break, or let go.
+bool SetBreak(PortHandle handle, bool on);
 
 // A process, as the system names it.
 struct Process {

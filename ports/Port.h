@@ -4,6 +4,7 @@
 // opened, by its path; nothing past that asks which kind it is.
 
 #include "LineSettings.h"
+#include "ModemLines.h"
 #include "OsSeam.h"
 
 #include <QByteArrayView>
@@ -57,6 +58,19 @@ public:
     // The modem lines, each on its own: a board may reset on a DTR edge.
     virtual void SetRequestToSend(bool on) = 0;
     virtual void SetDataTerminalReady(bool on) = 0;
+    // Both at once: lines that change together change together (a board's
+    // boot loader tells a reset from a flash request by it).
+    virtual void SetOutputs(const ModemOutputs &lines) = 0;
+    // Whether the port has modem lines to show: a pty and raw TCP have none.
+    virtual bool HasModemLines() const { return false; }
+    virtual ModemInputs Inputs() const { return {}; }
+    // Holds the line in break for `ms`; bytes written meanwhile follow it.
+    virtual void SendBreak(int ms) = 0;
+    // What the line did since the last call, in order; each placed by
+    // ReadCount() in the bytes ReadAll() gives. LineEvents tells of more.
+    virtual QList<LineEvent> TakeLineEvents() { return {}; }
+    // Bytes ReadAll() has given since the port opened.
+    qint64 ReadCount() const { return readCount_; }
     // Bytes the driver dropped, where it counts them.
     virtual std::optional<qint64> DriverOverruns() const = 0;
     // Other programs here that hold the open device too, and split its bytes.
@@ -71,6 +85,18 @@ signals:
     void BytesWritten();
     void LineConfirmed(const platform::LineSettings &line);
     void LineRefused(const QString &reason);
+    void LineEvents();
+
+protected:
+    QByteArray Counted(QByteArray read)
+    {
+        readCount_ += read.size();
+        return read;
+    }
+    void ResetReadCount() { readCount_ = 0; }
+
+private:
+    qint64 readCount_ = 0;
 };
 
 } // namespace platform

@@ -48,6 +48,10 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
             if (port == active_)
                 OnQueueDrained();
         });
+        connect(port, &platform::Port::LineEvents, this, [this, port] {
+            if (port == active_ && !releasing_)
+                emit LineEvents(this);
+        });
         connect(port, &platform::Port::Lost, this, [this, port](const QString &reason) {
             if (port == active_)
                 OnLost(reason);
@@ -299,10 +303,11 @@ void SerialController::Write(QByteArrayView data)
         aboveHighWater_ = true;
 }
 
+// A port still connecting sets them once it stands.
 void SerialController::SetRequestToSend(bool on)
 {
     TakeBack();
-    if (!IsOpen())
+    if (!IsOpen() && !Connecting())
         return;
     rts_ = on;
     active_->SetRequestToSend(on);
@@ -311,10 +316,33 @@ void SerialController::SetRequestToSend(bool on)
 void SerialController::SetDataTerminalReady(bool on)
 {
     TakeBack();
-    if (!IsOpen())
+    if (!IsOpen() && !Connecting())
         return;
     dtr_ = on;
     active_->SetDataTerminalReady(on);
+}
+
+void SerialController::SetOutputs(const ModemOutputs &lines)
+{
+    TakeBack();
+    if (!IsOpen() && !Connecting())
+        return;
+    const bool rtsChanges = lines.rts != rts_, dtrChanges = lines.dtr != dtr_;
+    rts_ = lines.rts;
+    dtr_ = lines.dtr;
+    if (rtsChanges && dtrChanges)
+        active_->SetOutputs(lines);
+    else if (rtsChanges)
+        active_->SetRequestToSend(lines.rts);
+    else if (dtrChanges)
+        active_->SetDataTerminalReady(lines.dtr);
+}
+
+void SerialController::SendBreak(int ms)
+{
+    TakeBack();
+    if (IsOpen())
+        active_->SendBreak(ms);
 }
 
 void SerialController::Reset()

@@ -103,6 +103,17 @@ public:
     void SetDataTerminalReady(bool on);
     bool RequestToSend() const { return rts_; }
     bool DataTerminalReady() const { return dtr_; }
+    // Both at once, as a board's reset needs.
+    void SetOutputs(const ModemOutputs &lines);
+    ModemOutputs Outputs() const { return {rts_, dtr_}; }
+    // Whether the open port has lines to show (a pty and raw TCP do not;
+    // a port server tells once it has sent their state).
+    bool HasModemLines() const { return IsOpen() && active_->HasModemLines(); }
+    ModemInputs Inputs() const { return active_->Inputs(); }
+    void SendBreak(int ms);
+    // See Port: what the line did, placed among the bytes by ReadCount().
+    QList<LineEvent> TakeLineEvents() { return active_->TakeLineEvents(); }
+    qint64 ReadCount() const { return active_->ReadCount(); }
     void Reset();
 
     // The open device's descriptor, lent to a relay on another thread
@@ -138,6 +149,8 @@ signals:
     void ConnectFailed(platform::SerialController *controller);
     // The server has answered a line request, taking it or not.
     void LineAnswered(platform::SerialController *controller);
+    // The line did something: TakeLineEvents().
+    void LineEvents(platform::SerialController *controller);
 
 private:
     // The port is about to be used here: back from a relay first.

@@ -51,6 +51,9 @@ SerialDevicePort::SerialDevicePort(QObject *parent) : Port(parent)
     connect(&serial_, &QSerialPort::readyRead, this, &SerialDevicePort::OnReadyRead);
     connect(&serial_, &QSerialPort::bytesWritten, this, &Port::BytesWritten);
     connect(&serial_, &QSerialPort::errorOccurred, this, &SerialDevicePort::OnSerialError);
+    breakTimer_.setSingleShot(true);
+    breakTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&breakTimer_, &QTimer::timeout, this, &SerialDevicePort::EndBreak);
 }
 
 void SerialDevicePort::SetLowLatencyRequest(LowLatencyRequest request)
@@ -78,6 +81,8 @@ bool SerialDevicePort::Open(const QString &path, const LineSettings &line, QStri
     }
     failing_ = false;
     ++opens_;
+    ResetReadCount();
+    hasLines_ = os::ReadModemLines(serial_.handle()).has_value();
     LowLatency()(serial_.handle());
     os::SetFlowCharacters(serial_.handle());
     return true;
@@ -86,6 +91,9 @@ bool SerialDevicePort::Open(const QString &path, const LineSettings &line, QStri
 void SerialDevicePort::Close()
 {
     lent_ = false;
+    hasLines_ = false;
+    breakTimer_.stop();
+    afterBreak_.clear();
     // An error noticed before the close is no longer this port's news.
     failing_ = false;
     if (serial_.isOpen())
@@ -101,6 +109,10 @@ qint64 SerialDevicePort::Write(QByteArrayView data)
 {
     if (!serial_.isOpen())
         return -1;
+    if (breakTimer_.isActive()) {
+        afterBreak_ += data;
+        return data.size();
+    }
     const bool idle = serial_.bytesToWrite() == 0;
     const qint64 queued = serial_.write(data.data(), data.size());
     // With nothing queued before, hand the bytes to the driver now rather
@@ -109,6 +121,44 @@ qint64 SerialDevicePort::Write(QByteArrayView data)
     if (idle)
         serial_.flush();
     return queued;
+}
+
+void SerialDevicePort::SetOutputs(const ModemOutputs &lines)
+{
+    if (!serial_.isOpen())
+        return;
+    if (!hasLines_ || !os::WriteModemOutputs(serial_.handle(), lines)) {
+        serial_.setRequestToSend(lines.rts);
+        serial_.setDataTerminalReady(lines.dtr);
+    }
+}
+
+ModemInputs SerialDevicePort::Inputs() const
+{
+    if (!hasLines_)
+        return {};
+    const std::optional<os::ModemLineStates> lines = os::ReadModemLines(serial_.handle());
+    return lines ? lines->inputs : ModemInputs {};
+}
+
+void SerialDevicePort::SendBreak(int ms)
+{
+    if (!serial_.isOpen() || breakTimer_.isActive() || lent_)
+        return;
+    serial_.flush(); // what came before the break goes before it
+    if (!os::SetBreak(serial_.handle(), true))
+        return;
+    breakTimer_.start(std::max(1, ms));
+}
+
+void SerialDevicePort::EndBreak()
+{
+    if (!serial_.isOpen())
+        return;
+    os::SetBreak(serial_.handle(), false);
+    const QByteArray waiting = std::exchange(afterBreak_, {});
+    if (!waiting.isEmpty())
+        Write(waiting);
 }
 
 void SerialDevicePort::HoldReading(bool hold)

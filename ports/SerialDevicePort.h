@@ -6,6 +6,7 @@
 #include "Port.h"
 
 #include <QSerialPort>
+#include <QTimer>
 
 namespace platform {
 
@@ -19,14 +20,21 @@ public:
     bool IsOpen() const override { return serial_.isOpen(); }
     bool Connecting() const override { return false; }
     LineState LineWhenOpened() const override { return LineState::Applied; }
-    QByteArray ReadAll() override { return serial_.readAll(); }
+    QByteArray ReadAll() override { return Counted(serial_.readAll()); }
     qint64 BytesWaiting() const override { return serial_.bytesAvailable(); }
     qint64 Write(QByteArrayView data) override;
-    qint64 BytesToWrite() const override { return serial_.bytesToWrite(); }
+    qint64 BytesToWrite() const override { return serial_.bytesToWrite() + afterBreak_.size(); }
     void HoldReading(bool hold) override;
     bool SetLine(const LineSettings &line, QString *error) override;
     void SetRequestToSend(bool on) override { serial_.setRequestToSend(on); }
     void SetDataTerminalReady(bool on) override { serial_.setDataTerminalReady(on); }
+    // One driver call for both, where the device has the lines.
+    void SetOutputs(const ModemOutputs &lines) override;
+    bool HasModemLines() const override { return hasLines_; }
+    ModemInputs Inputs() const override;
+    // Bytes written during the break wait for its end: a transmitter
+    // held in break would lose them.
+    void SendBreak(int ms) override;
     std::optional<qint64> DriverOverruns() const override;
     QList<os::Process> OtherOpeners() const override
     {
@@ -59,7 +67,12 @@ private:
     void RearmReading();
     void ReportWaitingBytes();
 
+    void EndBreak();
+
     QSerialPort serial_;
+    bool hasLines_ = false;
+    QTimer breakTimer_;
+    QByteArray afterBreak_;
     QString path_;
     quint64 opens_ = 0; // tells a port opened again from the one that failed
     bool opening_ = false;

@@ -345,6 +345,11 @@ void Recorder::LineAnswered(int channel, const QString &line, const QString &ref
                             : tr("%1 line settings: %2: %3").arg(channel).arg(line, refusal));
 }
 
+void Recorder::LineInputs(int channel, const QString &states) { Event(tr("%1 lines: %2").arg(channel).arg(states)); }
+void Recorder::LineSignal(int channel, const QString &what) { Event(tr("%1: %2").arg(channel).arg(what)); }
+void Recorder::LinesPass(const QString &mapping) { Event(tr("lines cross the link: %1").arg(mapping)); }
+void Recorder::LinesStop() { Event(tr("lines no longer cross the link")); }
+
 void Recorder::AlsoOpen(int channel, const QString &text, const QString &who)
 {
     Event(tr("%1: %2 %3").arg(channel).arg(text, who));

@@ -73,6 +73,12 @@ public:
     // A port server's answer to the line asked of it; `refusal` says why
     // it did not take it, empty when it did.
     void LineAnswered(int channel, const QString &line, const QString &refusal);
+    // The modem lines: their states as a port told them, a break or a
+    // line error, and whether they cross the link.
+    void LineInputs(int channel, const QString &states);
+    void LineSignal(int channel, const QString &what);
+    void LinesPass(const QString &mapping);
+    void LinesStop();
     void AlsoOpen(int channel, const QString &text, const QString &who);
     void Held(int channel, const QString &text, const QString &detail);
     // Writes what has gathered now, and checks the file is still there.

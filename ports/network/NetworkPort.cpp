@@ -9,9 +9,21 @@ namespace {
 
 // RFC 2217 client commands; a server answers with the command plus 100.
 constexpr std::uint8_t kSetBaudRate = 1, kSetDataSize = 2, kSetParity = 3, kSetStopSize = 4, kSetControl = 5;
+constexpr std::uint8_t kNotifyLineState = 6, kNotifyModemState = 7, kSetLineStateMask = 10, kSetModemStateMask = 11;
 constexpr std::uint8_t kServerOffset = 100;
+// SET-CONTROL values: 0-3 ask for or set flow control, the rest the lines.
+constexpr std::uint8_t kLastFlowValue = 3, kBreakOn = 5, kBreakOff = 6, kDtrOn = 8, kDtrOff = 9, kRtsOn = 11,
+                       kRtsOff = 12;
+constexpr std::uint8_t kAllModemState = 0xFF;
+constexpr std::uint8_t kLineErrors = rfc2217::kLineOverrun | rfc2217::kLineParity | rfc2217::kLineFraming |
+                                     rfc2217::kLineBreak;
 
 QByteArray Value(std::uint8_t b) { return QByteArray(1, char(b)); }
+
+QByteArray ComPort(std::uint8_t command, std::uint8_t value)
+{
+    return TelnetCodec::Subnegotiation(TelnetCodec::kComPort, Value(command) + Value(value));
+}
 
 // What each part of the line is called on the wire.
 QList<std::pair<std::uint8_t, QByteArray>> Requests(const LineSettings &line)
@@ -92,6 +104,9 @@ NetworkPort::NetworkPort(QObject *parent) : Port(parent)
                              .arg(address_.Text(), line_.Summary())
                              .arg(kAnswerTimeoutMs / 1000));
     });
+    breakTimer_.setSingleShot(true);
+    breakTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&breakTimer_, &QTimer::timeout, this, &NetworkPort::EndBreak);
     connect(&socket_, &QTcpSocket::connected, this, &NetworkPort::OnConnected);
     connect(&socket_, &QTcpSocket::readyRead, this, &NetworkPort::OnReadyRead);
     connect(&socket_, &QTcpSocket::errorOccurred, this, &NetworkPort::OnError);
@@ -105,8 +120,17 @@ void NetworkPort::Open(const NetworkAddress &address, const LineSettings &line)
     line_ = line;
     codec_ = {};
     received_.clear();
+    decoded_ = 0;
+    ResetReadCount();
+    outputs_ = {};
+    rtsSent_.reset();
+    dtrSent_.reset();
+    inputs_ = {};
+    heardInputs_ = false;
+    lineEvents_.clear();
     HoldReading(false);
     connecting_ = true;
+    rtsAsked_ = dtrAsked_ = false;
     connectTimeout_.start();
     socket_.connectToHost(address.host, address.port); // resolves and connects without waiting here
 }
@@ -126,6 +150,8 @@ void NetworkPort::Close()
     connectTimeout_.stop();
     answerTimeout_.stop();
     awaited_.clear();
+    breakTimer_.stop();
+    afterBreak_.clear();
     open_ = false;
     socket_.abort();
 }
@@ -141,6 +167,8 @@ void NetworkPort::OnConnected()
                       TelnetCodec::Command(TelnetCodec::kDo, TelnetCodec::kBinary) +
                       TelnetCodec::Command(TelnetCodec::kWill, TelnetCodec::kComPort));
         SetLine(line_);
+        socket_.write(ComPort(kSetModemStateMask, kAllModemState) + ComPort(kSetLineStateMask, kLineErrors));
+        SendOutputs(rtsAsked_, dtrAsked_);
     }
     emit Opened();
 }
@@ -156,10 +184,75 @@ void NetworkPort::SetLine(const LineSettings &line)
     answerTimeout_.start();
 }
 
+void NetworkPort::SetRequestToSend(bool on)
+{
+    outputs_.rts = on;
+    rtsAsked_ = true;
+    if (open_)
+        SendOutputs(true, false);
+}
+
+void NetworkPort::SetDataTerminalReady(bool on)
+{
+    outputs_.dtr = on;
+    dtrAsked_ = true;
+    if (open_)
+        SendOutputs(false, true);
+}
+
+void NetworkPort::SetOutputs(const ModemOutputs &lines)
+{
+    outputs_ = lines;
+    rtsAsked_ = dtrAsked_ = true;
+    if (open_)
+        SendOutputs(true, true);
+}
+
+// In one write: the server sets them one right after the other.
+void NetworkPort::SendOutputs(bool rts, bool dtr)
+{
+    if (address_.protocol != NetworkAddress::Protocol::Rfc2217)
+        return;
+    QByteArray commands;
+    if (dtr && dtrSent_ != outputs_.dtr)
+        commands += ComPort(kSetControl, outputs_.dtr ? kDtrOn : kDtrOff);
+    if (rts && rtsSent_ != outputs_.rts)
+        commands += ComPort(kSetControl, outputs_.rts ? kRtsOn : kRtsOff);
+    if (dtr)
+        dtrSent_ = outputs_.dtr;
+    if (rts)
+        rtsSent_ = outputs_.rts;
+    if (breakTimer_.isActive())
+        afterBreak_ += commands; // in order with the bytes held for the break's end
+    else if (!commands.isEmpty())
+        socket_.write(commands);
+}
+
+void NetworkPort::SendBreak(int ms)
+{
+    if (!open_ || address_.protocol != NetworkAddress::Protocol::Rfc2217 || breakTimer_.isActive())
+        return;
+    socket_.write(ComPort(kSetControl, kBreakOn));
+    breakTimer_.start(std::max(1, ms));
+}
+
+void NetworkPort::EndBreak()
+{
+    if (!open_)
+        return;
+    socket_.write(ComPort(kSetControl, kBreakOff) + std::exchange(afterBreak_, {}));
+    emit BytesWritten();
+}
+
 qint64 NetworkPort::Write(QByteArrayView data)
 {
     if (!open_)
         return -1;
+    if (breakTimer_.isActive()) {
+        afterBreak_ += address_.protocol == NetworkAddress::Protocol::Rfc2217 ? TelnetCodec::Escape(data)
+                                                                             : data.toByteArray();
+        return data.size();
+    }
     if (address_.protocol == NetworkAddress::Protocol::Rfc2217)
         socket_.write(TelnetCodec::Escape(data));
     else
@@ -169,7 +262,7 @@ qint64 NetworkPort::Write(QByteArrayView data)
 
 QByteArray NetworkPort::ReadAll()
 {
-    return std::exchange(received_, {});
+    return Counted(std::exchange(received_, {}));
 }
 
 void NetworkPort::HoldReading(bool hold)
@@ -188,16 +281,52 @@ void NetworkPort::OnReadyRead()
     if (held_)
         return;
     const QByteArray in = socket_.readAll();
+    const qsizetype heard = lineEvents_.size();
     if (address_.protocol == NetworkAddress::Protocol::RawTcp) {
         received_ += in;
+        decoded_ += in.size();
     } else {
         QList<TelnetCodec::Event> events;
-        received_ += codec_.Decode(in, events);
-        for (const TelnetCodec::Event &e : events)
+        const QByteArray data = codec_.Decode(in, events);
+        for (const TelnetCodec::Event &e : events) {
             Answer(e);
+            HearLine(e, decoded_ + e.at);
+        }
+        received_ += data;
+        decoded_ += data.size();
     }
     if (!received_.isEmpty())
         emit DataAvailable();
+    if (lineEvents_.size() > heard)
+        emit LineEvents();
+}
+
+// The server's news of its lines: modem inputs that changed, and breaks
+// and errors on the line.
+void NetworkPort::HearLine(const TelnetCodec::Event &e, qint64 at)
+{
+    if (e.verb != TelnetCodec::kSb || e.option != TelnetCodec::kComPort || e.payload.size() < 2)
+        return;
+    const auto command = std::uint8_t(e.payload[0]);
+    const auto state = std::uint8_t(e.payload[1]);
+    if (command == kNotifyModemState + kServerOffset) {
+        const ModemInputs inputs = rfc2217::InputsFromModemState(state);
+        if (heardInputs_) {
+            // A line whose change the server marks but whose state is as
+            // before went and came back between two of its looks.
+            const ModemInputs between = rfc2217::PulsedBetween(inputs_, inputs, state);
+            if (between != inputs_ && between != inputs)
+                lineEvents_.append({LineEvent::Kind::Inputs, between, at});
+            else if (inputs == inputs_)
+                return;
+        }
+        heardInputs_ = true;
+        inputs_ = inputs;
+        lineEvents_.append({LineEvent::Kind::Inputs, inputs, at});
+    } else if (command == kNotifyLineState + kServerOffset) {
+        for (const LineEvent::Kind kind : rfc2217::EventsFromLineState(state))
+            lineEvents_.append({kind, {}, at});
+    }
 }
 
 // The server's side of the negotiation, and its answers to the line.
@@ -211,6 +340,9 @@ void NetworkPort::Answer(const TelnetCodec::Event &e)
     if (e.verb != T::kSb || e.option != T::kComPort || e.payload.isEmpty() || awaited_.isEmpty())
         return;
     const auto command = std::uint8_t(e.payload[0]);
+    // An answer to a line's SET-CONTROL is not one to the flow control.
+    if (command == kSetControl + kServerOffset && e.payload.size() > 1 && std::uint8_t(e.payload[1]) > kLastFlowValue)
+        return;
     for (qsizetype i = 0; i < awaited_.size(); ++i) {
         if (awaited_[i].first + kServerOffset != command)
             continue;

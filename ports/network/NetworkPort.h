@@ -56,7 +56,7 @@ public:
     qint64 Write(QByteArrayView data) override;
     QByteArray ReadAll() override;
     qint64 BytesWaiting() const override { return received_.size() + socket_.bytesAvailable(); }
-    qint64 BytesToWrite() const override { return socket_.bytesToWrite(); }
+    qint64 BytesToWrite() const override { return socket_.bytesToWrite() + afterBreak_.size(); }
     // While held, what waits beyond the program's bound waits in the
     // network and the server, which stop the device in turn.
     void HoldReading(bool hold) override;
@@ -70,9 +70,17 @@ public:
         SetLine(line);
         return true;
     }
-    // The server keeps the modem lines.
-    void SetRequestToSend(bool) override {}
-    void SetDataTerminalReady(bool) override {}
+    // RFC 2217 sets the server's lines (both in one write when both
+    // change) and reads its inputs once the server tells them; raw TCP
+    // has no lines. Asked before the connection stands, they are sent
+    // as soon as it does.
+    void SetRequestToSend(bool on) override;
+    void SetDataTerminalReady(bool on) override;
+    void SetOutputs(const ModemOutputs &lines) override;
+    bool HasModemLines() const override { return heardInputs_; }
+    ModemInputs Inputs() const override { return inputs_; }
+    void SendBreak(int ms) override;
+    QList<LineEvent> TakeLineEvents() override { return std::exchange(lineEvents_, {}); }
     std::optional<qint64> DriverOverruns() const override { return std::nullopt; }
     // The server's business.
     QList<os::Process> OtherOpeners() const override { return {}; }
@@ -83,6 +91,10 @@ private:
     void OnError();
     void Answer(const TelnetCodec::Event &event);
     void Fail(const QString &reason);
+    // The lines named that differ from what the server was last told.
+    void SendOutputs(bool rts, bool dtr);
+    void EndBreak();
+    void HearLine(const TelnetCodec::Event &event, qint64 at);
 
     QTcpSocket socket_;
     QTimer connectTimeout_;
@@ -94,6 +106,17 @@ private:
     bool connecting_ = false;
     bool held_ = false;
     QByteArray received_;
+    qint64 decoded_ = 0; // data bytes received since the connection stood
+    ModemOutputs outputs_;
+    bool rtsAsked_ = false; // since Open(): sent once the connection stands
+    bool dtrAsked_ = false;
+    std::optional<bool> rtsSent_;
+    std::optional<bool> dtrSent_;
+    ModemInputs inputs_;
+    bool heardInputs_ = false;
+    QList<LineEvent> lineEvents_;
+    QTimer breakTimer_;
+    QByteArray afterBreak_; // written while the line is in break
     // The line asked for, by RFC 2217 command, and what each answer must say.
     QList<std::pair<std::uint8_t, QByteArray>> awaited_;
 };

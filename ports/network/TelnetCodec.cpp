@@ -63,7 +63,7 @@ QByteArray TelnetCodec::Decode(QByteArrayView in, QList<Event> &events)
             }
             break;
         case State::Verb:
-            events.append({verb_, b, {}});
+            events.append({verb_, b, {}, data.size()});
             state_ = State::Data;
             break;
         case State::SbOption:
@@ -85,6 +85,7 @@ QByteArray TelnetCodec::Decode(QByteArrayView in, QList<Event> &events)
                 sub_.payload += c;
                 state_ = State::Sb;
             } else if (b == kSe) {
+                sub_.at = data.size();
                 events.append(sub_);
                 state_ = State::Data;
             } else {

@@ -28,6 +28,7 @@ public:
         std::uint8_t verb = 0;   // kWill .. kDont, or kSb
         std::uint8_t option = 0;
         QByteArray payload;      // of a subnegotiation, unescaped
+        qsizetype at = 0;        // data bytes of this Decode() before it
     };
     // The data bytes in `in`; commands go to `events`.
     QByteArray Decode(QByteArrayView in, QList<Event> &events);

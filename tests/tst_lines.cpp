@@ -1,0 +1,273 @@
+// The modem lines and breaks: edges replayed from a driver's counters,
+// bytes marked by the tty undone, and the lines crossing a link between
+// two emulated RFC 2217 port servers in order with the bytes around them.
+
+#include "support/LineServer.h"
+
+#include "bridge/Bridge.h"
+#include "ports/ModemLines.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace platform;
+using namespace testing;
+using namespace std::chrono_literals;
+using Heard = LineServer::Heard;
+
+Q_DECLARE_METATYPE(platform::ModemInputs)
+Q_DECLARE_METATYPE(platform::InputCounts)
+
+namespace {
+
+// "c" for CTS on, "cd" for CTS and DSR on, "" for none: C, D, K (DCD), R.
+ModemInputs In(const char *on)
+{
+    const QByteArray s(on);
+    return {s.contains('c'), s.contains('d'), s.contains('k'), s.contains('r')};
+}
+
+QString Shown(const QList<ModemInputs> &states)
+{
+    QStringList out;
+    for (const ModemInputs &m : states)
+        out << QStringLiteral("%1%2%3%4").arg(m.cts ? "c" : "", m.dsr ? "d" : "", m.dcd ? "k" : "", m.ri ? "r" : "");
+    return out.join(QLatin1Char(' '));
+}
+
+// A bridge over two network channels, each to its own emulated server.
+struct ServedLink {
+    ServedLink()
+    {
+        for (int n : {1, 2}) {
+            SerialController &port = n == 1 ? port1 : port2;
+            QObject::connect(&port, &SerialController::DataAvailable, &bridge, [this, n] { bridge.Relay(n); });
+        }
+    }
+    // Both connected, the servers asked for their inputs, and linked.
+    void Up()
+    {
+        for (int n : {1, 2}) {
+            LineServer &server = n == 1 ? a : b;
+            QVERIFY(bridge.Connect(n, SerialPortInfo {server.Address(), server.Address()}) !=
+                    bridge::Bridge::Opened::Failed);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(bridge.Own(1).HoldsPort() && bridge.Own(2).HoldsPort(), 5000);
+        QTRY_VERIFY(a.ToldOfInputs() && b.ToldOfInputs());
+        QVERIFY(bridge.Link());
+    }
+    LineServer a, b;
+    ListPortEnumerator ports;
+    SerialController port1 {nullptr}, port2 {nullptr};
+    bridge::Bridge bridge {port1, port2, ports};
+};
+
+// The controls `server` heard since `from`, as "DTR off RTS on | DTR on ...":
+// those heard in one read are one group.
+QString Groups(const QList<Heard> &controls)
+{
+    QStringList groups, group;
+    qint64 at = -1;
+    for (const Heard &h : controls) {
+        if (h.us != at && !group.isEmpty()) {
+            groups << group.join(QLatin1Char(' '));
+            group.clear();
+        }
+        at = h.us;
+        const char *names[] = {"", "", "", "", "", "break on", "break off", "", "DTR on", "DTR off", "", "RTS on", "RTS off"};
+        group << QLatin1String(h.value < 13 ? names[h.value] : "?");
+    }
+    if (!group.isEmpty())
+        groups << group.join(QLatin1Char(' '));
+    return groups.join(QStringLiteral(" | "));
+}
+
+} // namespace
+
+class TestLines : public QObject {
+    Q_OBJECT
+private slots:
+    // A driver's counts and the states either side of them give every edge
+    // between two looks, the k-th edges of all lines together.
+    void countedEdgesAreReplayed_data()
+    {
+        QTest::addColumn<ModemInputs>("before");
+        QTest::addColumn<InputCounts>("counted");
+        QTest::addColumn<ModemInputs>("now");
+        QTest::addColumn<QString>("replayed");
+        QTest::newRow("nothing") << In("") << InputCounts {} << In("") << "";
+        QTest::newRow("one edge") << In("") << InputCounts {1, 0, 0, 0} << In("c") << "c";
+        QTest::newRow("a 100 us pulse between two looks") << In("") << InputCounts {0, 2, 0, 0} << In("") << "d ";
+        QTest::newRow("two lines at once") << In("d") << InputCounts {1, 1, 0, 0} << In("c") << "c";
+        QTest::newRow("a pulse beside an edge") << In("") << InputCounts {1, 2, 0, 0} << In("c") << "cd c";
+        QTest::newRow("an edge the count has not yet") << In("") << InputCounts {0, 0, 0, 0} << In("k") << "k";
+        QTest::newRow("a ring from off") << In("") << InputCounts {0, 0, 0, 1} << In("") << "r ";
+        QTest::newRow("a ring that was on") << In("r") << InputCounts {0, 0, 0, 1} << In("") << "";
+        QTest::newRow("two rings, ringing again") << In("") << InputCounts {0, 0, 0, 2} << In("r") << "r  r  r";
+        QTest::newRow("a counter that wrapped") << In("") << InputCounts {2, 0, 0, 0} << In("") << "c ";
+    }
+    void countedEdgesAreReplayed()
+    {
+        QFETCH(ModemInputs, before);
+        QFETCH(InputCounts, counted);
+        QFETCH(ModemInputs, now);
+        QFETCH(QString, replayed);
+        // From a count near the top, so that a wrap is met on the way.
+        const InputCounts base {0xFFFFFFFFu, 7, 0, 3};
+        const InputCounts after {base.cts + counted.cts, base.dsr + counted.dsr, base.dcd + counted.dcd,
+                                 base.ri + counted.ri};
+        const QList<ModemInputs> states = ReplayEdges(before, base, now, after);
+        QCOMPARE(Shown(states), replayed);
+        QCOMPARE(states.isEmpty() ? before : states.last(), now);
+    }
+
+    void aRingingLineIsReplayedOnlySoFar()
+    {
+        const QList<ModemInputs> states = ReplayEdges(In(""), {}, In("c"), {100001, 0, 0, 0});
+        QVERIFY(states.size() <= kMaxReplayedEdges);
+        QCOMPARE(states.last(), In("c"));
+    }
+
+    // PARMRK's marks undone: a doubled FF is one data byte, FF 00 00 a
+    // break, FF 00 b a byte in error; split anywhere across reads.
+    void markedBytesAreUnmarked_data()
+    {
+        QTest::addColumn<QByteArray>("wire");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QString>("events");
+        QTest::newRow("plain") << QByteArray("abc") << QByteArray("abc") << "";
+        QTest::newRow("FF doubled") << QByteArray("a\xFF\xFF" "b", 4) << QByteArray("a\xFF" "b", 3) << "";
+        QTest::newRow("break") << QByteArray("a\xFF\x00\x00" "b", 5) << QByteArray("ab") << "break@1";
+        QTest::newRow("byte in error") << QByteArray("a\xFF\x00Zb", 5) << QByteArray("aZb") << "bad@1";
+        QTest::newRow("every value") << [] {
+            QByteArray w;
+            for (int i = 0; i < 256; ++i)
+                w += i == 0xFF ? QByteArray("\xFF\xFF", 2) : QByteArray(1, char(i));
+            return w;
+        }() << [] {
+            QByteArray d;
+            for (int i = 0; i < 256; ++i)
+                d += char(i);
+            return d;
+        }() << "";
+    }
+    void markedBytesAreUnmarked()
+    {
+        QFETCH(QByteArray, wire);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, events);
+        for (qsizetype split = 0; split <= wire.size(); ++split) {
+            MarkedBytes marked;
+            QList<LineEvent> heard;
+            QByteArray got = marked.Decode(QByteArrayView(wire).first(split), 100, heard);
+            got += marked.Decode(QByteArrayView(wire).sliced(split), 100 + got.size(), heard);
+            QStringList shown;
+            for (const LineEvent &e : heard)
+                shown << QStringLiteral("%1@%2")
+                             .arg(e.kind == LineEvent::Kind::Break ? "break" : "bad")
+                             .arg(e.at - 100);
+            QCOMPARE(got, data);
+            QCOMPARE(shown.join(QLatin1Char(' ')), events);
+        }
+    }
+
+    // The mapping, and a server's mark of a line that went and came back.
+    void mappingAndPulsesFromTheServer()
+    {
+        QCOMPARE(Drive(LineMapping::CtsToRtsDsrToDtr, In("d")), (ModemOutputs {false, true}));
+        QCOMPARE(Drive(LineMapping::CtsToRtsDsrToDtr, In("ck")), (ModemOutputs {true, false}));
+        QCOMPARE(Drive(LineMapping::CtsToRtsDcdToDtr, In("ck")), (ModemOutputs {true, true}));
+        const std::uint8_t dsrPulsed = rfc2217::ModemState(In(""), In("")) | 0x02;
+        QCOMPARE(rfc2217::PulsedBetween(In(""), In(""), dsrPulsed), In("d"));
+        QCOMPARE(rfc2217::PulsedBetween(In(""), In("c"), rfc2217::ModemState(In("c"), In(""))), In(""));
+    }
+
+    // An ESP32 reset and an Arduino's 100 us DTR pulse, as one server's
+    // inputs: the other server gets the same edges in order, changes that
+    // came together in one write, and the bytes around them in order.
+    void edgesCrossTheLinkInOrderWithTheBytes()
+    {
+        ServedLink link;
+        link.Up();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE(link.b.Controls().size(), 2);
+        QStringList raised; // at connect
+        for (const Heard &h : link.b.Controls())
+            raised << QString::number(h.value);
+        raised.sort();
+        QCOMPARE(raised.join(QLatin1Char(' ')), QStringLiteral("11 8"));
+        link.bridge.SetLinesPass(true);
+        QVERIFY(link.bridge.LinesCross());
+        // Nothing told yet of A's inputs: B's stay raised.
+        QTest::qWait(50);
+        QCOMPARE(link.b.Controls().size(), 2);
+        link.a.SendInputs(In(""));
+        QTRY_COMPARE(Groups(link.b.Controls().mid(2)), QStringLiteral("DTR off RTS off"));
+
+        link.b.ClearLog();
+        link.a.SendData("before");
+        link.a.SendInputs(In("c")); // host: DTR off, RTS on
+        QTest::qWait(100);
+        link.a.SendInputs(In("d")); // DTR on, RTS off
+        link.a.SendData("middle");
+        QTest::qWait(50);
+        link.a.SendInputs(In("")); // DTR off
+        link.a.SendData("after");
+        link.a.SendInputs(In("d")); // the Arduino's pulse
+        LineServer::Hold(100us);
+        link.a.SendInputs(In(""));
+        link.a.SendData("end");
+        QTRY_COMPARE(link.b.Data(), QByteArray("beforemiddleafterend"));
+        QTRY_COMPARE(link.b.Controls().size(), 6);
+
+        QStringList order;
+        for (const Heard &h : link.b.Log())
+            order << (h.kind == Heard::Kind::Data ? QString::fromLatin1(h.bytes) : QStringLiteral("*"));
+        QCOMPARE(order.join(QString()), QStringLiteral("before***middle*after**end"));
+        const QList<Heard> controls = link.b.Controls();
+        QCOMPARE(Groups(controls).replace(QStringLiteral(" | "), QStringLiteral(" ")),
+                 QStringLiteral("RTS on DTR on RTS off DTR off DTR on DTR off"));
+        // The reset's pair together, well within a millisecond.
+        QVERIFY(controls[2].us - controls[1].us <= 1000);
+        for (const Heard &h : controls)
+            qInfo("at B, %+8.3f ms: SET-CONTROL %d", double(h.us - controls.first().us) / 1000, h.value);
+    }
+
+    // A break on one side is sent on from the other, and counted; with
+    // the lines off, neither happens and the outputs are raised again.
+    void breaksCrossAndLinesOffRaisesTheOutputs()
+    {
+        ServedLink link;
+        link.Up();
+        if (QTest::currentTestFailed())
+            return;
+        link.bridge.SetLinesPass(true);
+        link.a.SendInputs(In(""));
+        QTRY_COMPARE(Groups(link.b.Controls()).right(15), QStringLiteral("DTR off RTS off"));
+        link.b.ClearLog();
+        link.a.SendData("x");
+        link.a.SendLineState(rfc2217::kLineBreak);
+        link.a.SendData("y");
+        QTRY_COMPARE(link.b.Data(), QByteArray("xy"));
+        QCOMPARE(link.bridge.Own(1).lineCounts.breaks, 1);
+        QStringList order;
+        for (const Heard &h : link.b.Log())
+            order << (h.kind == Heard::Kind::Data ? QString::fromLatin1(h.bytes) : QString::number(h.value));
+        QCOMPARE(order.join(QLatin1Char(' ')), QStringLiteral("x 5 6 y"));
+        QVERIFY(link.b.Log()[2].us - link.b.Log()[1].us >= bridge::Bridge::kBreakMs * 900);
+
+        link.b.ClearLog();
+        link.bridge.SetLinesPass(false);
+        QTRY_COMPARE(Groups(link.b.Controls()), QStringLiteral("DTR on RTS on"));
+        link.a.SendLineState(rfc2217::kLineBreak);
+        link.a.SendInputs(In("c"));
+        link.a.SendData("z");
+        QTRY_COMPARE(link.b.Data(), QByteArray("z"));
+        QCOMPARE(link.b.Controls().size(), 2);
+        QCOMPARE(link.bridge.Own(1).lineCounts.breaks, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLines)
+#include "tst_lines.moc"
