@@ -32,6 +32,10 @@ void Bridge::Engage()
 {
     if (engaged_ || route_ == Route::None)
         return;
+    // Edges cross where they fell among the bytes, which only this thread
+    // sees in order: a device with lines passing is relayed here.
+    if (linesCrossing_ && (Own(1).controller.HasModemLines() || Own(2).controller.HasModemLines()))
+        return;
     const SerialController::Lender lender {[this] { Disengage(); },
                                            [this](const SerialController &c) { return relay_.Queued(SideOf(c)); },
                                            [this](const SerialController &c) { return relay_.Held(SideOf(c)); }};

@@ -50,6 +50,7 @@ void Bridge::FollowLines()
     if (cross == linesCrossing_)
         return;
     linesCrossing_ = cross;
+    EngageLater(); // or not, as Engage() decides
     for (int number : {1, 2}) {
         Channel &own = Own(number);
         if (own.Now() != Channel::State::Open)
@@ -57,10 +58,12 @@ void Bridge::FollowLines()
         // Crossing: as the other side's inputs stand now; a side that
         // cannot tell them has its lines raised as before.
         const SerialController &from = own.Other().controller;
-        own.controller.SetOutputs(cross && from.HasModemLines() ? Drive(mapping_, from.Inputs()) : kRaised);
+        own.controller.SetOutputs(cross && from.InputsKnown() ? Drive(mapping_, from.Inputs()) : kRaised);
     }
-    if (cross)
+    if (cross) {
+        Disengage(); // see Engage()
         recorder_.LinesPass(MappingText(mapping_));
+    }
     else if (recorder_.Active())
         recorder_.LinesStop();
 }
@@ -71,8 +74,10 @@ void Bridge::HearLine(Channel &own, const LineEvent &event)
     switch (event.kind) {
     case LineEvent::Kind::Inputs:
         recorder_.LineInputs(own.number, InputsText(event.inputs));
-        if (onward)
+        if (onward) {
             onward->SetOutputs(Drive(mapping_, event.inputs));
+            emit LinesChanged(own.Other().number);
+        }
         break;
     case LineEvent::Kind::Break:
         ++own.lineCounts.breaks;

@@ -60,9 +60,17 @@ bool WaitInputChange(PortHandle handle)
     overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!overlapped.hEvent)
         return false;
+    // At most a tenth of a second, so that the watcher can be stopped.
     DWORD events = 0, unused = 0;
-    bool changed = ::WaitCommEvent(handle, &events, &overlapped) ||
-                   (::GetLastError() == ERROR_IO_PENDING && ::GetOverlappedResult(handle, &overlapped, &unused, TRUE));
+    bool changed = ::WaitCommEvent(handle, &events, &overlapped) != 0;
+    if (!changed && ::GetLastError() == ERROR_IO_PENDING) {
+        changed = ::WaitForSingleObject(overlapped.hEvent, 100) == WAIT_OBJECT_0 &&
+                  ::GetOverlappedResult(handle, &overlapped, &unused, FALSE);
+        if (!changed) {
+            ::CancelIoEx(handle, &overlapped);
+            ::GetOverlappedResult(handle, &overlapped, &unused, TRUE);
+        }
+    }
     ::CloseHandle(overlapped.hEvent);
     return changed;
 }

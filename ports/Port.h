@@ -64,6 +64,9 @@ public:
     // Whether the port has modem lines to show: a pty and raw TCP have none.
     virtual bool HasModemLines() const { return false; }
     virtual ModemInputs Inputs() const { return {}; }
+    // Whether Inputs() says how they stand: a port server tells them only
+    // once it has looked.
+    virtual bool InputsKnown() const { return HasModemLines(); }
     // Holds the line in break for `ms`; bytes written meanwhile follow it.
     virtual void SendBreak(int ms) = 0;
     // What the line did since the last call, in order; each placed by

@@ -110,6 +110,7 @@ public:
     // a port server tells once it has sent their state).
     bool HasModemLines() const { return IsOpen() && active_->HasModemLines(); }
     ModemInputs Inputs() const { return active_->Inputs(); }
+    bool InputsKnown() const { return HasModemLines() && active_->InputsKnown(); }
     void SendBreak(int ms);
     // See Port: what the line did, placed among the bytes by ReadCount().
     QList<LineEvent> TakeLineEvents() { return active_->TakeLineEvents(); }

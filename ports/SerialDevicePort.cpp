@@ -82,7 +82,17 @@ bool SerialDevicePort::Open(const QString &path, const LineSettings &line, QStri
     failing_ = false;
     ++opens_;
     ResetReadCount();
-    hasLines_ = os::ReadModemLines(serial_.handle()).has_value();
+    const std::optional<os::ModemLineStates> lines = LineWatch::Used().read(serial_.handle());
+    hasLines_ = lines.has_value();
+    inputs_ = lines ? lines->inputs : ModemInputs {};
+    lineEvents_.clear();
+    if (hasLines_) {
+        watch_ = std::make_unique<LineWatch>(serial_.handle(), inputs_, this,
+                                             [this, open = opens_](const QList<ModemInputs> &states) {
+                                                 if (open == opens_ && serial_.isOpen())
+                                                     HearInputs(states);
+                                             });
+    }
     LowLatency()(serial_.handle());
     os::SetFlowCharacters(serial_.handle());
     return true;
@@ -91,6 +101,7 @@ bool SerialDevicePort::Open(const QString &path, const LineSettings &line, QStri
 void SerialDevicePort::Close()
 {
     lent_ = false;
+    watch_.reset(); // before the descriptor goes
     hasLines_ = false;
     breakTimer_.stop();
     afterBreak_.clear();
@@ -127,18 +138,21 @@ void SerialDevicePort::SetOutputs(const ModemOutputs &lines)
 {
     if (!serial_.isOpen())
         return;
-    if (!hasLines_ || !os::WriteModemOutputs(serial_.handle(), lines)) {
+    if (!hasLines_ || !LineWatch::Used().write(serial_.handle(), lines)) {
         serial_.setRequestToSend(lines.rts);
         serial_.setDataTerminalReady(lines.dtr);
     }
 }
 
-ModemInputs SerialDevicePort::Inputs() const
+// Placed after what Qt has read so far; what the driver still holds
+// came later.
+void SerialDevicePort::HearInputs(const QList<ModemInputs> &states)
 {
-    if (!hasLines_)
-        return {};
-    const std::optional<os::ModemLineStates> lines = os::ReadModemLines(serial_.handle());
-    return lines ? lines->inputs : ModemInputs {};
+    const qint64 at = ReadCount() + serial_.bytesAvailable();
+    for (const ModemInputs &state : states)
+        lineEvents_.append({LineEvent::Kind::Inputs, state, at});
+    inputs_ = states.last();
+    emit LineEvents();
 }
 
 void SerialDevicePort::SendBreak(int ms)

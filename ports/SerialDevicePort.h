@@ -2,11 +2,14 @@
 // A serial device on this machine. Passing errors are cleared and reading
 // goes on; a device that is gone is closed and reported once, as Lost.
 
+#include "LineWatch.h"
 #include "OsSeam.h"
 #include "Port.h"
 
 #include <QSerialPort>
 #include <QTimer>
+
+#include <memory>
 
 namespace platform {
 
@@ -31,7 +34,9 @@ public:
     // One driver call for both, where the device has the lines.
     void SetOutputs(const ModemOutputs &lines) override;
     bool HasModemLines() const override { return hasLines_; }
-    ModemInputs Inputs() const override;
+    // As the line watch last told.
+    ModemInputs Inputs() const override { return inputs_; }
+    QList<LineEvent> TakeLineEvents() override { return std::exchange(lineEvents_, {}); }
     // Bytes written during the break wait for its end: a transmitter
     // held in break would lose them.
     void SendBreak(int ms) override;
@@ -70,7 +75,11 @@ private:
     void EndBreak();
 
     QSerialPort serial_;
+    void HearInputs(const QList<ModemInputs> &states);
     bool hasLines_ = false;
+    ModemInputs inputs_;
+    QList<LineEvent> lineEvents_;
+    std::unique_ptr<LineWatch> watch_;
     QTimer breakTimer_;
     QByteArray afterBreak_;
     QString path_;

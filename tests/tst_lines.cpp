@@ -2,10 +2,16 @@
 // bytes marked by the tty undone, and the lines crossing a link between
 // two emulated RFC 2217 port servers in order with the bytes around them.
 
+#include "support/CoreSupport.h"
 #include "support/LineServer.h"
 
 #include "bridge/Bridge.h"
+#include "ports/LineWatch.h"
 #include "ports/ModemLines.h"
+#include "ports/SerialDevicePort.h"
+
+#include <condition_variable>
+#include <mutex>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -81,6 +87,77 @@ QString Groups(const QList<Heard> &controls)
         groups << group.join(QLatin1Char(' '));
     return groups.join(QStringLiteral(" | "));
 }
+
+// Emulation of a tty with modem lines, in place of the driver's ioctls (a
+// pty has no lines): the test moves the inputs and sees the outputs set.
+struct EmulatedTty {
+    std::mutex lock;
+    std::condition_variable changed;
+    ModemInputs inputs;
+    InputCounts counts;
+    quint64 edges = 0;    // every change made, for the waits
+    bool interrupted = false;
+    QList<ModemOutputs> written; // one entry per driver call
+
+    static EmulatedTty &Now()
+    {
+        static EmulatedTty tty;
+        return tty;
+    }
+    // Edges as the driver counts them: each change of a line once.
+    void Move(const ModemInputs &to)
+    {
+        {
+            const std::lock_guard<std::mutex> guard(lock);
+            counts.cts += inputs.cts != to.cts;
+            counts.dsr += inputs.dsr != to.dsr;
+            counts.dcd += inputs.dcd != to.dcd;
+            counts.ri += inputs.ri && !to.ri;
+            inputs = to;
+            ++edges;
+        }
+        changed.notify_all();
+    }
+    static LineWatch::Calls Calls()
+    {
+        LineWatch::Calls calls;
+        calls.read = [](os::PortHandle) -> std::optional<os::ModemLineStates> {
+            EmulatedTty &t = Now();
+            const std::lock_guard<std::mutex> guard(t.lock);
+            return os::ModemLineStates {t.inputs, t.written.isEmpty() ? ModemOutputs {} : t.written.last()};
+        };
+        calls.write = [](os::PortHandle, const ModemOutputs &lines) {
+            EmulatedTty &t = Now();
+            const std::lock_guard<std::mutex> guard(t.lock);
+            t.written.append(lines);
+            return true;
+        };
+        calls.counts = [](os::PortHandle) -> std::optional<InputCounts> {
+            EmulatedTty &t = Now();
+            const std::lock_guard<std::mutex> guard(t.lock);
+            return t.counts;
+        };
+        // Like TIOCMIWAIT: until an edge after the wait began, or a signal.
+        calls.wait = [](os::PortHandle) {
+            EmulatedTty &t = Now();
+            std::unique_lock<std::mutex> guard(t.lock);
+            const quint64 from = t.edges;
+            t.changed.wait(guard, [&] { return t.edges != from || t.interrupted; });
+            const bool edge = !t.interrupted;
+            t.interrupted = false;
+            return edge;
+        };
+        calls.interrupt = [](std::thread &) {
+            EmulatedTty &t = Now();
+            {
+                const std::lock_guard<std::mutex> guard(t.lock);
+                t.interrupted = true;
+            }
+            t.changed.notify_all();
+        };
+        return calls;
+    }
+};
 
 } // namespace
 
@@ -180,6 +257,53 @@ private slots:
         const std::uint8_t dsrPulsed = rfc2217::ModemState(In(""), In("")) | 0x02;
         QCOMPARE(rfc2217::PulsedBetween(In(""), In(""), dsrPulsed), In("d"));
         QCOMPARE(rfc2217::PulsedBetween(In(""), In("c"), rfc2217::ModemState(In("c"), In(""))), In(""));
+    }
+
+    // With the tty's line calls emulated: a port on a device with lines
+    // hears every edge, a pulse between two looks too, placed after the
+    // bytes read before it; both outputs are set in one driver call; and
+    // closing ends the watch however long it waited.
+    void aDeviceWithLinesIsWatchedInEmulation()
+    {
+        EmulatedTty &tty = EmulatedTty::Now();
+        LineWatch::SetCalls(EmulatedTty::Calls());
+        const auto restore = qScopeGuard([] { LineWatch::SetCalls({}); });
+        testing::Pty device;
+        SerialDevicePort port;
+        QString error;
+        QVERIFY2(port.Open(device.Path(), LineSettings {}, &error), qPrintable(error));
+        QVERIFY(port.HasModemLines());
+        QSignalSpy told(&port, &Port::LineEvents);
+
+        device.Send("ab");
+        QTRY_COMPARE(port.BytesWaiting(), 2);
+        tty.Move(In("c"));
+        QTRY_COMPARE(told.size(), 1);
+        QList<LineEvent> events = port.TakeLineEvents();
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].inputs, In("c"));
+        QCOMPARE(events[0].at, 2);
+        QCOMPARE(port.Inputs(), In("c"));
+
+        // A pulse the watcher's look falls after: counted, not seen.
+        {
+            const std::lock_guard<std::mutex> guard(tty.lock);
+            tty.counts.dsr += 2;
+            ++tty.edges;
+        }
+        tty.changed.notify_all();
+        QTRY_COMPARE(told.size(), 2);
+        events = port.TakeLineEvents();
+        QStringList states;
+        for (const LineEvent &e : events)
+            states << Shown({e.inputs});
+        QCOMPARE(states.join(QLatin1Char(' ')), QStringLiteral("cd c"));
+
+        port.SetOutputs({true, false});
+        QCOMPARE(tty.written.size(), 1);
+        QCOMPARE(tty.written.last(), (ModemOutputs {true, false}));
+        port.Close(); // must not hang on the watcher's wait
+        QVERIFY(!port.IsOpen());
     }
 
     // An ESP32 reset and an Arduino's 100 us DTR pulse, as one server's

@@ -58,7 +58,8 @@ void MainWindow::ShowLineSettings(int channel)
         showWait(texts::kConnectingTo.arg(own.controller.Port()->Name).arg(net::NetworkPort::kConnectTimeoutMs / 1000));
         return;
     }
-    const QString summary = LineText(own.Port());
+    const QString counts = LineCountsText(own);
+    const QString summary = counts.isEmpty() ? LineText(own.Port()) : LineText(own.Port()) + QStringLiteral(", ") + counts;
     line.SetText(summary);
     line.setToolTip({});
     line.setAccessibleName(tr("%1, line settings: %2").arg(heading, summary));

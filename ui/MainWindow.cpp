@@ -17,6 +17,8 @@ namespace {
 
 constexpr char kBackdropFile[] = "VardeloLinkcopy.png";
 constexpr int kColumnGapPx = 2; // between a status label and a text area
+constexpr int kLampGapPx = 3;    // between the two channels' line lamps, and above the text areas
+constexpr int kLampMarginPx = 9; // from a text area to the lamps: the panel's edge and a little
 
 // Loaded on first use and kept for the life of the program.
 const QPixmap &BackdropPicture()
@@ -141,16 +143,21 @@ void MainWindow::CreateControls()
     Create<Label>("LineTxt2", ControlRecord("LineTxt2"));
     bridge_ = std::make_unique<bridge::Bridge>(controller1, controller2, Ports(), services_.clock,
                                                services_.quickLossMs, this);
+    auto *lamps1 = new LineLamps(this);
+    auto *lamps2 = new LineLamps(this);
+    lamps1->setObjectName(QStringLiteral("LineLamps1"));
+    lamps2->setObjectName(QStringLiteral("LineLamps2"));
     views_[0] = std::make_unique<ChannelControls>(ChannelControls {SerialPortsPopupMenu1(), ConnectSerial1(),
                                                                    Serialcomms1(), PortListUpdater1(), Label3(),
-                                                                   LineTxt1()});
+                                                                   LineTxt1(), *lamps1});
     views_[1] = std::make_unique<ChannelControls>(ChannelControls {SerialPortsPopupMenu2(), ConnectSerial2(),
                                                                    Serialcomms2(), PortListUpdater2(), Label2(),
-                                                                   LineTxt2()});
+                                                                   LineTxt2(), *lamps2});
     for (int channel : {1, 2}) {
         connect(&View(channel).received, &TextArea::ContextMenuAboutToShow, this,
                 [this, channel](QMenu *menu) {
                     AddTrafficItems(channel, menu);
+                    AddLineItems(channel, menu);
                     AddNetworkItems(channel, menu);
                 });
         View(channel).received.SetLargeCopyCheck([this](qsizetype chars) {
@@ -182,6 +189,8 @@ void MainWindow::DescribeForScreenReaders()
         view.menu.setAccessibleName(tr("%1, port").arg(heading));
         view.connect.SetAccessibleContext(tr(", channel %1").arg(channel));
         view.received.setAccessibleName(tr("Received on channel %1").arg(channel));
+        view.lamps.setAccessibleName(tr("Modem lines, channel %1").arg(channel));
+        view.lamps.SetContext(tr(", channel %1").arg(channel));
     }
     LinkBtn().SetAccessibleContext({});
     for (Label *label : {&Label2(), &Label3(), &LoopbackTxt(), &LinkedTxt(), &RecordingTxt()})
@@ -200,6 +209,14 @@ void MainWindow::LayOut()
         View(channel).heading.SetMaximumTextWidth(View(channel).menu.width());
         View(channel).line.SetMaximumTextWidth(View(channel).line.width());
     }
+    // The lamps stand between the channels, each beside its own, from the
+    // headings down to the text areas: room no control uses.
+    const int inner = Serialcomms1().x() + Serialcomms1().width() + kLampMarginPx;
+    const int width = (Serialcomms2().x() - kLampMarginPx - inner - kLampGapPx) / 2;
+    const int top = std::min(Label3().y(), Label2().y()) - kLampGapPx;
+    const int height = Serialcomms1().y() - kLampGapPx - top;
+    View(1).lamps.setGeometry(inner, top, width, height);
+    View(2).lamps.setGeometry(inner + width + kLampGapPx, top, width, height);
     SetBackdrop(BackdropPicture());
     ApplySettings(*this, settings::WindowRecord());
 }
@@ -217,6 +234,10 @@ void MainWindow::ShowBridge()
     connect(&b, &bridge::Bridge::Resumed, this, &MainWindow::ShowResumed);
     connect(&b, &bridge::Bridge::ConnectStopped, this, [this](int channel) { View(channel).connect.SetEnabled(true); });
     connect(&b, &bridge::Bridge::WaitGrew, this, &MainWindow::ShowLineSettings);
+    connect(&b, &bridge::Bridge::LinesChanged, this, [this](int channel) {
+        ShowLines(channel);
+        ShowLineSettings(channel);
+    });
     connect(&b, &bridge::Bridge::Beep, this, [this] { services_.alerts->Beep(); });
     connect(&b, &bridge::Bridge::Report, this,
             [this](const QString &text, const QString &detail) { services_.alerts->MsgBox(text, detail); });
@@ -244,6 +265,7 @@ void MainWindow::Draw()
         if (view.portTimer.Mode() != mode)
             view.portTimer.SetMode(mode);
         ShowLineSettings(number);
+        ShowLines(number);
     }
     const bool both = Own(1).HoldsPort() && Own(2).HoldsPort();
     const Route route = bridge_->Now();

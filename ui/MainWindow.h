@@ -171,6 +171,11 @@ private:
     bool NetworkPortInUse(const QString &name) const;
     void FollowNewPortList();
 
+    // LinesView.cpp
+    void AddLineItems(int channel, QMenu *menu);
+    void ShowLines(int channel);
+    static QString LineCountsText(const bridge::Channel &own);
+
     // Traffic.cpp
     void AddTrafficItems(int channel, QMenu *menu);
     void RecordingFailed(const QString &error);

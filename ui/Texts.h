@@ -32,5 +32,13 @@ inline const QString kWaitingUndelivered = QStringLiteral("waiting for %1,\n%2 b
 inline const QString kKeepsFailing = QStringLiteral("%1 keeps failing right after it opens; it is no longer waited for.");
 inline const QString kLargeCopy = QStringLiteral("Copy %1 MiB of text to the clipboard?");
 inline const QString kLargeCopyDetail = QStringLiteral("A copy this large takes a few seconds and much memory.");
+inline const QString kPassLines = QStringLiteral("&Pass Lines Across the Link (%1)");
+inline const QString kLineMapping = QStringLiteral("Line &Mapping");
+inline const QString kNoLines = QStringLiteral("no modem lines");
+inline const QString kLinesCross = QStringLiteral("Lines cross the link: %1");
+inline const QString kLinesStay = QStringLiteral("Lines do not cross the link");
+inline const QString kBreaks = QStringLiteral("breaks: %1");
+inline const QString kLineErrors = QStringLiteral("errors: %1");
+inline const QString kOverruns = QStringLiteral("overruns: %1");
 
 } // namespace ui::texts

@@ -77,7 +77,8 @@ public:
     void SetRequestToSend(bool on) override;
     void SetDataTerminalReady(bool on) override;
     void SetOutputs(const ModemOutputs &lines) override;
-    bool HasModemLines() const override { return heardInputs_; }
+    bool HasModemLines() const override { return open_ && address_.protocol == NetworkAddress::Protocol::Rfc2217; }
+    bool InputsKnown() const override { return heardInputs_; }
     ModemInputs Inputs() const override { return inputs_; }
     void SendBreak(int ms) override;
     QList<LineEvent> TakeLineEvents() override { return std::exchange(lineEvents_, {}); }
