@@ -1,21 +1,26 @@
 // The window right after construction, and its lifetime.
 
+#include "support/LineServer.h"
 #include "support/TestSupport.h"
 
 using testing::Pty;
 
 #include "app/App.h"
+#include "platform/LineLamps.h"
+#include "ui/Texts.h"
 #include "platform/Pictures.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QTimer>
 #include <QtTest>
 
 using namespace platform;
 using testing::Pty;
 using testing::Rig;
+using testing::LineServer;
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -297,6 +302,64 @@ private slots:
         QTest::keyClick(&w.Serialcomms2(), Qt::Key_F10, Qt::ShiftModifier);
         QVERIFY2(items.contains(QStringLiteral("CopyAction")) && items.contains(QStringLiteral("SaveAction")),
                  qPrintable(items.join(' ')));
+    }
+
+    // The lamps show only while a channel holds a port; a pty says it has
+    // no lines; a port server's lines are drawn as it tells them, and a
+    // screen reader hears each lamp's state. The menu's check item makes
+    // them cross the link.
+    void lampsShowTheLinesAndTheMenuPassesThem()
+    {
+        Pty device;
+        LineServer a, b;
+        Rig rig({device.Info(), {a.Address(), a.Address()}, {b.Address(), b.Address()}});
+        auto &w = rig.w();
+        auto lamps = [&w](int channel) { return w.findChild<LineLamps *>(QStringLiteral("LineLamps%1").arg(channel)); };
+        auto said = [&](int channel) {
+            QStringList names;
+            for (const QLabel *cell : lamps(channel)->findChildren<QLabel *>())
+                if (!cell->isHidden())
+                    names << cell->accessibleName();
+            return names.join(QLatin1Char('|'));
+        };
+        QVERIFY(lamps(1)->isHidden() && lamps(2)->isHidden());
+        rig.TickBoth();
+        rig.Pick(1, 0);
+        rig.Connect(1);
+        QVERIFY(!lamps(1)->isHidden() && lamps(2)->isHidden());
+        QCOMPARE(lamps(1)->Text(), ui::texts::kNoLines);
+        rig.Connect(1);
+        QVERIFY(lamps(1)->isHidden());
+
+        rig.Pick(1, 1);
+        rig.Pick(2, 2);
+        rig.Connect(1);
+        rig.Connect(2);
+        QTRY_COMPARE(w.ConnectSerial2().Caption(), ui::texts::kDisconnect);
+        QTRY_VERIFY(a.ToldOfInputs() && b.ToldOfInputs());
+        QCOMPARE(said(1), QStringLiteral("RTS on, channel 1|DTR on, channel 1|CTS not told yet, channel 1|"
+                                         "DSR not told yet, channel 1|DCD not told yet, channel 1|RI not told yet, channel 1"));
+        a.SendInputs({false, true, false, false}); // DSR on
+        QTRY_VERIFY(said(1).contains(QStringLiteral("DSR on, channel 1")));
+        QVERIFY(said(1).contains(QStringLiteral("CTS off, channel 1")));
+
+        rig.Press(w.LinkBtn());
+        QMenu context;
+        emit w.Serialcomms1().ContextMenuAboutToShow(&context);
+        auto *pass = context.findChild<QAction *>(QStringLiteral("PassLinesAction"));
+        QVERIFY(pass && pass->isCheckable() && !pass->isChecked());
+        QVERIFY(pass->text().contains(QStringLiteral("CTS to RTS, DSR to DTR")));
+        pass->trigger();
+        QVERIFY(w.Core().LinesCross());
+        // B's outputs follow A's inputs: DTR stays on, RTS goes off.
+        QTRY_VERIFY(said(2).startsWith(QStringLiteral("RTS off, channel 2|DTR on, channel 2")));
+        QTRY_COMPARE(b.Controls().size(), 3);
+        QCOMPARE(b.Controls().last().value, LineServer::kRtsOff);
+
+        rig.Press(w.ConnectSerial1());
+        QVERIFY(lamps(1)->isHidden());
+        QVERIFY(!w.Core().LinesCross());
+        QTRY_COMPARE(b.Controls().last().value, LineServer::kRtsOn); // raised again
     }
 
     // On Linux a screen reader names a combo box by the label that labels
