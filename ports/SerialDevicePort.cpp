@@ -136,9 +136,10 @@ qint64 SerialDevicePort::Write(QByteArrayView data)
 
 void SerialDevicePort::SetOutputs(const ModemOutputs &lines)
 {
-    if (!serial_.isOpen())
+    // A device without lines (a pty) has nothing to drive.
+    if (!serial_.isOpen() || !hasLines_)
         return;
-    if (!hasLines_ || !LineWatch::Used().write(serial_.handle(), lines)) {
+    if (!LineWatch::Used().write(serial_.handle(), lines)) {
         serial_.setRequestToSend(lines.rts);
         serial_.setDataTerminalReady(lines.dtr);
     }

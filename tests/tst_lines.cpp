@@ -13,7 +13,10 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 
 using namespace platform;
@@ -356,6 +359,51 @@ private slots:
         QVERIFY(controls[2].us - controls[1].us <= 1000);
         for (const Heard &h : controls)
             qInfo("at B, %+8.3f ms: SET-CONTROL %d", double(h.us - controls.first().us) / 1000, h.value);
+    }
+
+    // Against pyserial's own RFC 2217 server on loop://, where CTS follows
+    // RTS and DSR follows DTR: what the client sets comes back as the
+    // inputs the server tells, and every byte value echoes exactly.
+    void pyserialsServerTellsTheLinesItWasSet()
+    {
+        const QString example = QStringLiteral("/usr/share/doc/python3-serial/examples/rfc2217_server.py");
+        if (!QFile::exists(example))
+            QSKIP("python3-serial's RFC 2217 server example is not installed");
+        quint16 portNumber = 0;
+        {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            portNumber = probe.serverPort();
+        }
+        QProcess server;
+        server.start(QStringLiteral("/usr/bin/python3"), {example, QStringLiteral("-p"), QString::number(portNumber),
+                                                 QStringLiteral("loop://")});
+        QVERIFY(server.waitForStarted());
+        const auto stop = qScopeGuard([&] {
+            server.kill();
+            server.waitForFinished();
+        });
+        net::NetworkPort port;
+        QSignalSpy opened(&port, &Port::Opened), confirmed(&port, &Port::LineConfirmed);
+        for (int attempt = 0; attempt < 50 && opened.isEmpty(); ++attempt) {
+            port.Open({net::NetworkAddress::Protocol::Rfc2217, QStringLiteral("127.0.0.1"), portNumber}, {});
+            QTest::qWait(100);
+        }
+        QTRY_COMPARE(opened.size(), 1);
+        QTRY_COMPARE(confirmed.size(), 1);
+
+        port.SetOutputs({true, false});
+        QTRY_VERIFY_WITH_TIMEOUT(port.InputsKnown() && port.Inputs().cts && !port.Inputs().dsr, 5000);
+        port.SetOutputs({false, true});
+        QTRY_VERIFY_WITH_TIMEOUT(!port.Inputs().cts && port.Inputs().dsr, 5000);
+
+        QByteArray every;
+        for (int i = 0; i < 256; ++i)
+            every += char(i);
+        port.Write(every);
+        QByteArray back;
+        QTRY_VERIFY((back += port.ReadAll()).size() >= every.size());
+        QCOMPARE(back, every);
     }
 
     // A break on one side is sent on from the other, and counted; with
