@@ -34,7 +34,8 @@ void Bridge::Engage()
         return;
     // Edges cross where they fell among the bytes, which only this thread
     // sees in order: a device with lines passing is relayed here.
-    if (linesCrossing_ && (Own(1).controller.HasModemLines() || Own(2).controller.HasModemLines()))
+    const auto hasLines = [](const SerialController &c) { return c.HasModemLines() || c.Marks(); };
+    if (linesCrossing_ && (hasLines(Own(1).controller) || hasLines(Own(2).controller)))
         return;
     const SerialController::Lender lender {[this] { Disengage(); },
                                            [this](const SerialController &c) { return relay_.Queued(SideOf(c)); },
@@ -52,7 +53,7 @@ void Bridge::Engage()
         sides_[1] = &Own(2);
         const std::optional<os::PortHandle> a = Own(1).controller.Lend(lender);
         const std::optional<os::PortHandle> b = a ? Own(2).controller.Lend(lender) : std::nullopt;
-        if (!b || !relay_.Start(*a, *b, pacer)) {
+        if (!b || !relay_.Start(*a, *b, pacer, {Own(1).controller.Marks(), Own(2).controller.Marks()})) {
             sides_[0] = sides_[1] = nullptr;
             Own(1).controller.Reclaim({});
             Own(2).controller.Reclaim({});
@@ -65,7 +66,7 @@ void Bridge::Engage()
         sides_[0] = opener;
         sides_[1] = nullptr;
         const std::optional<os::PortHandle> fd = opener->controller.Lend(lender);
-        if (!fd || !relay_.Start(*fd, *fd, pacer)) {
+        if (!fd || !relay_.Start(*fd, *fd, pacer, {opener->controller.Marks(), std::nullopt})) {
             opener->controller.Reclaim({});
             sides_[0] = nullptr;
             return;
@@ -98,7 +99,7 @@ void Bridge::ReturnDevices()
     const DirectRelay::Left left = relay_.Stop();
     for (int side : {0, 1})
         if (sides_[side])
-            sides_[side]->controller.Reclaim(left.toward[side]);
+            sides_[side]->controller.Reclaim(left.toward[side], left.marks[side]);
 }
 
 void Bridge::TakeFromRelay()
@@ -132,8 +133,21 @@ void Bridge::Deliver(const DirectRelay::News &news)
         Channel *own = sides_[side];
         if (!own)
             continue;
-        const ReadFrames frames = Heard(*own, arrival.bytes.size(), arrival.readUs);
-        ShowCrossed(*own, arrival.bytes, frames, engagedRoute_ == Route::Loopback);
+        // Breaks and errors between the bytes they came between.
+        qsizetype done = 0;
+        const auto show = [&](qsizetype upTo) {
+            if (upTo <= done)
+                return;
+            const QByteArray piece = arrival.bytes.sliced(done, upTo - done);
+            const ReadFrames frames = Heard(*own, piece.size(), arrival.readUs);
+            ShowCrossed(*own, piece, frames, engagedRoute_ == Route::Loopback);
+            done = upTo;
+        };
+        for (const LineEvent &e : arrival.events) {
+            show(qsizetype(std::clamp<qint64>(e.at, done, arrival.bytes.size())));
+            HearLine(*own, e);
+        }
+        show(arrival.bytes.size());
     }
     for (int side : {0, 1})
         if (news.held[side] && sides_[side])

@@ -19,11 +19,11 @@ DirectRelay::DirectRelay(std::function<void()> wake) : wake_(std::move(wake)) {}
 DirectRelay::~DirectRelay() = default;
 
 bool DirectRelay::Available() { return false; }
-bool DirectRelay::Start(os::PortHandle, os::PortHandle, Pacer) { return false; }
+bool DirectRelay::Start(os::PortHandle, os::PortHandle, Pacer, const Marks &) { return false; }
 DirectRelay::Left DirectRelay::Stop() { return {}; }
 DirectRelay::News DirectRelay::Take() { return {}; }
 void DirectRelay::Run() {}
-void DirectRelay::HandOver(int, const char *, qsizetype) {}
+void DirectRelay::HandOver(int, const char *, qsizetype, QList<LineEvent>) {}
 
 #else
 
@@ -135,7 +135,7 @@ DirectRelay::~DirectRelay()
 
 bool DirectRelay::Available() { return true; }
 
-bool DirectRelay::Start(os::PortHandle a, os::PortHandle b, Pacer pacer)
+bool DirectRelay::Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const Marks &marks)
 {
     if (running_ || a < 0 || b < 0 || newsWrite_ < 0)
         return false;
@@ -147,6 +147,7 @@ bool DirectRelay::Start(os::PortHandle a, os::PortHandle b, Pacer pacer)
     fd_[0] = a;
     fd_[1] = b;
     pacer_ = std::move(pacer);
+    marks_ = marks;
     for (int side : {0, 1}) {
         queued_[side] = 0;
         held_[side] = false;
@@ -183,12 +184,12 @@ DirectRelay::News DirectRelay::Take()
 }
 
 // A copy for the owner; past the limit the side's oldest copies go.
-void DirectRelay::HandOver(int side, const char *bytes, qsizetype size)
+void DirectRelay::HandOver(int side, const char *bytes, qsizetype size, QList<LineEvent> events)
 {
     const qint64 limit = handOverLimit_;
     const std::lock_guard<std::mutex> guard(lock_);
     std::deque<Arrival> &arrivals = news_.arrivals[side];
-    arrivals.push_back({order_++, QByteArray(bytes, size), NowUs()});
+    arrivals.push_back({order_++, QByteArray(bytes, size), NowUs(), std::move(events)});
     newsCost_[side] += size + kArrivalCostBytes;
     while (newsCost_[side] > limit && arrivals.size() > 1) {
         const qsizetype gone = arrivals.front().bytes.size();
@@ -235,13 +236,23 @@ void DirectRelay::Run()
             if (got & POLLIN) {
                 qsizetype n = 0;
                 const bool readable = ReadSome(fd_[s], buffer, sizeof buffer, &n);
+                const char *data = buffer;
+                QByteArray unmarked;
+                QList<LineEvent> events;
+                if (n > 0 && marks_[s]) {
+                    unmarked = marks_[s]->Decode(QByteArrayView(buffer, n), 0, events);
+                    data = unmarked.constData();
+                    n = unmarked.size();
+                }
                 if (n > 0) {
                     // Straight on when nothing waits before it.
                     qsizetype written = 0;
                     if (toward[destination].IsEmpty() && !failed[destination])
-                        failed[destination] = !WriteSome(fd_[destination], buffer, n, &written);
-                    toward[destination].Append(buffer + written, n - written);
-                    HandOver(s, buffer, n);
+                        failed[destination] = !WriteSome(fd_[destination], data, n, &written);
+                    toward[destination].Append(data + written, n - written);
+                }
+                if (n > 0 || !events.isEmpty()) {
+                    HandOver(s, data, n, std::move(events));
                     news = true;
                 }
                 failed[s] = failed[s] || !readable;
@@ -299,6 +310,7 @@ void DirectRelay::Run()
     }
     for (int side : {0, 1})
         left_.toward[side] = toward[side].Take();
+    left_.marks = marks_;
 }
 
 #endif

@@ -17,6 +17,7 @@
 //
 // POSIX only: elsewhere Available() is false and the owner relays itself.
 
+#include "ModemLines.h"
 #include "OsSeam.h"
 
 #include <QByteArray>
@@ -27,6 +28,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <thread>
 
@@ -38,6 +40,7 @@ public:
         quint64 order;    // across both sides, the order they were read in
         QByteArray bytes;
         qint64 readUs;    // monotonic, when it was read
+        QList<LineEvent> events {}; // breaks and errors among them, placed from their start
     };
     struct News {
         std::deque<Arrival> arrivals[2]; // by the device they came from, oldest first
@@ -62,8 +65,11 @@ public:
     using Pacer = std::function<std::array<bool, 2>(const std::array<qint64, 2> &queued,
                                                     const std::array<bool, 2> &held)>;
     // Side 0 reads `a` and writes what it reads to `b`, side 1 the other
-    // way; with a == b the device's bytes go back to it.
-    bool Start(os::PortHandle a, os::PortHandle b, Pacer pacer);
+    // way; with a == b the device's bytes go back to it. A side with
+    // `marks` reads a device that marks breaks and errors: it writes the
+    // bytes unmarked, and hands the events over with their copies.
+    using Marks = std::array<std::optional<MarkedBytes>, 2>;
+    bool Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const Marks &marks = {});
     bool Running() const { return running_; }
     // As of the relay's last pass, for any thread.
     qint64 Queued(int side) const { return queued_[side]; }
@@ -71,6 +77,7 @@ public:
     // What was read but not yet written, toward each side's device.
     struct Left {
         QByteArray toward[2];
+        Marks marks; // where each side's unmarking stands
     };
     Left Stop();
     // Everything since the last call.
@@ -81,7 +88,7 @@ public:
 
 private:
     void Run();
-    void HandOver(int side, const char *bytes, qsizetype size);
+    void HandOver(int side, const char *bytes, qsizetype size, QList<LineEvent> events);
 
     std::function<void()> wake_;
     std::thread thread_;
@@ -93,6 +100,7 @@ private:
     std::unique_ptr<QSocketNotifier> newsWatch_;
     os::PortHandle fd_[2] {};
     Pacer pacer_;
+    Marks marks_;
     std::atomic<qint64> queued_[2] {0, 0};
     std::atomic<bool> held_[2] {false, false};
     std::atomic<bool> stop_ {false};

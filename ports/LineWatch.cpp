@@ -70,6 +70,9 @@ LineWatch::LineWatch(os::PortHandle handle, const ModemInputs &now, QObject *own
     WakeSignal();
 #endif
     thread_ = std::thread([this, now] { Run(now); });
+    nudge_.setInterval(kNudgeMs);
+    QObject::connect(&nudge_, &QTimer::timeout, [this] { calls_.interrupt(thread_); });
+    nudge_.start();
 }
 
 LineWatch::~LineWatch()
@@ -79,6 +82,7 @@ LineWatch::~LineWatch()
 
 void LineWatch::Stop()
 {
+    nudge_.stop();
     if (!thread_.joinable())
         return;
     stop_ = true;
@@ -97,10 +101,10 @@ void LineWatch::Run(ModemInputs before)
 {
     std::optional<InputCounts> counted = calls_.counts(handle_);
     while (!stop_) {
-        const bool waited = calls_.wait(handle_);
+        const os::InputWait waited = calls_.wait(handle_);
         if (stop_)
             break;
-        if (!waited)
+        if (waited == os::InputWait::Unsupported)
             std::this_thread::sleep_for(std::chrono::milliseconds(kLookEveryMs));
         // Counts first: an edge after them shows in the states and is
         // counted at the next look (ReplayEdges allows for it).

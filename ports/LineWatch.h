@@ -5,6 +5,9 @@
 // states together, and replays every edge since its last look, short
 // pulses too (ReplayEdges). Where the system cannot wait so, it looks
 // every kLookEveryMs instead.
+// An edge between a look and the next wait wakes no one (the driver
+// counts from the wait's start), so the owner's thread also nudges the
+// watcher every kNudgeMs to look: such an edge is late, never lost.
 //
 // The thread and the owner meet in one queued call: each batch of states
 // is posted to `post` on the owner's thread, in order. Stop() returns once
@@ -15,6 +18,7 @@
 #include "OsSeam.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -25,6 +29,7 @@ namespace platform {
 class LineWatch {
 public:
     static constexpr int kLookEveryMs = 10;
+    static constexpr int kNudgeMs = 100;
 
     // The calls made of a device's lines, here and by its port,
     // replaceable so that a test can emulate a device with lines (a pty
@@ -33,7 +38,7 @@ public:
         std::optional<os::ModemLineStates> (*read)(os::PortHandle) = &os::ReadModemLines;
         bool (*write)(os::PortHandle, const ModemOutputs &) = &os::WriteModemOutputs;
         std::optional<InputCounts> (*counts)(os::PortHandle) = &os::ReadInputCounts;
-        bool (*wait)(os::PortHandle) = &os::WaitInputChange;
+        os::InputWait (*wait)(os::PortHandle) = &os::WaitInputChange;
         // Ends a wait under way on the watcher's thread.
         void (*interrupt)(std::thread &watcher) = &Interrupt;
     };
@@ -57,6 +62,7 @@ private:
     const Calls calls_;
     QObject *const owner_;
     std::function<void(const QList<ModemInputs> &)> post_;
+    QTimer nudge_;
     std::atomic<bool> stop_ {false};
     std::atomic<bool> finished_ {false};
     std::thread thread_;

@@ -50,16 +50,16 @@ bool WriteModemOutputs(PortHandle handle, const ModemOutputs &lines)
 
 std::optional<InputCounts> ReadInputCounts(PortHandle) { return std::nullopt; }
 
-bool WaitInputChange(PortHandle handle)
+InputWait WaitInputChange(PortHandle handle)
 {
     DWORD mask = 0;
     if (!::GetCommMask(handle, &mask) ||
         !::SetCommMask(handle, mask | EV_CTS | EV_DSR | EV_RLSD | EV_RING | EV_BREAK | EV_ERR))
-        return false;
+        return InputWait::Unsupported;
     OVERLAPPED overlapped {};
     overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!overlapped.hEvent)
-        return false;
+        return InputWait::Unsupported;
     // At most a tenth of a second, so that the watcher can be stopped.
     DWORD events = 0, unused = 0;
     bool changed = ::WaitCommEvent(handle, &events, &overlapped) != 0;
@@ -72,16 +72,19 @@ bool WaitInputChange(PortHandle handle)
         }
     }
     ::CloseHandle(overlapped.hEvent);
-    return changed;
+    return changed ? InputWait::Changed : InputWait::Interrupted;
 }
 
 bool SetBreak(PortHandle handle, bool on) { return on ? ::SetCommBreak(handle) : ::ClearCommBreak(handle); }
+// Windows tells of breaks and errors through ClearCommError, not in the bytes.
+bool MarkLineErrors(PortHandle) { return false; }
 
 } // namespace platform::os
 
 #else
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <csignal>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -336,17 +339,30 @@ std::optional<InputCounts> ReadInputCounts(PortHandle handle)
     return std::nullopt;
 }
 
-bool WaitInputChange(PortHandle handle)
+InputWait WaitInputChange(PortHandle handle)
 {
 #ifdef Q_OS_LINUX
-    return ::ioctl(handle, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG) == 0;
+    if (::ioctl(handle, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG) == 0)
+        return InputWait::Changed;
+    return errno == EINTR ? InputWait::Interrupted : InputWait::Unsupported;
 #else
     (void)handle;
-    return false;
+    return InputWait::Unsupported;
 #endif
 }
 
 bool SetBreak(PortHandle handle, bool on) { return ::ioctl(handle, on ? TIOCSBRK : TIOCCBRK) == 0; }
+
+bool MarkLineErrors(PortHandle handle)
+{
+    termios t {};
+    if (::tcgetattr(handle, &t) != 0)
+        return false;
+    // INPCK too: without it a byte in error comes unmarked.
+    t.c_iflag |= PARMRK | INPCK;
+    t.c_iflag &= ~tcflag_t(IGNPAR | IGNBRK | BRKINT | ISTRIP);
+    return ::tcsetattr(handle, TCSANOW, &t) == 0;
+}
 
 bool SameFile(int fd, const QString &path)
 {

@@ -92,11 +92,18 @@ std::optional<ModemLineStates> ReadModemLines(PortHandle handle);
 bool WriteModemOutputs(PortHandle handle, const ModemOutputs &lines);
 // The driver's counts of input transitions; none where it keeps none.
 std::optional<InputCounts> ReadInputCounts(PortHandle handle);
-// Waits until an input changes, for a watcher of its own thread; false at
-// once where the system cannot wait so, and when the device is gone.
-bool WaitInputChange(PortHandle handle);
+// Waits until an input changes, for a watcher of its own thread. A signal
+// (or, on Windows, a tenth of a second) ends it early; Unsupported at once
+// where the system cannot wait so, and when the device is gone.
+enum class InputWait { Changed, Interrupted, Unsupported };
+InputWait WaitInputChange(PortHandle handle);
 // The line held in break, or let go.
 bool SetBreak(PortHandle handle, bool on);
+// Breaks and bytes in error reach the reader marked (PARMRK: FF 00 00 and
+// FF 00 b, a data FF doubled; see MarkedBytes) rather than as a plain 0x00
+// or not at all; false where the system cannot. Serial settings written
+// afterwards may clear it: it is set again after each.
+bool MarkLineErrors(PortHandle handle);
 
 // A process, as the system names it.
 struct Process {

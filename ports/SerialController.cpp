@@ -97,9 +97,16 @@ std::optional<os::PortHandle> SerialController::Lend(const Lender &lender)
     return handle;
 }
 
-void SerialController::Reclaim(QByteArrayView undelivered)
+std::optional<MarkedBytes> SerialController::Marks() const
+{
+    return active_ == &serial_ && serial_.Marked() ? std::optional(serial_.Marks()) : std::nullopt;
+}
+
+void SerialController::Reclaim(QByteArrayView undelivered, const std::optional<MarkedBytes> &marks)
 {
     lender_ = {};
+    if (marks)
+        serial_.SetMarks(*marks);
     serial_.Reclaim();
     Write(undelivered);
 }

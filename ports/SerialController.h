@@ -130,7 +130,10 @@ public:
         std::function<bool(const SerialController &)> held;
     };
     std::optional<os::PortHandle> Lend(const Lender &lender);
-    void Reclaim(QByteArrayView undelivered);
+    // Where a device that marks breaks and errors stands in unmarking them,
+    // for the relay to go on from, and back; none for one that does not.
+    std::optional<MarkedBytes> Marks() const;
+    void Reclaim(QByteArrayView undelivered, const std::optional<MarkedBytes> &marks = {});
     bool Lent() const { return bool(lender_.takeBack); }
 
     // Why the last Open() failed or the port was closed on an error.

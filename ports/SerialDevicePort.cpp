@@ -61,6 +61,24 @@ void SerialDevicePort::SetLowLatencyRequest(LowLatencyRequest request)
     LowLatency() = request ? request : &os::RequestLowLatency;
 }
 
+namespace {
+bool &MarkEvery()
+{
+    static bool every = false;
+    return every;
+}
+} // namespace
+
+void SerialDevicePort::SetMarkEveryDevice(bool on) { MarkEvery() = on; }
+
+QByteArray SerialDevicePort::ReadAll()
+{
+    QByteArray read = serial_.readAll();
+    if (marked_)
+        read = marks_.Decode(read, ReadCount(), lineEvents_);
+    return Counted(std::move(read));
+}
+
 void SerialDevicePort::SetOverrunCount(OverrunCount count)
 {
     Overruns() = count ? count : &os::DriverOverruns;
@@ -86,6 +104,8 @@ bool SerialDevicePort::Open(const QString &path, const LineSettings &line, QStri
     hasLines_ = lines.has_value();
     inputs_ = lines ? lines->inputs : ModemInputs {};
     lineEvents_.clear();
+    marks_ = {};
+    marked_ = (hasLines_ || MarkEvery()) && os::MarkLineErrors(serial_.handle());
     if (hasLines_) {
         watch_ = std::make_unique<LineWatch>(serial_.handle(), inputs_, this,
                                              [this, open = opens_](const QList<ModemInputs> &states) {
@@ -103,6 +123,7 @@ void SerialDevicePort::Close()
     lent_ = false;
     watch_.reset(); // before the descriptor goes
     hasLines_ = false;
+    marked_ = false;
     breakTimer_.stop();
     afterBreak_.clear();
     // An error noticed before the close is no longer this port's news.
@@ -269,6 +290,8 @@ bool SerialDevicePort::SetLine(const LineSettings &line, QString *)
         old.ApplyTo(serial_);
         serial_.clearError();
     }
+    if (marked_)
+        os::MarkLineErrors(serial_.handle()); // Qt wrote its own copy of the settings
     return taken;
 }
 

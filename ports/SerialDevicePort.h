@@ -23,7 +23,8 @@ public:
     bool IsOpen() const override { return serial_.isOpen(); }
     bool Connecting() const override { return false; }
     LineState LineWhenOpened() const override { return LineState::Applied; }
-    QByteArray ReadAll() override { return Counted(serial_.readAll()); }
+    // Unmarked where the device marks breaks and errors.
+    QByteArray ReadAll() override;
     qint64 BytesWaiting() const override { return serial_.bytesAvailable(); }
     qint64 Write(QByteArrayView data) override;
     qint64 BytesToWrite() const override { return serial_.bytesToWrite() + afterBreak_.size(); }
@@ -55,6 +56,16 @@ public:
     using OverrunCount = std::optional<qint64> (*)(os::PortHandle handle);
     static void SetOverrunCount(OverrunCount count);
 
+    // Whether breaks and bytes in error come marked, and are unmarked
+    // here: on a device with modem lines (a real port), not on a pty,
+    // unless a test asks for every device (a pty then marks too).
+    bool Marked() const { return marked_; }
+    static void SetMarkEveryDevice(bool on);
+    // Where the unmarking stands, for a relay that reads the device while
+    // it is lent, and back.
+    const MarkedBytes &Marks() const { return marks_; }
+    void SetMarks(const MarkedBytes &marks) { marks_ = marks; }
+
     // The device itself, for what only it can tell.
     const QSerialPort &Device() const { return serial_; }
 
@@ -77,6 +88,8 @@ private:
     QSerialPort serial_;
     void HearInputs(const QList<ModemInputs> &states);
     bool hasLines_ = false;
+    bool marked_ = false;
+    MarkedBytes marks_;
     ModemInputs inputs_;
     QList<LineEvent> lineEvents_;
     std::unique_ptr<LineWatch> watch_;
