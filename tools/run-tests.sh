@@ -28,7 +28,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # threads are not built for it and report races of their own.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDELO_SANITIZE=OFF -DVARDELO_SANITIZE_THREAD=ON \
     -DVARDELO_BUILD_TESTS=ON -DVARDELO_BUILD_BENCH=OFF
-tsan_tests=(tst_core tst_bridgecore tst_network)
+tsan_tests=(tst_core tst_bridgecore tst_network tst_lines)
 cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}"
 # ser2net is started by fork() from a process that has threads.
 export TSAN_OPTIONS=halt_on_error=1:die_after_fork=0:suppressions=$PWD/tools/tsan.supp
