@@ -163,6 +163,11 @@ private:
 
     // BridgeLines.cpp
     void HearLine(Channel &own, const platform::LineEvent &event);
+    // `bytes`, the first of them `start` into the port's stream, in the
+    // pieces between `events`, each event heard where it fell; all of
+    // them at once when there are none.
+    void InOrder(Channel &own, const QByteArray &bytes, qint64 start, const QList<platform::LineEvent> &events,
+                 const std::function<void(const QByteArray &)> &piece);
     // Lines start or stop crossing as the route and the choice say.
     void FollowLines();
 

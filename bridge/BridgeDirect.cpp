@@ -133,21 +133,10 @@ void Bridge::Deliver(const DirectRelay::News &news)
         Channel *own = sides_[side];
         if (!own)
             continue;
-        // Breaks and errors between the bytes they came between.
-        qsizetype done = 0;
-        const auto show = [&](qsizetype upTo) {
-            if (upTo <= done)
-                return;
-            const QByteArray piece = arrival.bytes.sliced(done, upTo - done);
+        InOrder(*own, arrival.bytes, 0, arrival.events, [&](const QByteArray &piece) {
             const ReadFrames frames = Heard(*own, piece.size(), arrival.readUs);
             ShowCrossed(*own, piece, frames, engagedRoute_ == Route::Loopback);
-            done = upTo;
-        };
-        for (const LineEvent &e : arrival.events) {
-            show(qsizetype(std::clamp<qint64>(e.at, done, arrival.bytes.size())));
-            HearLine(*own, e);
-        }
-        show(arrival.bytes.size());
+        });
     }
     for (int side : {0, 1})
         if (news.held[side] && sides_[side])

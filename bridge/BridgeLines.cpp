@@ -5,6 +5,8 @@
 #include "Bridge.h"
 #include "Texts.h"
 
+#include <algorithm>
+
 namespace bridge {
 
 using namespace platform;
@@ -66,6 +68,25 @@ void Bridge::FollowLines()
     }
     else if (recorder_.Active())
         recorder_.LinesStop();
+}
+
+void Bridge::InOrder(Channel &own, const QByteArray &bytes, qint64 start, const QList<LineEvent> &events,
+                     const std::function<void(const QByteArray &)> &piece)
+{
+    if (events.isEmpty()) {
+        piece(bytes);
+        return;
+    }
+    qsizetype done = 0;
+    for (const LineEvent &e : events) {
+        const qsizetype at = qsizetype(std::clamp<qint64>(e.at - start, done, bytes.size()));
+        if (at > done)
+            piece(bytes.sliced(done, at - done));
+        done = at;
+        HearLine(own, e);
+    }
+    if (done < bytes.size())
+        piece(bytes.sliced(done));
 }
 
 void Bridge::HearLine(Channel &own, const LineEvent &event)

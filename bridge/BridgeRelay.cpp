@@ -6,7 +6,6 @@
 #include "Pacing.h"
 #include "Texts.h"
 
-#include <algorithm>
 #include <array>
 
 namespace bridge {
@@ -18,21 +17,8 @@ void Bridge::RelayArrival(Channel &own)
 {
     const qint64 start = own.controller.ReadCount();
     const QByteArray bytes = own.controller.ReadAll();
-    const QList<LineEvent> events = own.controller.TakeLineEvents();
-    if (events.isEmpty()) {
-        RelayBytes(own, bytes);
-        return;
-    }
-    qsizetype done = 0;
-    for (const LineEvent &e : events) {
-        const qsizetype at = qsizetype(std::clamp<qint64>(e.at - start, done, bytes.size()));
-        if (at > done)
-            RelayBytes(own, bytes.sliced(done, at - done));
-        done = at;
-        HearLine(own, e);
-    }
-    if (done < bytes.size())
-        RelayBytes(own, bytes.sliced(done));
+    InOrder(own, bytes, start, own.controller.TakeLineEvents(),
+            [this, &own](const QByteArray &piece) { RelayBytes(own, piece); });
 }
 
 void Bridge::RelayBytes(Channel &own, const QByteArray &bytes)
