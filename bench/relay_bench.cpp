@@ -701,7 +701,14 @@ int ThroughputOnly(int argc, char **argv)
     Peer bare {[&](const Pty &a, const Pty &b) { return StartBareRelay(argc, argv, a, b, {a.master, b.master}); }};
     Peer core {[&](const Pty &a, const Pty &b) { return StartCore(argc, argv, a, b, {a.master, b.master}); }};
     Peer socat {&StartSocat, false};
-    const std::array<Peer *, 6> peers {&linked, &recording, &full, &core, &bare, &socat};
+    // VARDELO_BENCH_PEERS: only these, e.g. "core,bare" (for profiling);
+    // socat always runs, as the ratios' base.
+    const QStringList only = qEnvironmentVariable("VARDELO_BENCH_PEERS").split(u',', Qt::SkipEmptyParts);
+    std::vector<Peer *> peers;
+    for (auto [name, peer] : {std::pair {"linked", &linked}, {"recording", &recording}, {"full", &full},
+                              {"core", &core}, {"bare", &bare}, {"socat", &socat}})
+        if (only.isEmpty() || peer == &socat || only.contains(QLatin1String(name)))
+            peers.push_back(peer);
     long lost = 0;
     for (int round = 0; round < kRounds; ++round) {
         for (std::size_t i = 0; i < peers.size(); ++i) {
@@ -725,11 +732,13 @@ int ThroughputOnly(int argc, char **argv)
         }
     }
     QFile::remove(TempFileChooser().SaveFileName(nullptr, {}, platform::FileChooser::Existing::Replace));
-    auto most = [](const Peer &p) { return *std::max_element(p.mbPerS.begin(), p.mbPerS.end()); };
+    auto most = [](const Peer &p) { return p.mbPerS.empty() ? 0.0 : *std::max_element(p.mbPerS.begin(), p.mbPerS.end()); };
     auto medianRatio = [&](const Peer &p) {
         std::vector<double> r;
         for (std::size_t i = 0; i < p.mbPerS.size(); ++i)
             r.push_back(p.mbPerS[i] / socat.mbPerS[i]);
+        if (r.empty())
+            return 0.0;
         std::nth_element(r.begin(), r.begin() + std::ptrdiff_t(r.size() / 2), r.end());
         return r[r.size() / 2];
     };

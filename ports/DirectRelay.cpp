@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <limits>
+#include <vector>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #endif
 
@@ -32,31 +36,93 @@ namespace {
 constexpr qsizetype kReadBytes = 64 * 1024;
 constexpr qint64 kWakeEveryUs = 10'000;
 
-// Bytes waiting to be written, taken from the front without moving the
-// rest each time: a destination that takes 4 KiB a write from a queue of
-// a megabyte would otherwise cost a megabyte's move per write.
+// Bytes waiting to be written, in blocks that are kept for reuse while the
+// relay runs: in a flood the queue grows to megabytes and drains again
+// many times a second, and a growing buffer would copy what waits and
+// touch new pages each time. The pacing bounds the queue, so the blocks
+// kept are bounded too.
 class Waiting {
 public:
-    bool IsEmpty() const { return head_ == bytes_.size(); }
-    qsizetype Size() const { return bytes_.size() - head_; }
-    const char *Data() const { return bytes_.constData() + head_; }
-    void Append(const char *data, qsizetype size) { bytes_.append(data, size); }
-    void Consume(qsizetype size)
+    bool IsEmpty() const { return size_ == 0; }
+    qsizetype Size() const { return size_; }
+    void Append(const char *data, qsizetype size)
     {
-        head_ += size;
-        if (IsEmpty()) {
-            bytes_.resize(0);
-            head_ = 0;
-        } else if (head_ >= kReadBytes && head_ * 2 >= bytes_.size()) {
-            bytes_.remove(0, head_);
-            head_ = 0;
+        size_ += size;
+        while (size > 0) {
+            if (blocks_.empty() || blocks_.back().end == kBlockBytes)
+                blocks_.push_back(NewBlock());
+            Block &last = blocks_.back();
+            const qsizetype n = std::min(size, kBlockBytes - last.end);
+            std::memcpy(last.bytes.get() + last.end, data, size_t(n));
+            last.end += n;
+            data += n;
+            size -= n;
         }
     }
-    QByteArray Take() { return std::exchange(bytes_, {}).sliced(std::exchange(head_, 0)); }
+    // Writes from the front as much as `fd` takes now; false when it failed.
+    bool WriteTo(int fd)
+    {
+        while (size_ > 0) {
+            iovec parts[kMostParts];
+            int count = 0;
+            for (auto b = blocks_.begin(); b != blocks_.end() && count < kMostParts; ++b)
+                parts[count++] = {b->bytes.get() + b->begin, size_t(b->end - b->begin)};
+            const ssize_t n = ::writev(fd, parts, count);
+            if (n > 0) {
+                Consume(n);
+            } else {
+                if (n < 0 && errno == EINTR)
+                    continue;
+                return n == 0 || errno == EAGAIN;
+            }
+        }
+        return true;
+    }
+    QByteArray Take()
+    {
+        QByteArray all;
+        all.reserve(size_);
+        for (const Block &b : blocks_)
+            all.append(b.bytes.get() + b.begin, b.end - b.begin);
+        Consume(size_);
+        return all;
+    }
 
 private:
-    QByteArray bytes_;
-    qsizetype head_ = 0;
+    static constexpr qsizetype kBlockBytes = 64 * 1024;
+    static constexpr int kMostParts = 16;
+    struct Block {
+        std::unique_ptr<char[]> bytes;
+        qsizetype begin = 0;
+        qsizetype end = 0;
+    };
+    Block NewBlock()
+    {
+        if (spare_.empty())
+            return {std::make_unique_for_overwrite<char[]>(kBlockBytes)};
+        Block b = std::move(spare_.back());
+        spare_.pop_back();
+        b.begin = b.end = 0;
+        return b;
+    }
+    void Consume(qsizetype size)
+    {
+        size_ -= size;
+        while (size > 0) {
+            Block &first = blocks_.front();
+            const qsizetype n = std::min(size, first.end - first.begin);
+            first.begin += n;
+            size -= n;
+            if (first.begin == first.end) {
+                spare_.push_back(std::move(first));
+                blocks_.pop_front();
+            }
+        }
+    }
+
+    std::deque<Block> blocks_;
+    std::vector<Block> spare_;
+    qsizetype size_ = 0;
 };
 
 // Reads what the device has now, up to `size`: a tty hands over 4 KiB a
@@ -203,6 +269,7 @@ void DirectRelay::HandOver(int side, const char *bytes, qsizetype size, QList<Li
 // write what waits, hold a side whose destination is full.
 void DirectRelay::Run()
 {
+    ::pthread_setname_np(::pthread_self(), "vardelo relay"); // for top -H, gdb and the bench
     const bool echo = fd_[0] == fd_[1];
     const int sides = echo ? 1 : 2;
     Waiting toward[2];
@@ -263,9 +330,7 @@ void DirectRelay::Run()
         for (int s = 0; s < sides; ++s) {
             if (toward[s].IsEmpty() || failed[s])
                 continue;
-            qsizetype written = 0;
-            failed[s] = !WriteSome(fd_[s], toward[s].Data(), toward[s].Size(), &written);
-            toward[s].Consume(written);
+            failed[s] = !toward[s].WriteTo(fd_[s]);
         }
         const std::array<bool, 2> hold = pacer_({toward[0].Size(), toward[1].Size()}, {held[0], held[1]});
         for (int s = 0; s < sides; ++s) {
