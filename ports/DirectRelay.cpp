@@ -36,6 +36,21 @@ namespace {
 constexpr qsizetype kReadBytes = 64 * 1024;
 constexpr qint64 kWakeEveryUs = 10'000;
 
+// One write of what the device takes now: the bytes written, 0 when it is
+// full (a write of 0 or EAGAIN), -1 when it failed.
+ssize_t WriteNow(int fd, const iovec *parts, int count)
+{
+    for (;;) {
+        const ssize_t n = ::writev(fd, parts, count);
+        if (n >= 0)
+            return n;
+        if (errno == EAGAIN)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
 // Bytes waiting to be written, in blocks that are kept for reuse while the
 // relay runs: in a flood the queue grows to megabytes and drains again
 // many times a second, and a growing buffer would copy what waits and
@@ -67,14 +82,10 @@ public:
             int count = 0;
             for (auto b = blocks_.begin(); b != blocks_.end() && count < kMostParts; ++b)
                 parts[count++] = {b->bytes.get() + b->begin, size_t(b->end - b->begin)};
-            const ssize_t n = ::writev(fd, parts, count);
-            if (n > 0) {
-                Consume(n);
-            } else {
-                if (n < 0 && errno == EINTR)
-                    continue;
-                return n == 0 || errno == EAGAIN;
-            }
+            const ssize_t n = WriteNow(fd, parts, count);
+            if (n <= 0)
+                return n == 0;
+            Consume(n);
         }
         return true;
     }
@@ -153,14 +164,11 @@ bool WriteSome(int fd, const char *data, qsizetype size, qsizetype *written)
 {
     *written = 0;
     while (*written < size) {
-        const ssize_t n = ::write(fd, data + *written, size_t(size - *written));
-        if (n > 0) {
-            *written += n;
-        } else {
-            if (n < 0 && errno == EINTR)
-                continue;
-            return n == 0 || errno == EAGAIN;
-        }
+        iovec part {const_cast<char *>(data) + *written, size_t(size - *written)};
+        const ssize_t n = WriteNow(fd, &part, 1);
+        if (n <= 0)
+            return n == 0;
+        *written += n;
     }
     return true;
 }

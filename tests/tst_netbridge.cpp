@@ -314,14 +314,12 @@ private:
 
     bool Shown(const QByteArray &marker)
     {
-        QDeadlineTimer deadline(3000);
-        while (!deadline.hasExpired()) {
-            for (int c : {1, 2})
-                if (w().ChannelOf(c).received.Bytes().endsWith(marker))
-                    return true;
-            QTest::qWait(5);
-        }
-        return false;
+        return QTest::qWaitFor(
+            [&] {
+                return w().ChannelOf(1).received.Bytes().endsWith(marker) ||
+                       w().ChannelOf(2).received.Bytes().endsWith(marker);
+            },
+            3000);
     }
 
     QRandomGenerator rng_;
