@@ -34,7 +34,9 @@ void DirectRelay::HandOver(int, const char *, qsizetype, QList<LineEvent>) {}
 namespace {
 
 constexpr qsizetype kReadBytes = 64 * 1024;
-constexpr qint64 kWakeEveryUs = 10'000;
+// A view paints at most every 45-50 ms: waking the owner more often only
+// costs both threads, and at a line's pace most of the window's work.
+constexpr qint64 kWakeEveryUs = 50'000;
 
 // One write of what the device takes now: the bytes written, 0 when it is
 // full (a write of 0 or EAGAIN), -1 when it failed.

@@ -8,7 +8,8 @@
 // and the record) and which side failed or was held back. When there is
 // something to take the relay writes a byte to a pipe that the owner's
 // thread watches, which then calls `wake` there: at once after a quiet
-// while, a failure or a hold; in a flood at most every 10 ms.
+// while, a failure or a hold; while bytes keep coming, at most every
+// 50 ms, about as often as a view paints.
 // The hand-over is bounded: while the owner does not take, each side keeps
 // at most HandOverLimit() bytes of copies, the newest, and counts those it
 // let go. The relay itself never waits for the owner.
