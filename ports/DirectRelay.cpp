@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #endif
@@ -38,12 +40,29 @@ constexpr qsizetype kReadBytes = 64 * 1024;
 // costs both threads, and at a line's pace most of the window's work.
 constexpr qint64 kWakeEveryUs = 50'000;
 
+// A descriptor, and whether it is a socket: a plain write to a socket
+// whose peer has gone raises SIGPIPE, which ends the program.
+struct Device {
+    int fd = -1;
+    bool socket = false;
+};
+
+Device DeviceOf(int fd)
+{
+    struct stat s {};
+    return {fd, ::fstat(fd, &s) == 0 && S_ISSOCK(s.st_mode)};
+}
+
 // One write of what the device takes now: the bytes written, 0 when it is
 // full (a write of 0 or EAGAIN), -1 when it failed.
-ssize_t WriteNow(int fd, const iovec *parts, int count)
+ssize_t WriteNow(const Device &device, const iovec *parts, int count)
 {
     for (;;) {
-        const ssize_t n = ::writev(fd, parts, count);
+        msghdr message {};
+        message.msg_iov = const_cast<iovec *>(parts);
+        message.msg_iovlen = size_t(count);
+        const ssize_t n = device.socket ? ::sendmsg(device.fd, &message, MSG_NOSIGNAL)
+                                        : ::writev(device.fd, parts, count);
         if (n >= 0)
             return n;
         if (errno == EAGAIN)
@@ -76,15 +95,15 @@ public:
             size -= n;
         }
     }
-    // Writes from the front as much as `fd` takes now; false when it failed.
-    bool WriteTo(int fd)
+    // Writes from the front as much as the device takes now; false when it failed.
+    bool WriteTo(const Device &device)
     {
         while (size_ > 0) {
             iovec parts[kMostParts];
             int count = 0;
             for (auto b = blocks_.begin(); b != blocks_.end() && count < kMostParts; ++b)
                 parts[count++] = {b->bytes.get() + b->begin, size_t(b->end - b->begin)};
-            const ssize_t n = WriteNow(fd, parts, count);
+            const ssize_t n = WriteNow(device, parts, count);
             if (n <= 0)
                 return n == 0;
             Consume(n);
@@ -162,12 +181,12 @@ bool ReadSome(int fd, char *buffer, qsizetype size, qsizetype *got)
 }
 
 // Writes as much as the device takes now; false when it failed.
-bool WriteSome(int fd, const char *data, qsizetype size, qsizetype *written)
+bool WriteSome(const Device &device, const char *data, qsizetype size, qsizetype *written)
 {
     *written = 0;
     while (*written < size) {
         iovec part {const_cast<char *>(data) + *written, size_t(size - *written)};
-        const ssize_t n = WriteNow(fd, &part, 1);
+        const ssize_t n = WriteNow(device, &part, 1);
         if (n <= 0)
             return n == 0;
         *written += n;
@@ -282,6 +301,7 @@ void DirectRelay::Run()
     ::pthread_setname_np(::pthread_self(), "vardelo relay"); // for top -H, gdb and the bench
     const bool echo = fd_[0] == fd_[1];
     const int sides = echo ? 1 : 2;
+    const Device device[2] = {DeviceOf(fd_[0]), DeviceOf(fd_[1])};
     Waiting toward[2];
     bool held[2] = {};
     bool failed[2] = {};
@@ -325,7 +345,7 @@ void DirectRelay::Run()
                     // Straight on when nothing waits before it.
                     qsizetype written = 0;
                     if (toward[destination].IsEmpty() && !failed[destination])
-                        failed[destination] = !WriteSome(fd_[destination], data, n, &written);
+                        failed[destination] = !WriteSome(device[destination], data, n, &written);
                     toward[destination].Append(data + written, n - written);
                 }
                 if (n > 0 || !events.isEmpty()) {
@@ -340,7 +360,7 @@ void DirectRelay::Run()
         for (int s = 0; s < sides; ++s) {
             if (toward[s].IsEmpty() || failed[s])
                 continue;
-            failed[s] = !toward[s].WriteTo(fd_[s]);
+            failed[s] = !toward[s].WriteTo(device[s]);
         }
         const std::array<bool, 2> hold = pacer_({toward[0].Size(), toward[1].Size()}, {held[0], held[1]});
         for (int s = 0; s < sides; ++s) {

@@ -1,7 +1,9 @@
 #pragma once
 // The data path of a link on a thread of its own: two open devices (or one
 // echoing itself) read and written through their descriptors, so that no
-// byte waits for the window, whatever it paints, lays out or asks.
+// byte waits for the window, whatever it paints, lays out or asks. A device
+// is a tty here or a socket to a port elsewhere; a socket's end of file is
+// a hang-up.
 //
 // The threads meet only here, under one lock: the owner starts and stops
 // the relay, and takes from it, in order, what arrived (copies for the view

@@ -23,6 +23,7 @@ std::optional<FolderStamp> DeviceFolderStamp(const QString &) { return std::null
 // An open file cannot be removed there; only its name can be missing.
 bool SameFile(int, const QString &path) { return QFileInfo::exists(path); }
 bool RequestLowLatency(PortHandle) { return false; }
+std::optional<PortHandle> SocketAsPort(qintptr) { return std::nullopt; }
 std::optional<LineSettings> DeviceLine(PortHandle) { return std::nullopt; }
 std::optional<qint64> DriverOverruns(PortHandle) { return std::nullopt; }
 void SetFlowCharacters(PortHandle) {}
@@ -222,6 +223,11 @@ QList<Process> OtherOpeners(const QString &path)
             found.append({pid, ProcessName(pid)});
     }
     return found;
+}
+
+std::optional<PortHandle> SocketAsPort(qintptr descriptor)
+{
+    return descriptor >= 0 ? std::optional(PortHandle(descriptor)) : std::nullopt;
 }
 
 bool RequestLowLatency(PortHandle handle)

@@ -69,6 +69,10 @@ bool SameFile(int fd, const QString &path);
 // low-latency flag); false where it refuses or has no such flag.
 bool RequestLowLatency(PortHandle handle);
 
+// A connected socket's descriptor as a relay reads and writes it; none
+// where a socket is not a file descriptor.
+std::optional<PortHandle> SocketAsPort(qintptr descriptor);
+
 // The line settings the open device really has, where the system tells;
 // a driver may keep some of its own (a pty: always 8 bits, no parity).
 std::optional<LineSettings> DeviceLine(PortHandle handle);

@@ -72,6 +72,12 @@ public:
     // What the line did since the last call, in order; each placed by
     // ReadCount() in the bytes ReadAll() gives. LineEvents tells of more.
     virtual QList<LineEvent> TakeLineEvents() { return {}; }
+    // Lends the descriptor to a relay on another thread, which is then its
+    // only reader and writer until Reclaim(). None while anything waits
+    // here in either direction or reading is held, nor for a port whose
+    // bytes need more than passing on.
+    virtual std::optional<os::PortHandle> Lend() { return std::nullopt; }
+    virtual void Reclaim() {}
     // Bytes ReadAll() has given since the port opened.
     qint64 ReadCount() const { return readCount_; }
     // Bytes the driver dropped, where it counts them.

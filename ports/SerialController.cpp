@@ -89,9 +89,9 @@ SerialController::SerialController(QObject *parent) : QObject(parent)
 
 std::optional<os::PortHandle> SerialController::Lend(const Lender &lender)
 {
-    if (Lent() || active_ != &serial_ || releasing_ || readingHeld_)
+    if (Lent() || releasing_ || readingHeld_)
         return std::nullopt;
-    const std::optional<os::PortHandle> handle = serial_.Lend();
+    const std::optional<os::PortHandle> handle = active_->Lend();
     if (handle)
         lender_ = lender;
     return handle;
@@ -105,9 +105,9 @@ std::optional<MarkedBytes> SerialController::Marks() const
 void SerialController::Reclaim(QByteArrayView undelivered, const std::optional<MarkedBytes> &marks)
 {
     lender_ = {};
-    if (marks)
+    if (marks && active_ == &serial_)
         serial_.SetMarks(*marks);
-    serial_.Reclaim();
+    active_->Reclaim();
     Write(undelivered);
 }
 

@@ -117,11 +117,11 @@ public:
     qint64 ReadCount() const { return active_->ReadCount(); }
     void Reset();
 
-    // The open device's descriptor, lent to a relay on another thread
-    // while nothing waits here in either direction: a device here only,
-    // not a port elsewhere. Anything done here with the port first calls
-    // `takeBack`, whose owner stops the relay and calls Reclaim() with
-    // what it read and did not deliver, which goes out first.
+    // The open port's descriptor, lent to a relay on another thread while
+    // nothing waits here in either direction: a device here, or a raw TCP
+    // port elsewhere (see Port::Lend). Anything done here with the port
+    // first calls `takeBack`, whose owner stops the relay and calls
+    // Reclaim() with what it read and did not deliver, which goes out first.
     // While lent, what waits to go out and whether reading is held are
     // the relay's, as `queued` and `held` tell.
     struct Lender {

@@ -69,11 +69,9 @@ public:
     // The device itself, for what only it can tell.
     const QSerialPort &Device() const { return serial_; }
 
-    // Lends the descriptor to a relay on another thread: Qt stops reading
-    // the device until Reclaim(). Only while nothing waits here in either
-    // direction and reading is not held.
-    std::optional<os::PortHandle> Lend();
-    void Reclaim();
+    // Qt stops reading the device until Reclaim().
+    std::optional<os::PortHandle> Lend() override;
+    void Reclaim() override;
     bool Lent() const { return lent_; }
 
 private:

@@ -19,6 +19,10 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <atomic>
+#include <sys/socket.h>
+#include <thread>
+
 using namespace platform;
 using namespace platform::net;
 using namespace testing;
@@ -453,6 +457,116 @@ private slots:
         QVERIFY(rig.alerts.messages.size() <= 1);
         for (const RecordedMessage &m : rig.alerts.messages)
             QCOMPARE(m.text, ui::texts::kSerialError);
+    }
+
+    // A raw TCP channel linked with a local one is relayed off the window's
+    // thread: both ways cross whole while that thread stops. A server that
+    // goes while relayed is one loss, and relaying resumes once it is back.
+    void aRawTcpLinkCrossesWhileTheWindowStops()
+    {
+        Pty local, served;
+        const quint16 port = FreePort();
+        auto server = std::make_unique<Ser2net>(served.Path(), port, QStringLiteral("tcp"));
+        NetRig rig(local);
+        ui::MainWindow &w = rig.w();
+        rig.Add({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), port});
+        rig.Connect(1, 1);
+        QTRY_COMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
+        rig.Connect(2, 0);
+        emit w.LinkBtn().Action(&w.LinkBtn());
+        QTRY_VERIFY(w.Core().Engaged());
+
+        const QByteArray there = RandomBytes(256 << 10, 21), back = RandomBytes(256 << 10, 22);
+        QByteArray atServed, atLocal;
+        std::atomic<bool> whole = false;
+        std::thread devices([&] {
+            qsizetype sentThere = 0, sentBack = 0;
+            const QDeadlineTimer deadline(20000);
+            while ((atServed.size() < there.size() || atLocal.size() < back.size()) && !deadline.hasExpired()) {
+                for (auto [fd, data, sent] : {std::tuple(local.Master(), &there, &sentThere),
+                                              std::tuple(served.Master(), &back, &sentBack)})
+                    *sent += std::max<ssize_t>(0, ::write(fd, data->constData() + *sent, size_t(data->size() - *sent)));
+                atServed += served.Drain();
+                atLocal += local.Drain();
+                ::usleep(1000);
+            }
+            whole = atServed.size() >= there.size() && atLocal.size() >= back.size();
+        });
+        QThread::msleep(3000); // the window's thread stopped
+        const bool crossedWhileStopped = whole;
+        devices.join();
+        QVERIFY(crossedWhileStopped);
+        QVERIFY(atServed == there);
+        QVERIFY(atLocal == back);
+
+        // Gone under traffic: the relay's writes meet a closed socket.
+        std::atomic<bool> sending = true;
+        std::thread sender([&] {
+            while (sending) {
+                (void)::write(local.Master(), there.constData(), 4096);
+                served.Drain(); // a server stuck on a full device is slow to go
+                ::usleep(500);
+            }
+        });
+        QTest::qWait(200);
+        server.reset();
+        QTRY_VERIFY(w.ChannelOf(1).Waits());
+        QTest::qWait(200);
+        sending = false;
+        sender.join();
+        QVERIFY(!w.LinkedTxt().Visible());
+        local.Drain();
+        served.Drain();
+        server = std::make_unique<Ser2net>(served.Path(), port, QStringLiteral("tcp"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.LinkedTxt().Visible(), 10000);
+        QTRY_VERIFY(w.Core().Engaged());
+        // ser2net opens the device as the window connects, dropping what
+        // waited in it: a mark is sent until one comes through.
+        QByteArray marks;
+        const auto through = [&] {
+            marks += marks.isEmpty() && ::write(served.Master(), "~", 1) == 1 ? local.Drain() : QByteArray();
+            return !marks.isEmpty();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(through(), 10000);
+        QTest::qWait(300);
+        local.Drain();
+        served.Drain();
+        const QByteArray every = EveryValueAndIacRuns();
+        std::tie(atServed, atLocal) = Exchange(local, served, every, every);
+        QCOMPARE(atServed, every);
+        QCOMPARE(atLocal, every);
+        QVERIFY(rig.alerts.messages.size() <= 1);
+    }
+
+    // A server that resets the connection while the relay writes to it: a
+    // loss told once, not the end of the program.
+    void aResetUnderTrafficIsALoss()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        Pty local;
+        NetRig rig(local);
+        ui::MainWindow &w = rig.w();
+        rig.Add({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), server.serverPort()});
+        rig.Connect(1, 0);
+        rig.Connect(2, 1); // the relay writes to it what it reads from channel 1
+        QTRY_COMPARE(w.ConnectSerial2().Caption(), ui::texts::kDisconnect);
+        QTRY_VERIFY(server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        emit w.LinkBtn().Action(&w.LinkBtn());
+        QTRY_VERIFY(w.Core().Engaged());
+        const linger reset {1, 0};
+        QVERIFY(::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset) == 0);
+        peer->abort();
+        const QByteArray bytes(1024, 'x');
+        QDeadlineTimer deadline(10000);
+        while (!w.ChannelOf(2).Waits() && !deadline.hasExpired()) {
+            (void)::write(local.Master(), bytes.constData(), size_t(bytes.size()));
+            QTest::qWait(5);
+        }
+        QVERIFY(w.ChannelOf(2).Waits());
+        QTest::qWait(200);
+        QVERIFY(rig.alerts.messages.size() <= 1);
     }
 
     // Each fault is one message through the window, which never stops

@@ -438,13 +438,17 @@ private slots:
         Choose(w.Serialcomms1(), "RecordAction");
         QVERIFY(w.Recording().Active());
         const QByteArray flood = RandomBytes(4 << 20, 7);
-        // The device sends on its own, as fast as the window takes it.
+        // The device sends on its own, for over half a second: the relay
+        // alone would pass all of it on before the window first looked.
         std::thread device([&] {
+            constexpr qsizetype kPieceBytes = 32 << 10;
             for (qsizetype done = 0; done < flood.size();) {
                 pollfd p {a.Master(), POLLOUT, 0};
                 ::poll(&p, 1, 100);
-                const ssize_t n = ::write(a.Master(), flood.constData() + done, size_t(flood.size() - done));
+                const ssize_t n = ::write(a.Master(), flood.constData() + done,
+                                          size_t(std::min(kPieceBytes, flood.size() - done)));
                 done += std::max<ssize_t>(0, n);
+                ::usleep(5000);
             }
         });
         QByteArray received;

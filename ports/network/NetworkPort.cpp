@@ -260,6 +260,32 @@ qint64 NetworkPort::Write(QByteArrayView data)
     return data.size();
 }
 
+std::optional<os::PortHandle> NetworkPort::Lend()
+{
+    if (lentReader_ || !open_ || address_.protocol != NetworkAddress::Protocol::RawTcp || held_ ||
+        breakTimer_.isActive() || !received_.isEmpty() || socket_.bytesToWrite() > 0 || socket_.bytesAvailable() > 0)
+        return std::nullopt;
+    const std::optional<os::PortHandle> handle = os::SocketAsPort(socket_.socketDescriptor());
+    if (!handle)
+        return std::nullopt;
+    // Qt reads through a socket notifier of its own; while it is off, the
+    // relay is the socket's only reader.
+    for (QSocketNotifier *n : socket_.findChildren<QSocketNotifier *>())
+        if (n->type() == QSocketNotifier::Read && n->socket() == socket_.socketDescriptor() && n->isEnabled())
+            lentReader_ = n;
+    if (!lentReader_)
+        return std::nullopt;
+    lentReader_->setEnabled(false);
+    return handle;
+}
+
+void NetworkPort::Reclaim()
+{
+    // Gone with the socket when it was closed meanwhile.
+    if (QSocketNotifier *reader = std::exchange(lentReader_, nullptr))
+        reader->setEnabled(true);
+}
+
 QByteArray NetworkPort::ReadAll()
 {
     return Counted(std::exchange(received_, {}));

@@ -10,6 +10,8 @@
 #include "ports/Port.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -85,6 +87,10 @@ public:
     std::optional<qint64> DriverOverruns() const override { return std::nullopt; }
     // The server's business.
     QList<os::Process> OtherOpeners() const override { return {}; }
+    // Raw TCP only: Telnet's bytes need decoding, and its commands answers.
+    // Qt stops reading the socket until Reclaim().
+    std::optional<os::PortHandle> Lend() override;
+    void Reclaim() override;
 
 private:
     void OnConnected();
@@ -98,6 +104,7 @@ private:
     void HearLine(const TelnetCodec::Event &event, qint64 at);
 
     QTcpSocket socket_;
+    QPointer<QSocketNotifier> lentReader_; // Qt's reader of the socket, off while lent
     QTimer connectTimeout_;
     QTimer answerTimeout_;
     TelnetCodec codec_;
