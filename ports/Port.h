@@ -9,6 +9,7 @@
 
 #include <QByteArrayView>
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <optional>
 
@@ -97,6 +98,16 @@ signals:
     void LineEvents();
 
 protected:
+    // The socket notifier through which Qt reads `descriptor` for `io`;
+    // while it is off, a relay the port is lent to is the only reader.
+    static QSocketNotifier *QtReaderOf(const QObject &io, qintptr descriptor)
+    {
+        QSocketNotifier *reader = nullptr;
+        for (QSocketNotifier *n : io.findChildren<QSocketNotifier *>())
+            if (n->type() == QSocketNotifier::Read && n->socket() == descriptor)
+                reader = n;
+        return reader;
+    }
     QByteArray Counted(QByteArray read)
     {
         readCount_ += read.size();

@@ -213,12 +213,7 @@ std::optional<os::PortHandle> SerialDevicePort::Lend()
 {
     if (lent_ || !serial_.isOpen() || held_ || failing_ || serial_.bytesToWrite() > 0 || serial_.bytesAvailable() > 0)
         return std::nullopt;
-    // Qt reads through a socket notifier of its own; while it is off, the
-    // relay is the device's only reader.
-    QSocketNotifier *reader = nullptr;
-    for (QSocketNotifier *n : serial_.findChildren<QSocketNotifier *>())
-        if (n->type() == QSocketNotifier::Read && n->socket() == qintptr(serial_.handle()))
-            reader = n;
+    QSocketNotifier *reader = QtReaderOf(serial_, qintptr(serial_.handle()));
     if (!reader)
         return std::nullopt;
     reader->setEnabled(false);

@@ -268,13 +268,10 @@ std::optional<os::PortHandle> NetworkPort::Lend()
     const std::optional<os::PortHandle> handle = os::SocketAsPort(socket_.socketDescriptor());
     if (!handle)
         return std::nullopt;
-    // Qt reads through a socket notifier of its own; while it is off, the
-    // relay is the socket's only reader.
-    for (QSocketNotifier *n : socket_.findChildren<QSocketNotifier *>())
-        if (n->type() == QSocketNotifier::Read && n->socket() == socket_.socketDescriptor() && n->isEnabled())
-            lentReader_ = n;
-    if (!lentReader_)
+    QSocketNotifier *reader = QtReaderOf(socket_, socket_.socketDescriptor());
+    if (!reader || !reader->isEnabled())
         return std::nullopt;
+    lentReader_ = reader;
     lentReader_->setEnabled(false);
     return handle;
 }
