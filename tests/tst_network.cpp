@@ -135,6 +135,26 @@ std::pair<QByteArray, QByteArray> Exchange(Pty &a, Pty &b, const QByteArray &ab,
     return {atB, atA};
 }
 
+// ser2net opens the device as a client connects, dropping what waited in
+// it: a mark is sent each way until one comes through, and the strays are
+// drained before the bytes that count.
+bool MarksCross(Pty &a, Pty &b)
+{
+    for (auto [from, to] : {std::pair(&a, &b), std::pair(&b, &a)}) {
+        QByteArray got;
+        const bool through = QTest::qWaitFor([&] {
+            (void)::write(from->Master(), "~", 1);
+            return !(got += to->Drain()).isEmpty();
+        }, 10000);
+        if (!through)
+            return false;
+    }
+    QTest::qWait(300);
+    a.Drain();
+    b.Drain();
+    return true;
+}
+
 // Under load a 10 ms sleep on these machines can last 100 ms; the waits a
 // network fault could bring (connect, answer, name lookup) last seconds.
 constexpr qint64 kMostStallMs = 250;
@@ -475,10 +495,11 @@ private slots:
         rig.Connect(2, 0);
         emit w.LinkBtn().Action(&w.LinkBtn());
         QTRY_VERIFY(w.Core().Engaged());
+        QVERIFY(MarksCross(local, served));
 
         const QByteArray there = RandomBytes(256 << 10, 21), back = RandomBytes(256 << 10, 22);
         QByteArray atServed, atLocal;
-        std::atomic<bool> whole = false;
+        bool whole = false;
         std::thread devices([&] {
             qsizetype sentThere = 0, sentBack = 0;
             const QDeadlineTimer deadline(20000);
@@ -492,10 +513,8 @@ private slots:
             }
             whole = atServed.size() >= there.size() && atLocal.size() >= back.size();
         });
-        QThread::msleep(3000); // the window's thread stopped
-        const bool crossedWhileStopped = whole;
-        devices.join();
-        QVERIFY(crossedWhileStopped);
+        devices.join(); // the window's thread stops until both ways are through or the deadline
+        QVERIFY2(whole, qPrintable(QStringLiteral("%1 and %2 bytes crossed").arg(atServed.size()).arg(atLocal.size())));
         QVERIFY(atServed == there);
         QVERIFY(atLocal == back);
 
@@ -520,17 +539,7 @@ private slots:
         server = std::make_unique<Ser2net>(served.Path(), port, QStringLiteral("tcp"));
         QTRY_VERIFY_WITH_TIMEOUT(w.LinkedTxt().Visible(), 10000);
         QTRY_VERIFY(w.Core().Engaged());
-        // ser2net opens the device as the window connects, dropping what
-        // waited in it: a mark is sent until one comes through.
-        QByteArray marks;
-        const auto through = [&] {
-            marks += marks.isEmpty() && ::write(served.Master(), "~", 1) == 1 ? local.Drain() : QByteArray();
-            return !marks.isEmpty();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(through(), 10000);
-        QTest::qWait(300);
-        local.Drain();
-        served.Drain();
+        QVERIFY(MarksCross(local, served));
         const QByteArray every = EveryValueAndIacRuns();
         std::tie(atServed, atLocal) = Exchange(local, served, every, every);
         QCOMPARE(atServed, every);
