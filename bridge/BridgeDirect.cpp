@@ -1,5 +1,5 @@
-// The data path on a thread of its own: while two devices here are linked
-// (or one echoes itself), a DirectRelay reads and writes them and this
+// The data path on a thread of its own: while two ports are linked (or
+// one echoes itself), a DirectRelay reads and writes them and this
 // side only shows and records copies of what crossed. Any change to the
 // ports or the route takes them back first, in order: what the relay read
 // is shown, and what it had not yet written goes out before anything else.
@@ -34,7 +34,7 @@ void Bridge::Engage()
         return;
     // Edges cross where they fell among the bytes, which only this thread
     // sees in order: a device with lines passing is relayed here.
-    const auto hasLines = [](const SerialController &c) { return c.HasModemLines() || c.Marks(); };
+    const auto hasLines = [](const SerialController &c) { return c.HasModemLines() || c.ReadFraming().marks; };
     if (linesCrossing_ && (hasLines(Own(1).controller) || hasLines(Own(2).controller)))
         return;
     const SerialController::Lender lender {[this] { Disengage(); },
@@ -53,7 +53,7 @@ void Bridge::Engage()
         sides_[1] = &Own(2);
         const std::optional<os::PortHandle> a = Own(1).controller.Lend(lender);
         const std::optional<os::PortHandle> b = a ? Own(2).controller.Lend(lender) : std::nullopt;
-        if (!b || !relay_.Start(*a, *b, pacer, {Own(1).controller.Marks(), Own(2).controller.Marks()})) {
+        if (!b || !relay_.Start(*a, *b, pacer, {Own(1).controller.ReadFraming(), Own(2).controller.ReadFraming()})) {
             sides_[0] = sides_[1] = nullptr;
             Own(1).controller.Reclaim({});
             Own(2).controller.Reclaim({});
@@ -66,7 +66,7 @@ void Bridge::Engage()
         sides_[0] = opener;
         sides_[1] = nullptr;
         const std::optional<os::PortHandle> fd = opener->controller.Lend(lender);
-        if (!fd || !relay_.Start(*fd, *fd, pacer, {opener->controller.Marks(), std::nullopt})) {
+        if (!fd || !relay_.Start(*fd, *fd, pacer, {opener->controller.ReadFraming(), {}})) {
             opener->controller.Reclaim({});
             sides_[0] = nullptr;
             return;
@@ -99,7 +99,7 @@ void Bridge::ReturnDevices()
     const DirectRelay::Left left = relay_.Stop();
     for (int side : {0, 1})
         if (sides_[side])
-            sides_[side]->controller.Reclaim(left.toward[side], left.marks[side]);
+            sides_[side]->controller.Reclaim(left.framing[side], left.unread[side], left.toward[side]);
 }
 
 void Bridge::TakeFromRelay()
@@ -109,8 +109,8 @@ void Bridge::TakeFromRelay()
     const DirectRelay::News news = relay_.Take();
     Deliver(news);
     // A failed device: Qt reads it again, meets the failure and reports
-    // the loss as it does without the relay.
-    if (news.failed[0] || news.failed[1])
+    // the loss as it does without the relay. A command: its port answers.
+    if (news.failed[0] || news.failed[1] || news.command[0] || news.command[1])
         Disengage();
 }
 

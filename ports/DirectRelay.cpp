@@ -25,7 +25,7 @@ DirectRelay::DirectRelay(std::function<void()> wake) : wake_(std::move(wake)) {}
 DirectRelay::~DirectRelay() = default;
 
 bool DirectRelay::Available() { return false; }
-bool DirectRelay::Start(os::PortHandle, os::PortHandle, Pacer, const Marks &) { return false; }
+bool DirectRelay::Start(os::PortHandle, os::PortHandle, Pacer, const Framings &) { return false; }
 DirectRelay::Left DirectRelay::Stop() { return {}; }
 DirectRelay::News DirectRelay::Take() { return {}; }
 void DirectRelay::Run() {}
@@ -230,7 +230,7 @@ DirectRelay::~DirectRelay()
 
 bool DirectRelay::Available() { return true; }
 
-bool DirectRelay::Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const Marks &marks)
+bool DirectRelay::Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const Framings &framing)
 {
     if (running_ || a < 0 || b < 0 || newsWrite_ < 0)
         return false;
@@ -242,7 +242,7 @@ bool DirectRelay::Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const M
     fd_[0] = a;
     fd_[1] = b;
     pacer_ = std::move(pacer);
-    marks_ = marks;
+    framing_ = framing;
     for (int side : {0, 1}) {
         queued_[side] = 0;
         held_[side] = false;
@@ -305,6 +305,9 @@ void DirectRelay::Run()
     Waiting toward[2];
     bool held[2] = {};
     bool failed[2] = {};
+    bool command[2] = {}; // read up to a command, left to the owner
+    QByteArray unread[2];
+    QByteArray decoded, escaped;
     char buffer[kReadBytes];
     bool untold = false; // news the owner was not yet woken for
     qint64 toldUs = std::numeric_limits<qint64>::min() / 2;
@@ -313,7 +316,7 @@ void DirectRelay::Run()
         for (int s = 0; s < sides; ++s) {
             const int destination = echo ? s : 1 - s;
             short events = 0;
-            if (!held[s] && !failed[s] && !failed[destination])
+            if (!held[s] && !failed[s] && !failed[destination] && !command[s])
                 events |= POLLIN;
             if (!toward[s].IsEmpty() && !failed[s])
                 events |= POLLOUT;
@@ -326,7 +329,7 @@ void DirectRelay::Run()
             break;
         }
         bool news = false;
-        bool urgent = false; // a hold or a failure: told at once
+        bool urgent = false; // a hold, a failure or a command: told at once
         for (int s = 0; s < sides; ++s) {
             const int destination = echo ? s : 1 - s;
             const short got = p[1 + s].revents;
@@ -334,19 +337,37 @@ void DirectRelay::Run()
                 qsizetype n = 0;
                 const bool readable = ReadSome(fd_[s], buffer, sizeof buffer, &n);
                 const char *data = buffer;
-                QByteArray unmarked;
                 QList<LineEvent> events;
-                if (n > 0 && marks_[s]) {
-                    unmarked = marks_[s]->Decode(QByteArrayView(buffer, n), 0, events);
-                    data = unmarked.constData();
-                    n = unmarked.size();
+                if (n > 0 && framing_[s].marks) {
+                    decoded = framing_[s].marks->Decode(QByteArrayView(buffer, n), 0, events);
+                    data = decoded.constData();
+                    n = decoded.size();
+                } else if (n > 0 && framing_[s].telnet) {
+                    decoded.resize(0);
+                    const qsizetype taken = framing_[s].telnet->DecodeData(QByteArrayView(buffer, n), decoded);
+                    if (taken < n) {
+                        unread[s] = QByteArray(buffer + taken, n - taken);
+                        command[s] = urgent = true;
+                        const std::lock_guard<std::mutex> guard(lock_);
+                        news_.command[s] = true;
+                    }
+                    data = decoded.constData();
+                    n = decoded.size();
                 }
                 if (n > 0) {
+                    // Toward a Telnet device a data byte 255 goes doubled.
+                    const char *out = data;
+                    qsizetype size = n;
+                    if (framing_[destination].telnet && std::memchr(data, net::TelnetCodec::kIac, size_t(n))) {
+                        escaped = net::TelnetCodec::Escape(QByteArrayView(data, n));
+                        out = escaped.constData();
+                        size = escaped.size();
+                    }
                     // Straight on when nothing waits before it.
                     qsizetype written = 0;
                     if (toward[destination].IsEmpty() && !failed[destination])
-                        failed[destination] = !WriteSome(device[destination], data, n, &written);
-                    toward[destination].Append(data + written, n - written);
+                        failed[destination] = !WriteSome(device[destination], out, size, &written);
+                    toward[destination].Append(out + written, size - written);
                 }
                 if (n > 0 || !events.isEmpty()) {
                     HandOver(s, data, n, std::move(events));
@@ -403,9 +424,11 @@ void DirectRelay::Run()
             }
         }
     }
-    for (int side : {0, 1})
+    for (int side : {0, 1}) {
         left_.toward[side] = toward[side].Take();
-    left_.marks = marks_;
+        left_.unread[side] = std::move(unread[side]);
+    }
+    left_.framing = framing_;
 }
 
 #endif

@@ -17,11 +17,16 @@
 // let go. The relay itself never waits for the owner.
 // Stop() returns what was read but not yet written, for the owner to write
 // first, so that no byte is lost or reordered across a stop.
+// A device that speaks Telnet (a port server's RFC 2217) has its data
+// decoded and what goes to it escaped here. A command from it is its
+// port's to answer: the relay stops reading that device there, tells the
+// owner at once, and Stop() returns the rest undecoded.
 //
 // POSIX only: elsewhere Available() is false and the owner relays itself.
 
 #include "ModemLines.h"
 #include "OsSeam.h"
+#include "Port.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>
@@ -49,6 +54,7 @@ public:
         std::deque<Arrival> arrivals[2]; // by the device they came from, oldest first
         qint64 skipped[2] = {}; // bytes read whose copies were let go before these
         bool failed[2] = {};  // reading or writing that device failed: relaying stopped
+        bool command[2] = {}; // that device sent a command: reading it stopped there
         bool held[2] = {};    // held back at least once: its destination was full
     };
     // A copy costs its bytes and this much besides, so that a flood of
@@ -68,19 +74,20 @@ public:
     using Pacer = std::function<std::array<bool, 2>(const std::array<qint64, 2> &queued,
                                                     const std::array<bool, 2> &held)>;
     // Side 0 reads `a` and writes what it reads to `b`, side 1 the other
-    // way; with a == b the device's bytes go back to it. A side with
-    // `marks` reads a device that marks breaks and errors: it writes the
-    // bytes unmarked, and hands the events over with their copies.
-    using Marks = std::array<std::optional<MarkedBytes>, 2>;
-    bool Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const Marks &marks = {});
+    // way; with a == b the device's bytes go back to it. A side whose
+    // device marks breaks and errors has its bytes written unmarked, and
+    // the events handed over with their copies.
+    using Framings = std::array<Framing, 2>;
+    bool Start(os::PortHandle a, os::PortHandle b, Pacer pacer, const Framings &framing = {});
     bool Running() const { return running_; }
     // As of the relay's last pass, for any thread.
     qint64 Queued(int side) const { return queued_[side]; }
     bool Held(int side) const { return held_[side]; }
     // What was read but not yet written, toward each side's device.
     struct Left {
-        QByteArray toward[2];
-        Marks marks; // where each side's unmarking stands
+        QByteArray toward[2]; // framed for the device
+        Framings framing;     // where each side's decoding stands
+        QByteArray unread[2]; // read from a command on, not decoded
     };
     Left Stop();
     // Everything since the last call.
@@ -103,7 +110,7 @@ private:
     std::unique_ptr<QSocketNotifier> newsWatch_;
     os::PortHandle fd_[2] {};
     Pacer pacer_;
-    Marks marks_;
+    Framings framing_;
     std::atomic<qint64> queued_[2] {0, 0};
     std::atomic<bool> held_[2] {false, false};
     std::atomic<bool> stop_ {false};

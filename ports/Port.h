@@ -6,6 +6,7 @@
 #include "LineSettings.h"
 #include "ModemLines.h"
 #include "OsSeam.h"
+#include "network/TelnetCodec.h"
 
 #include <QByteArrayView>
 #include <QObject>
@@ -14,6 +15,14 @@
 #include <optional>
 
 namespace platform {
+
+// How a device frames what it sends, and where decoding it stands: a relay
+// that reads a lent device goes on from there, and gives it back. A tty
+// may mark breaks and errors; a port server may speak Telnet.
+struct Framing {
+    std::optional<MarkedBytes> marks;
+    std::optional<net::TelnetCodec> telnet;
+};
 
 class Port : public QObject {
     Q_OBJECT
@@ -75,10 +84,13 @@ public:
     virtual QList<LineEvent> TakeLineEvents() { return {}; }
     // Lends the descriptor to a relay on another thread, which is then its
     // only reader and writer until Reclaim(). None while anything waits
-    // here in either direction or reading is held, nor for a port whose
-    // bytes need more than passing on.
+    // here in either direction, reading is held or a command is half read.
     virtual std::optional<os::PortHandle> Lend() { return std::nullopt; }
-    virtual void Reclaim() {}
+    virtual Framing ReadFraming() const { return {}; }
+    // Back from the relay: where its decoding stands, what it read and left
+    // to the port to decode (from a command on), and what it had not yet
+    // written, already framed for the wire, which goes out first.
+    virtual void Reclaim(const Framing &, QByteArray unread, QByteArrayView unwritten) = 0;
     // Bytes ReadAll() has given since the port opened.
     qint64 ReadCount() const { return readCount_; }
     // Bytes the driver dropped, where it counts them.

@@ -97,18 +97,12 @@ std::optional<os::PortHandle> SerialController::Lend(const Lender &lender)
     return handle;
 }
 
-std::optional<MarkedBytes> SerialController::Marks() const
-{
-    return active_ == &serial_ && serial_.Marked() ? std::optional(serial_.Marks()) : std::nullopt;
-}
-
-void SerialController::Reclaim(QByteArrayView undelivered, const std::optional<MarkedBytes> &marks)
+void SerialController::Reclaim(const Framing &framing, QByteArray unread, QByteArrayView unwritten)
 {
     lender_ = {};
-    if (marks && active_ == &serial_)
-        serial_.SetMarks(*marks);
-    active_->Reclaim();
-    Write(undelivered);
+    active_->Reclaim(framing, std::move(unread), unwritten);
+    if (BytesToWrite() > kWriteHighWaterBytes)
+        aboveHighWater_ = true;
 }
 
 void SerialController::TakeBack()

@@ -118,10 +118,10 @@ public:
     void Reset();
 
     // The open port's descriptor, lent to a relay on another thread while
-    // nothing waits here in either direction: a device here, or a raw TCP
-    // port elsewhere (see Port::Lend). Anything done here with the port
-    // first calls `takeBack`, whose owner stops the relay and calls
-    // Reclaim() with what it read and did not deliver, which goes out first.
+    // nothing waits here in either direction: a device here, or a port
+    // elsewhere (see Port::Lend). Anything done here with the port first
+    // calls `takeBack`, whose owner stops the relay and calls Reclaim()
+    // with what it did not deliver, which goes out first (see Port).
     // While lent, what waits to go out and whether reading is held are
     // the relay's, as `queued` and `held` tell.
     struct Lender {
@@ -130,10 +130,8 @@ public:
         std::function<bool(const SerialController &)> held;
     };
     std::optional<os::PortHandle> Lend(const Lender &lender);
-    // Where a device that marks breaks and errors stands in unmarking them,
-    // for the relay to go on from, and back; none for one that does not.
-    std::optional<MarkedBytes> Marks() const;
-    void Reclaim(QByteArrayView undelivered, const std::optional<MarkedBytes> &marks = {});
+    Framing ReadFraming() const { return active_->ReadFraming(); }
+    void Reclaim(const Framing &framing = {}, QByteArray unread = {}, QByteArrayView unwritten = {});
     bool Lent() const { return bool(lender_.takeBack); }
 
     // Why the last Open() failed or the port was closed on an error.

@@ -221,13 +221,16 @@ std::optional<os::PortHandle> SerialDevicePort::Lend()
     return serial_.handle();
 }
 
-void SerialDevicePort::Reclaim()
+void SerialDevicePort::Reclaim(const Framing &framing, QByteArray, QByteArrayView unwritten)
 {
-    if (!lent_)
-        return;
-    lent_ = false;
-    // Setting the size starts Qt reading again.
-    serial_.setReadBufferSize(0);
+    if (std::exchange(lent_, false)) {
+        if (framing.marks)
+            marks_ = *framing.marks;
+        // Setting the size starts Qt reading again.
+        serial_.setReadBufferSize(0);
+    }
+    if (!unwritten.isEmpty())
+        Write(unwritten);
 }
 
 void SerialDevicePort::OnReadyRead()

@@ -61,17 +61,14 @@ public:
     // unless a test asks for every device (a pty then marks too).
     bool Marked() const { return marked_; }
     static void SetMarkEveryDevice(bool on);
-    // Where the unmarking stands, for a relay that reads the device while
-    // it is lent, and back.
-    const MarkedBytes &Marks() const { return marks_; }
-    void SetMarks(const MarkedBytes &marks) { marks_ = marks; }
 
     // The device itself, for what only it can tell.
     const QSerialPort &Device() const { return serial_; }
 
     // Qt stops reading the device until Reclaim().
     std::optional<os::PortHandle> Lend() override;
-    void Reclaim() override;
+    Framing ReadFraming() const override { return {marked_ ? std::optional(marks_) : std::nullopt, {}}; }
+    void Reclaim(const Framing &framing, QByteArray unread, QByteArrayView unwritten) override;
     bool Lent() const { return lent_; }
 
 private:

@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <sys/socket.h>
+
 using bridge::Loss;
 using bridge::Pacing;
 using bridge::Route;
@@ -54,6 +56,17 @@ bool WaitReadable(int fd, int ms)
 {
     pollfd p {fd, POLLIN, 0};
     return ::poll(&p, 1, ms) == 1 && (p.revents & POLLIN);
+}
+
+// What `fd` gives until it has `size` bytes or is quiet for `quietMs`.
+QByteArray ReadUpTo(int fd, qsizetype size, int quietMs = 2000)
+{
+    QByteArray got;
+    char buf[65536];
+    while (got.size() < size && WaitReadable(fd, quietMs))
+        if (const ssize_t r = ::read(fd, buf, sizeof buf); r > 0)
+            got.append(buf, r);
+    return got;
 }
 
 } // namespace
@@ -182,6 +195,60 @@ private slots:
             QVERIFY(arrived[side] + unread == sent[side].first(offered[side]));
         }
         QVERIFY(wakes > 0);
+    }
+
+    // Toward a port server speaking Telnet a byte 255 goes doubled, and
+    // doubled ones from it come back single, also when a read ends between
+    // the two. Its first command stops the reading of it: the rest comes
+    // back whole, to be decoded from where the relay stopped, while the
+    // other way still crosses.
+    void aTelnetDeviceIsDecodedAndEscapedAndItsCommandsLeftToItsPort()
+    {
+        using platform::net::TelnetCodec;
+        const testing::Pty a;
+        int server[2];
+        QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, server) == 0);
+        const int tty = ::open(QFile::encodeName(a.Path()).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(tty >= 0);
+        platform::DirectRelay relay([] {});
+        platform::DirectRelay::Framings framing;
+        framing[1].telnet.emplace();
+        QVERIFY(relay.Start(tty, server[0], [](const std::array<qint64, 2> &, const std::array<bool, 2> &) {
+            return std::array<bool, 2> {};
+        }, framing));
+        QByteArray every(5, '\xff');
+        for (int b = 0; b < 256; ++b)
+            every += char(b);
+        QCOMPARE(::write(a.Master(), every.constData(), size_t(every.size())), ssize_t(every.size()));
+        const QByteArray escaped = TelnetCodec::Escape(every);
+        QCOMPARE(ReadUpTo(server[1], escaped.size()), escaped);
+
+        const QByteArray before = escaped + '\xff'; // and the other half of a 255 in the next read
+        QCOMPARE(::write(server[1], before.constData(), size_t(before.size())), ssize_t(before.size()));
+        QCOMPARE(ReadUpTo(a.Master(), every.size()), every);
+        const QByteArray command = TelnetCodec::Subnegotiation(TelnetCodec::kComPort, QByteArray("\x6b\x30"));
+        const QByteArray rest = '\xff' + command + TelnetCodec::Escape(every);
+        QCOMPARE(::write(server[1], rest.constData(), size_t(rest.size())), ssize_t(rest.size()));
+        QCOMPARE(ReadUpTo(a.Master(), 2, 300), QByteArray("\xff"));
+        QCOMPARE(::write(a.Master(), "still", 5), 5);
+        QCOMPARE(ReadUpTo(server[1], 5), QByteArray("still"));
+
+        const platform::DirectRelay::Left left = relay.Stop();
+        const platform::DirectRelay::News news = relay.Take();
+        QVERIFY(news.command[1] && !news.command[0] && !news.failed[1]);
+        QByteArray copies;
+        for (const platform::DirectRelay::Arrival &arrival : news.arrivals[1])
+            copies += arrival.bytes;
+        QCOMPARE(copies, every + '\xff');
+        QVERIFY(left.framing[1].telnet);
+        TelnetCodec port = *left.framing[1].telnet;
+        QList<TelnetCodec::Event> events;
+        QCOMPARE(port.Decode(left.unread[1], events), every);
+        QCOMPARE(events.size(), 1);
+        QCOMPARE(events[0].payload, QByteArray("\x6b\x30"));
+        QCOMPARE(events[0].at, 0);
+        for (int fd : {tty, server[0], server[1]})
+            ::close(fd);
     }
 
     // An owner that takes nothing for a while holds no relay up: every byte

@@ -27,6 +27,8 @@ using namespace platform;
 using namespace platform::net;
 using namespace testing;
 
+Q_DECLARE_METATYPE(platform::net::NetworkAddress::Protocol)
+
 namespace {
 
 NetworkAddress Rfc2217At(quint16 port)
@@ -449,6 +451,7 @@ private slots:
         auto [atServed, atLocal] = Exchange(local, served, every, every);
         QCOMPARE(atServed, every);
         QCOMPARE(atLocal, every);
+        QTRY_VERIFY(w.Core().Engaged()); // relayed off the window's thread once the server is quiet
         const QByteArray flood = RandomBytes(4 << 20, 5);
         QByteArray reversed = flood;
         std::reverse(reversed.begin(), reversed.end());
@@ -479,23 +482,34 @@ private slots:
             QCOMPARE(m.text, ui::texts::kSerialError);
     }
 
-    // A raw TCP channel linked with a local one is relayed off the window's
-    // thread: both ways cross whole while that thread stops. A server that
-    // goes while relayed is one loss, and relaying resumes once it is back.
-    void aRawTcpLinkCrossesWhileTheWindowStops()
+    void aNetworkLinkCrossesWhileTheWindowStops_data()
     {
+        QTest::addColumn<NetworkAddress::Protocol>("protocol");
+        QTest::addColumn<QString>("accepter");
+        QTest::newRow("raw TCP") << NetworkAddress::Protocol::RawTcp << QStringLiteral("tcp");
+        QTest::newRow("RFC 2217") << NetworkAddress::Protocol::Rfc2217 << QStringLiteral("telnet(rfc2217),tcp");
+    }
+
+    // A channel on a port server linked with a local one is relayed off the
+    // window's thread: both ways cross whole while that thread stops, byte
+    // 255 too. A server that goes while relayed is one loss, and relaying
+    // resumes once it is back.
+    void aNetworkLinkCrossesWhileTheWindowStops()
+    {
+        QFETCH(NetworkAddress::Protocol, protocol);
+        QFETCH(QString, accepter);
         Pty local, served;
         const quint16 port = FreePort();
-        auto server = std::make_unique<Ser2net>(served.Path(), port, QStringLiteral("tcp"));
+        auto server = std::make_unique<Ser2net>(served.Path(), port, accepter);
         NetRig rig(local);
         ui::MainWindow &w = rig.w();
-        rig.Add({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), port});
+        rig.Add({protocol, QStringLiteral("127.0.0.1"), port});
         rig.Connect(1, 1);
         QTRY_COMPARE(w.ConnectSerial1().Caption(), ui::texts::kDisconnect);
         rig.Connect(2, 0);
         emit w.LinkBtn().Action(&w.LinkBtn());
-        QTRY_VERIFY(w.Core().Engaged());
         QVERIFY(MarksCross(local, served));
+        QTRY_VERIFY(w.Core().Engaged());
 
         const QByteArray there = RandomBytes(256 << 10, 21), back = RandomBytes(256 << 10, 22);
         QByteArray atServed, atLocal;
@@ -536,10 +550,10 @@ private slots:
         QVERIFY(!w.LinkedTxt().Visible());
         local.Drain();
         served.Drain();
-        server = std::make_unique<Ser2net>(served.Path(), port, QStringLiteral("tcp"));
+        server = std::make_unique<Ser2net>(served.Path(), port, accepter);
         QTRY_VERIFY_WITH_TIMEOUT(w.LinkedTxt().Visible(), 10000);
-        QTRY_VERIFY(w.Core().Engaged());
         QVERIFY(MarksCross(local, served));
+        QTRY_VERIFY(w.Core().Engaged());
         const QByteArray every = EveryValueAndIacRuns();
         std::tie(atServed, atLocal) = Exchange(local, served, every, every);
         QCOMPARE(atServed, every);

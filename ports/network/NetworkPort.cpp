@@ -120,6 +120,7 @@ void NetworkPort::Open(const NetworkAddress &address, const LineSettings &line)
     line_ = line;
     codec_ = {};
     received_.clear();
+    unread_.clear();
     decoded_ = 0;
     ResetReadCount();
     outputs_ = {};
@@ -152,6 +153,7 @@ void NetworkPort::Close()
     awaited_.clear();
     breakTimer_.stop();
     afterBreak_.clear();
+    unread_.clear();
     open_ = false;
     socket_.abort();
 }
@@ -262,8 +264,8 @@ qint64 NetworkPort::Write(QByteArrayView data)
 
 std::optional<os::PortHandle> NetworkPort::Lend()
 {
-    if (lentReader_ || !open_ || address_.protocol != NetworkAddress::Protocol::RawTcp || held_ ||
-        breakTimer_.isActive() || !received_.isEmpty() || socket_.bytesToWrite() > 0 || socket_.bytesAvailable() > 0)
+    if (lentReader_ || !open_ || held_ || breakTimer_.isActive() || !codec_.BetweenCommands() || BytesWaiting() > 0 ||
+        socket_.bytesToWrite() > 0)
         return std::nullopt;
     const std::optional<os::PortHandle> handle = os::SocketAsPort(socket_.socketDescriptor());
     if (!handle)
@@ -276,11 +278,29 @@ std::optional<os::PortHandle> NetworkPort::Lend()
     return handle;
 }
 
-void NetworkPort::Reclaim()
+Framing NetworkPort::ReadFraming() const
+{
+    if (address_.protocol == NetworkAddress::Protocol::Rfc2217)
+        return {{}, codec_};
+    return {};
+}
+
+void NetworkPort::Reclaim(const Framing &framing, QByteArray unread, QByteArrayView unwritten)
 {
     // Gone with the socket when it was closed meanwhile.
     if (QSocketNotifier *reader = std::exchange(lentReader_, nullptr))
         reader->setEnabled(true);
+    if (!open_)
+        return;
+    if (framing.telnet)
+        codec_ = *framing.telnet;
+    if (!unwritten.isEmpty())
+        socket_.write(unwritten.data(), unwritten.size());
+    // Decoded and answered in a later pass, as if just read.
+    if (!unread.isEmpty()) {
+        unread_ += unread;
+        QMetaObject::invokeMethod(this, &NetworkPort::OnReadyRead, Qt::QueuedConnection);
+    }
 }
 
 QByteArray NetworkPort::ReadAll()
@@ -303,7 +323,7 @@ void NetworkPort::OnReadyRead()
 {
     if (held_)
         return;
-    const QByteArray in = socket_.readAll();
+    const QByteArray in = std::exchange(unread_, {}) + socket_.readAll();
     const qsizetype heard = lineEvents_.size();
     if (address_.protocol == NetworkAddress::Protocol::RawTcp) {
         received_ += in;

@@ -57,7 +57,7 @@ public:
 
     qint64 Write(QByteArrayView data) override;
     QByteArray ReadAll() override;
-    qint64 BytesWaiting() const override { return received_.size() + socket_.bytesAvailable(); }
+    qint64 BytesWaiting() const override { return received_.size() + unread_.size() + socket_.bytesAvailable(); }
     qint64 BytesToWrite() const override { return socket_.bytesToWrite() + afterBreak_.size(); }
     // While held, what waits beyond the program's bound waits in the
     // network and the server, which stop the device in turn.
@@ -87,10 +87,11 @@ public:
     std::optional<qint64> DriverOverruns() const override { return std::nullopt; }
     // The server's business.
     QList<os::Process> OtherOpeners() const override { return {}; }
-    // Raw TCP only: Telnet's bytes need decoding, and its commands answers.
-    // Qt stops reading the socket until Reclaim().
+    // Qt stops reading the socket until Reclaim(). A relay decodes Telnet's
+    // data and leaves its commands here, to be answered.
     std::optional<os::PortHandle> Lend() override;
-    void Reclaim() override;
+    Framing ReadFraming() const override;
+    void Reclaim(const Framing &framing, QByteArray unread, QByteArrayView unwritten) override;
 
 private:
     void OnConnected();
@@ -114,6 +115,7 @@ private:
     bool connecting_ = false;
     bool held_ = false;
     QByteArray received_;
+    QByteArray unread_; // read off the socket by a relay, not yet decoded
     qint64 decoded_ = 0; // data bytes received since the connection stood
     ModemOutputs outputs_;
     bool rtsAsked_ = false; // since Open(): sent once the connection stands

@@ -31,6 +31,30 @@ QByteArray TelnetCodec::Subnegotiation(std::uint8_t option, QByteArrayView paylo
     return QByteArray(begin, 3) + Escape(payload) + QByteArray(end, 2);
 }
 
+qsizetype TelnetCodec::DecodeData(QByteArrayView in, QByteArray &data)
+{
+    qsizetype i = 0;
+    while (i < in.size()) {
+        if (state_ == State::Iac) {
+            if (std::uint8_t(in[i]) != kIac)
+                return i; // a command: state_ stays where it began
+            data += in[i++];
+            state_ = State::Data;
+        } else if (state_ != State::Data) {
+            return i;
+        }
+        const void *iac = std::memchr(in.data() + i, kIac, size_t(in.size() - i));
+        const qsizetype run = iac ? static_cast<const char *>(iac) - in.data() - i : in.size() - i;
+        data.append(in.data() + i, run);
+        i += run;
+        if (i < in.size()) {
+            state_ = State::Iac;
+            ++i;
+        }
+    }
+    return i;
+}
+
 QByteArray TelnetCodec::Decode(QByteArrayView in, QList<Event> &events)
 {
     QByteArray data;

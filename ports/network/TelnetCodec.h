@@ -33,6 +33,12 @@ public:
     // The data bytes in `in`; commands go to `events`.
     QByteArray Decode(QByteArrayView in, QList<Event> &events);
     bool Garbled() const { return garbled_; }
+    // The data bytes of `in` up to where a command begins, into `data`;
+    // returns the bytes of `in` taken. The rest, from the command on, is
+    // Decode()'s: a relay passes data on and leaves commands to the port.
+    qsizetype DecodeData(QByteArrayView in, QByteArray &data);
+    // Not inside a command: DecodeData() can go on from here.
+    bool BetweenCommands() const { return state_ == State::Data; }
 
 private:
     enum class State { Data, Iac, Verb, SbOption, Sb, SbIac };
