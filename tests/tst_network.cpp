@@ -561,6 +561,44 @@ private slots:
         QVERIFY(rig.alerts.messages.size() <= 1);
     }
 
+    // A server whose data is full of commands: each goes back to the
+    // window's thread to be answered, the relay takes over again, and every
+    // data byte arrives once and in order while the window keeps turning.
+    void commandsAmongTheDataLoseNoByte()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        Pty local;
+        NetRig rig(local);
+        ui::MainWindow &w = rig.w();
+        rig.Add(Rfc2217At(server.serverPort()));
+        rig.Connect(1, 0);
+        rig.Connect(2, 1);
+        QTRY_VERIFY(server.hasPendingConnections());
+        QTcpSocket *peer = server.nextPendingConnection();
+        QTRY_COMPARE(w.ConnectSerial2().Caption(), ui::texts::kDisconnect);
+        emit w.LinkBtn().Action(&w.LinkBtn());
+        QTRY_VERIFY(w.Core().Engaged());
+
+        const QByteArray noise = RandomBytes(1 << 20, 31);
+        QList<TelnetCodec::Event> events;
+        const QByteArray data = TelnetCodec().Decode(noise, events);
+        QByteArray got;
+        const qint64 stall = LongestStallMs([&] {
+            QDeadlineTimer deadline(30000);
+            for (qsizetype sent = 0; got.size() < data.size() && !deadline.hasExpired();) {
+                if (sent < noise.size() && peer->bytesToWrite() < 65536)
+                    sent += peer->write(noise.mid(sent, 4096));
+                got += local.Drain();
+                QTest::qWait(1);
+            }
+        });
+        QVERIFY(!events.isEmpty());
+        QCOMPARE(got.size(), data.size());
+        QVERIFY(got == data);
+        QVERIFY2(stall < kMostStallMs, qPrintable(QString::number(stall)));
+    }
+
     // A server that resets the connection while the relay writes to it: a
     // loss told once, not the end of the program.
     void aResetUnderTrafficIsALoss()
