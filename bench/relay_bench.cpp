@@ -235,6 +235,7 @@ Child StartChild(const std::vector<int> &closeInChild, const std::function<void(
     int fds[2];
     if (::pipe(fds) != 0)
         std::exit(2);
+    std::fflush(nullptr); // else a child's exit prints the figures so far again
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
