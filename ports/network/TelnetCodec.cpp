@@ -59,25 +59,14 @@ QByteArray TelnetCodec::Decode(QByteArrayView in, QList<Event> &events)
 {
     QByteArray data;
     data.reserve(in.size());
-    for (qsizetype i = 0; i < in.size(); ++i) {
-        const char c = in[i];
+    for (qsizetype i = DecodeData(in, data); i < in.size(); i += DecodeData(in.sliced(i), data)) {
+        // Past the data: the byte after an IAC, or one inside a command.
+        const char c = in[i++];
         const auto b = std::uint8_t(c);
         switch (state_) {
-        case State::Data: {
-            // Runs of plain data at once: most of a stream is no command.
-            const void *iac = std::memchr(in.data() + i, kIac, size_t(in.size() - i));
-            const qsizetype run = iac ? static_cast<const char *>(iac) - in.data() - i : in.size() - i;
-            data.append(in.data() + i, run);
-            i += run;
-            if (i < in.size())
-                state_ = State::Iac;
-            break;
-        }
+        case State::Data: // DecodeData() takes every data byte
         case State::Iac:
-            if (b == kIac) {
-                data += c;
-                state_ = State::Data;
-            } else if (b >= kWill && b <= kDont) {
+            if (b >= kWill && b <= kDont) {
                 verb_ = b;
                 state_ = State::Verb;
             } else if (b == kSb) {
