@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 #include <sys/socket.h>
 
 using bridge::Loss;
@@ -185,9 +187,7 @@ private slots:
                 arrived[side] += arrival.bytes;
         for (int side : {0, 1}) {
             const int other = 1 - side;
-            while (WaitReadable(master[other], 50))
-                if (const ssize_t r = ::read(master[other], buf, sizeof buf); r > 0)
-                    got[other].append(buf, r);
+            got[other] += ReadUpTo(master[other], std::numeric_limits<qsizetype>::max(), 50);
             QByteArray unread;
             for (ssize_t r; (r = ::read(fd[side], buf, sizeof buf)) > 0;)
                 unread.append(buf, r);
@@ -216,9 +216,7 @@ private slots:
         QVERIFY(relay.Start(tty, server[0], [](const std::array<qint64, 2> &, const std::array<bool, 2> &) {
             return std::array<bool, 2> {};
         }, framing));
-        QByteArray every(5, '\xff');
-        for (int b = 0; b < 256; ++b)
-            every += char(b);
+        const QByteArray every = testing::EveryValueAndIacRuns();
         QCOMPARE(::write(a.Master(), every.constData(), size_t(every.size())), ssize_t(every.size()));
         const QByteArray escaped = TelnetCodec::Escape(every);
         QCOMPARE(ReadUpTo(server[1], escaped.size()), escaped);

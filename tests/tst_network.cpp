@@ -36,14 +36,6 @@ NetworkAddress Rfc2217At(quint16 port)
     return {NetworkAddress::Protocol::Rfc2217, QStringLiteral("127.0.0.1"), port};
 }
 
-QByteArray EveryValueAndIacRuns()
-{
-    QByteArray b;
-    for (int i = 0; i < 256; ++i)
-        b += char(i);
-    return b + QByteArray(7, char(0xFF)) + "\xFF\xFA\x2C\x01\xFF\xF0" + QByteArray(2, char(0xFF));
-}
-
 // Every byte value, 0xFF runs too, out through the port and back in.
 void CrossBothWays(NetworkPort &net, Pty &device)
 {
@@ -97,6 +89,22 @@ struct NetRig {
         PushButton &button = channel == 1 ? w().ConnectSerial1() : w().ConnectSerial2();
         menu.setCurrentIndex(row);
         emit button.Action(&button);
+    }
+    // The local device on channel 1 linked with `address` on channel 2,
+    // which `server` serves: the server's end once the link is relayed
+    // off the window's thread, none when it is not.
+    QTcpSocket *LinkWithServer(QTcpServer &server, const NetworkAddress &address)
+    {
+        Add(address);
+        Connect(1, 0);
+        Connect(2, 1);
+        if (!QTest::qWaitFor([&] { return server.hasPendingConnections(); }))
+            return nullptr;
+        QTcpSocket *peer = server.nextPendingConnection();
+        if (!QTest::qWaitFor([&] { return w().ConnectSerial2().Caption() == ui::texts::kDisconnect; }))
+            return nullptr;
+        emit w().LinkBtn().Action(&w().LinkBtn());
+        return QTest::qWaitFor([&] { return w().Core().Engaged(); }) ? peer : nullptr;
     }
     // Records both sides into a file of its own; Record() reads it back.
     void StartRecording()
@@ -570,15 +578,8 @@ private slots:
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         Pty local;
         NetRig rig(local);
-        ui::MainWindow &w = rig.w();
-        rig.Add(Rfc2217At(server.serverPort()));
-        rig.Connect(1, 0);
-        rig.Connect(2, 1);
-        QTRY_VERIFY(server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
-        QTRY_COMPARE(w.ConnectSerial2().Caption(), ui::texts::kDisconnect);
-        emit w.LinkBtn().Action(&w.LinkBtn());
-        QTRY_VERIFY(w.Core().Engaged());
+        QTcpSocket *peer = rig.LinkWithServer(server, Rfc2217At(server.serverPort()));
+        QVERIFY(peer);
 
         const QByteArray noise = RandomBytes(1 << 20, 31);
         QList<TelnetCodec::Event> events;
@@ -608,14 +609,10 @@ private slots:
         Pty local;
         NetRig rig(local);
         ui::MainWindow &w = rig.w();
-        rig.Add({NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), server.serverPort()});
-        rig.Connect(1, 0);
-        rig.Connect(2, 1); // the relay writes to it what it reads from channel 1
-        QTRY_COMPARE(w.ConnectSerial2().Caption(), ui::texts::kDisconnect);
-        QTRY_VERIFY(server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
-        emit w.LinkBtn().Action(&w.LinkBtn());
-        QTRY_VERIFY(w.Core().Engaged());
+        // The relay writes to it what it reads from channel 1.
+        QTcpSocket *peer =
+            rig.LinkWithServer(server, {NetworkAddress::Protocol::RawTcp, QStringLiteral("127.0.0.1"), server.serverPort()});
+        QVERIFY(peer);
         const linger reset {1, 0};
         QVERIFY(::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset) == 0);
         peer->abort();

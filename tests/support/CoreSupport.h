@@ -27,6 +27,16 @@
 
 namespace testing {
 
+// Every byte value once, then runs of 255 and what would be a Telnet
+// command if 255 were not doubled.
+inline QByteArray EveryValueAndIacRuns()
+{
+    QByteArray b;
+    for (int i = 0; i < 256; ++i)
+        b += char(i);
+    return b + QByteArray(7, char(0xFF)) + "\xFF\xFA\x2C\x01\xFF\xF0" + QByteArray(2, char(0xFF));
+}
+
 // `n` bytes of every value, the same for the same seed.
 inline QByteArray RandomBytes(qsizetype n, quint32 seed)
 {
