@@ -36,9 +36,9 @@ void DirectRelay::HandOver(int, const char *, qsizetype, QList<LineEvent>) {}
 namespace {
 
 constexpr qsizetype kReadBytes = 64 * 1024;
-// A view paints at most every 45-50 ms: waking the owner more often only
+// A view paints at most every 95-100 ms: waking the owner more often only
 // costs both threads, and at a line's pace most of the window's work.
-constexpr qint64 kWakeEveryUs = 50'000;
+constexpr qint64 kWakeEveryUs = 100'000;
 
 // A descriptor, and whether it is a socket: a plain write to a socket
 // whose peer has gone raises SIGPIPE, which ends the program.

@@ -11,7 +11,7 @@
 // something to take the relay writes a byte to a pipe that the owner's
 // thread watches, which then calls `wake` there: at once after a quiet
 // while, a failure or a hold; while bytes keep coming, at most every
-// 50 ms, about as often as a view paints.
+// 100 ms, about as often as a view paints.
 // The hand-over is bounded: while the owner does not take, each side keeps
 // at most HandOverLimit() bytes of copies, the newest, and counts those it
 // let go. The relay itself never waits for the owner.

@@ -89,14 +89,15 @@ public:
     static constexpr int kAnnounceMs = 500;
     // and of at most this much of it: a flood is not read out.
     static constexpr qsizetype kAnnounceBytes = 4096;
-    // At most one repaint per frame: about 20 a second, as smooth as a
-    // reader follows text; each costs a paint, a scroll and a flush to the
-    // screen, most of what the window spends at line rate.
-    static constexpr int kFrameMs = 45;
+    // At most one repaint per frame: about 10 a second, a line a frame at
+    // 9600 bit/s. Each costs a paint, a scroll and a flush to the screen,
+    // most of what the window spends at line rate, and in a flood a paint
+    // of every row. The first byte after a quiet while is painted at once.
+    static constexpr int kFrameMs = 95;
     // A byte is on screen this soon at the latest. Within it, a frame waits
     // for a later arrival to be painted with, so that it costs no wake-up
     // of its own.
-    static constexpr int kLatestMs = 50;
+    static constexpr int kLatestMs = 100;
     // A new layout of a full area is built in steps of this much, for at
     // most this long before other events run.
     static constexpr qsizetype kLayoutStepBytes = 256 * 1024;
