@@ -111,9 +111,9 @@ public:
 signals:
     // A channel's state, the route or a line changed: draw again.
     void Changed();
-    // A channel's received bytes changed: `bytes` came, or with none, they
-    // were cleared.
-    void Shown(int number, QByteArrayView bytes, const platform::ReadFrames &frames);
+    // A channel's received bytes changed: bytes came, or they were cleared.
+    // The relay thread's batch is told once, after all of its bytes.
+    void Shown(int number);
     // The channel resumed on the port of that name: its menu shows it.
     void Resumed(int number, const QString &name);
     // A connect under way was given up: its Connect can be pressed again.
@@ -194,6 +194,10 @@ private:
     bool engageQueued_ = false;
     Route engagedRoute_ = Route::None;
     Channel *sides_[2] = {}; // whose device each relay side is
+    // While the relay thread's batch is delivered, each channel's view is
+    // told once, after all of it, rather than once a read.
+    bool deferShown_ = false;
+    bool shownDeferred_[2] = {};
     bool linesPass_ = false;
     bool linesCrossing_ = false;
     platform::LineMapping mapping_ = platform::LineMapping::CtsToRtsDsrToDtr;

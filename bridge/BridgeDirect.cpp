@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace bridge {
 
@@ -121,6 +122,7 @@ void Bridge::Deliver(const DirectRelay::News &news)
     for (int side : {0, 1})
         if (news.skipped[side] > 0 && sides_[side])
             recorder_.NotRecorded(sides_[side]->number, news.skipped[side]);
+    deferShown_ = true;
     // Both sides' arrivals, merged back into the order they were read in.
     const std::deque<DirectRelay::Arrival> *arrivals = news.arrivals;
     size_t at[2] = {};
@@ -138,6 +140,10 @@ void Bridge::Deliver(const DirectRelay::News &news)
             ShowCrossed(*own, piece, frames, engagedRoute_ == Route::Loopback);
         });
     }
+    deferShown_ = false;
+    for (int number : {1, 2})
+        if (std::exchange(shownDeferred_[number - 1], false))
+            emit Shown(number);
     for (int side : {0, 1})
         if (news.held[side] && sides_[side])
             TellOfPossibleLoss(*sides_[side]);

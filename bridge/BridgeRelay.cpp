@@ -65,14 +65,17 @@ void Bridge::ShowCrossed(Channel &own, QByteArrayView bytes, const ReadFrames &f
 void Bridge::Receive(int number, QByteArrayView bytes, const ReadFrames &frames)
 {
     Own(number).received.Append(bytes, frames.starts);
-    emit Shown(number, bytes, frames);
+    if (deferShown_)
+        shownDeferred_[number - 1] = true;
+    else
+        emit Shown(number);
 }
 
 void Bridge::ClearReceived(int number)
 {
     CatchUp(); // what came before the clear goes with it
     Own(number).received.Clear();
-    emit Shown(number, {}, {});
+    emit Shown(number);
 }
 
 // Where a channel's arrivals are written now, if anywhere.

@@ -33,8 +33,15 @@ public:
             QObject::connect(&port, &SerialController::Error, &bridge_, [this, n] { bridge_.PortLost(n); });
             QObject::connect(&port, &SerialController::DataAvailable, &bridge_, [this, n] { bridge_.Relay(n); });
         }
-        QObject::connect(&bridge_, &bridge::Bridge::Shown, [this](int n, QByteArrayView bytes) {
-            shown_[n - 1] += bytes.size();
+        // Every byte shown counts once, however the bridge batches them;
+        // a clear starts the received bytes' offsets anew.
+        QObject::connect(&bridge_, &bridge::Bridge::Shown, [this](int n) {
+            const platform::ReceivedBytes &received = bridge_.Own(n).received;
+            Seen &seen = seen_[n - 1];
+            if (received.Clears() != seen.clears)
+                seen = {received.Clears(), 0};
+            shown_[n - 1] += received.End() - seen.end;
+            seen.end = received.End();
         });
         QObject::connect(&bridge_, &bridge::Bridge::Notice, [this](const QString &text) {
             otherReaders_ += text.startsWith(QStringLiteral("Another program also has")) ? 1 : 0;
@@ -113,6 +120,10 @@ private:
     qint64 ShownTo(int c) override { return shown_[c]; }
 
     qint64 shown_[2] = {};
+    struct Seen {
+        quint64 clears = 0;
+        qsizetype end = 0;
+    } seen_[2];
     int otherReaders_ = 0;
     SerialController port1_ {nullptr};
     SerialController port2_ {nullptr};
