@@ -9,7 +9,8 @@
 //     VARDELO_BENCH_TIMESTAMPS=1 shows each frame's time in both areas
 //   --rate-conversion: only the 115200 -> 9600 figure, for that long
 //   --throughput: only throughput, linked, recording, and with full text
-//     areas, against the bare Qt relay and socat
+//     areas, against the bare Qt relay, a plain poll loop and socat
+//     (VARDELO_BENCH_ROUNDS: more than five rounds)
 //   --latency: only latency, interleaved with socat's round by round, also
 //     while the window is busy or blocked
 // The window child uses QT_QPA_PLATFORM as given (offscreen when unset), so
@@ -187,6 +188,56 @@ public:
         std::_Exit(3);
     ::close(readyFd);
     std::_Exit(QCoreApplication::exec());
+}
+
+// Child: the least a relay does, as a reference: one poll loop over the two
+// devices, each read written on at once, what does not fit queued, no copy
+// kept and no window. Between socat's figure and this one lies what a
+// relay's own loop can gain.
+[[noreturn]] void RunPlainRelay(const QString &left, const QString &right, int readyFd)
+{
+    int fd[2] = {};
+    int n = 0;
+    for (const QString &path : {left, right}) {
+        fd[n] = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        termios raw {};
+        if (fd[n] < 0 || ::tcgetattr(fd[n], &raw) != 0)
+            std::_Exit(3);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(fd[n++], TCSANOW, &raw);
+    }
+    const char ok = 'y';
+    if (::write(readyFd, &ok, 1) != 1)
+        std::_Exit(3);
+    ::close(readyFd);
+    constexpr std::size_t kMostQueued = 1 << 20;
+    std::vector<char> toward[2];
+    static char buffer[65536];
+    for (;;) {
+        pollfd p[2];
+        for (int side : {0, 1})
+            p[side] = {fd[side], short((toward[1 - side].size() < kMostQueued ? POLLIN : 0) |
+                                       (toward[side].empty() ? 0 : POLLOUT)), 0};
+        if (::poll(p, 2, -1) < 0)
+            continue;
+        for (int side : {0, 1}) {
+            if (!(p[side].revents & POLLIN))
+                continue;
+            const ssize_t got = ::read(fd[side], buffer, sizeof buffer);
+            if (got <= 0)
+                continue;
+            std::vector<char> &out = toward[1 - side];
+            const ssize_t written = out.empty() ? std::max<ssize_t>(0, ::write(fd[1 - side], buffer, size_t(got))) : 0;
+            out.insert(out.end(), buffer + written, buffer + got);
+        }
+        for (int side : {0, 1}) {
+            if (toward[side].empty())
+                continue;
+            const ssize_t written = ::write(fd[side], toward[side].data(), toward[side].size());
+            if (written > 0)
+                toward[side].erase(toward[side].begin(), toward[side].begin() + written);
+        }
+    }
 }
 
 // Child: the bridge with no window, linked, on the same event loop: the
@@ -680,7 +731,8 @@ int ThroughputOnly(int argc, char **argv)
     const qsizetype kBytes = qsizetype(qEnvironmentVariableIntValue("VARDELO_BENCH_MIB") > 0
                                            ? qEnvironmentVariableIntValue("VARDELO_BENCH_MIB")
                                            : 64) << 20;
-    constexpr int kRounds = 5;
+    // VARDELO_BENCH_ROUNDS: more rounds, for a steadier median
+    const int kRounds = std::max(5, qEnvironmentVariableIntValue("VARDELO_BENCH_ROUNDS"));
     const double mb = 2.0 * double(kBytes) / 1e6;
     // A relay measured in each round: its rates, and the least CPU seconds
     // it took per MB.
@@ -702,12 +754,16 @@ int ThroughputOnly(int argc, char **argv)
     Peer bare {[&](const Pty &a, const Pty &b) { return StartBareRelay(argc, argv, a, b, {a.master, b.master}); }};
     Peer core {[&](const Pty &a, const Pty &b) { return StartCore(argc, argv, a, b, {a.master, b.master}); }};
     Peer socat {&StartSocat, false};
+    Peer plain {[&](const Pty &a, const Pty &b) {
+        return StartChild({a.master, b.master}, [&](int readyFd) { RunPlainRelay(a.path, b.path, readyFd); },
+                          "the plain relay");
+    }};
     // VARDELO_BENCH_PEERS: only these, e.g. "core,bare" (for profiling);
     // socat always runs, as the ratios' base.
     const QStringList only = qEnvironmentVariable("VARDELO_BENCH_PEERS").split(u',', Qt::SkipEmptyParts);
     std::vector<Peer *> peers;
     for (auto [name, peer] : {std::pair {"linked", &linked}, {"recording", &recording}, {"full", &full},
-                              {"core", &core}, {"bare", &bare}, {"socat", &socat}})
+                              {"core", &core}, {"bare", &bare}, {"plain", &plain}, {"socat", &socat}})
         if (only.isEmpty() || peer == &socat || only.contains(QLatin1String(name)))
             peers.push_back(peer);
     long lost = 0;
@@ -755,6 +811,8 @@ int ThroughputOnly(int argc, char **argv)
                 most(core), most(core) / best, medianRatio(core), most(bare), most(bare) / best, medianRatio(bare),
                 best, lost, linked.cpuPerMb * 1e3, recording.cpuPerMb * 1e3, full.cpuPerMb * 1e3,
                 core.cpuPerMb * 1e3, bare.cpuPerMb * 1e3, socat.cpuPerMb * 1e3);
+    std::printf("a plain poll loop (the floor: no copies, no view) %.1f MB/s, ratio %.2f, %.2f; CPU per MB %.1f ms\n",
+                most(plain), most(plain) / best, medianRatio(plain), plain.cpuPerMb * 1e3);
     return lost == 0 ? 0 : 1;
 }
 
