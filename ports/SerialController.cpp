@@ -101,8 +101,7 @@ void SerialController::Reclaim(const Framing &framing, QByteArray unread, QByteA
 {
     lender_ = {};
     active_->Reclaim(framing, std::move(unread), unwritten);
-    if (BytesToWrite() > kWriteHighWaterBytes)
-        aboveHighWater_ = true;
+    NoteQueueGrew();
 }
 
 void SerialController::TakeBack()
@@ -300,6 +299,12 @@ void SerialController::Write(QByteArrayView data)
     if (!IsOpen() || data.isEmpty())
         return;
     active_->Write(data);
+    NoteQueueGrew();
+}
+
+// Past the high water mark, the queue's fall below the low one is told.
+void SerialController::NoteQueueGrew()
+{
     if (BytesToWrite() > kWriteHighWaterBytes)
         aboveHighWater_ = true;
 }

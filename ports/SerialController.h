@@ -157,6 +157,7 @@ signals:
 private:
     // The port is about to be used here: back from a relay first.
     void TakeBack();
+    void NoteQueueGrew();
     void TakeDevice(const QString &device);
     void OnLost(const QString &reason);
     void OnQueueDrained();
