@@ -193,19 +193,14 @@ public:
 // Child: the least a relay does, as a reference: one poll loop over the two
 // devices, each read written on at once, what does not fit queued, no copy
 // kept and no window. Between socat's figure and this one lies what a
-// relay's own loop can gain.
+// relay's own loop can gain. The ptys are raw from OpenPty().
 [[noreturn]] void RunPlainRelay(const QString &left, const QString &right, int readyFd)
 {
     int fd[2] = {};
     int n = 0;
-    for (const QString &path : {left, right}) {
-        fd[n] = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        termios raw {};
-        if (fd[n] < 0 || ::tcgetattr(fd[n], &raw) != 0)
+    for (const QString &path : {left, right})
+        if ((fd[n++] = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) < 0)
             std::_Exit(3);
-        ::cfmakeraw(&raw);
-        ::tcsetattr(fd[n++], TCSANOW, &raw);
-    }
     const char ok = 'y';
     if (::write(readyFd, &ok, 1) != 1)
         std::_Exit(3);
@@ -315,6 +310,12 @@ Child StartBareRelay(int argc, char **argv, const Pty &a, const Pty &b, const st
 {
     return StartChild(closeInChild, [&](int readyFd) { RunBareRelay(argc, argv, a.path, b.path, readyFd); },
                       "the bare relay");
+}
+
+Child StartPlainRelay(const Pty &a, const Pty &b, const std::vector<int> &closeInChild)
+{
+    return StartChild(closeInChild, [&](int readyFd) { RunPlainRelay(a.path, b.path, readyFd); },
+                      "the plain relay");
 }
 
 Child StartCore(int argc, char **argv, const Pty &a, const Pty &b, const std::vector<int> &closeInChild)
@@ -754,10 +755,7 @@ int ThroughputOnly(int argc, char **argv)
     Peer bare {[&](const Pty &a, const Pty &b) { return StartBareRelay(argc, argv, a, b, {a.master, b.master}); }};
     Peer core {[&](const Pty &a, const Pty &b) { return StartCore(argc, argv, a, b, {a.master, b.master}); }};
     Peer socat {&StartSocat, false};
-    Peer plain {[&](const Pty &a, const Pty &b) {
-        return StartChild({a.master, b.master}, [&](int readyFd) { RunPlainRelay(a.path, b.path, readyFd); },
-                          "the plain relay");
-    }};
+    Peer plain {[](const Pty &a, const Pty &b) { return StartPlainRelay(a, b, {a.master, b.master}); }};
     // VARDELO_BENCH_PEERS: only these, e.g. "core,bare" (for profiling);
     // socat always runs, as the ratios' base.
     const QStringList only = qEnvironmentVariable("VARDELO_BENCH_PEERS").split(u',', Qt::SkipEmptyParts);
