@@ -462,16 +462,38 @@ struct Throughput {
     long lost = 0;
 };
 
-// `size` random bytes into each end at once; each must come out of the other.
-// Bytes offered at one device end, to come out of another.
+// Bytes offered at one device end, to come out of another. What comes out
+// is checked as it comes rather than kept: keeping 2 x 64 MiB costs the
+// pump, which shares the machine with the relay, as much as a relay's copy.
 struct Flow {
     Flow(int from, int to, QByteArray bytes) : in(from), out(to), data(std::move(bytes)) {}
     int in;
     int out;
     QByteArray data;
     qsizetype sent = 0;
-    QByteArray got;
-    bool Done() const { return got.size() >= data.size(); }
+    qsizetype got = 0;
+    qsizetype firstWrong = -1; // where what came out first differed, or more came than went in
+    bool Done() const { return got >= data.size(); }
+    void Check(const char *bytes, qsizetype n)
+    {
+        if (firstWrong < 0) {
+            const qsizetype same = std::min(n, data.size() - got);
+            if (same < n || std::memcmp(bytes, data.constData() + got, size_t(same)) != 0) {
+                qsizetype i = 0;
+                while (i < same && bytes[i] == data[got + i])
+                    ++i;
+                firstWrong = got + i;
+            }
+        }
+        got += n;
+    }
+    // Bytes that did not come out as they went in, from the first that differed.
+    long Lost() const
+    {
+        if (firstWrong >= 0)
+            return long(std::max<qsizetype>(1, data.size() - firstWrong));
+        return long(data.size() - std::min(got, data.size()));
+    }
 };
 
 // Writes every flow's data and collects what comes out, all at once and
@@ -481,11 +503,12 @@ void Pump(std::vector<Flow *> flows, std::chrono::seconds limit)
     const auto deadline = Clock::now() + limit;
     char buf[65536];
     auto done = [&] { return std::all_of(flows.begin(), flows.end(), [](const Flow *f) { return f->Done(); }); };
+    std::vector<pollfd> p(2 * flows.size());
     while (!done() && Clock::now() < deadline) {
-        std::vector<pollfd> p;
-        for (const Flow *f : flows) {
-            p.push_back({f->in, short(f->sent < f->data.size() ? POLLOUT : 0), 0});
-            p.push_back({f->out, POLLIN, 0});
+        for (std::size_t i = 0; i < flows.size(); ++i) {
+            const Flow *f = flows[i];
+            p[2 * i] = {f->in, short(f->sent < f->data.size() ? POLLOUT : 0), 0};
+            p[2 * i + 1] = {f->out, POLLIN, 0};
         }
         if (::poll(p.data(), nfds_t(p.size()), 1000) <= 0)
             continue;
@@ -500,7 +523,7 @@ void Pump(std::vector<Flow *> flows, std::chrono::seconds limit)
             if (p[2 * i + 1].revents & POLLIN) {
                 const ssize_t n = ::read(f.out, buf, sizeof buf);
                 if (n > 0)
-                    f.got.append(buf, n);
+                    f.Check(buf, n);
             }
         }
     }
@@ -512,17 +535,8 @@ Throughput MeasureThroughput(int a, int b, qsizetype size)
     Flow toA {b, a, RandomBytes(size, 8)};
     const auto t0 = Clock::now();
     Pump({&toB, &toA}, std::chrono::seconds(300));
-    const QByteArray &gotA = toA.got, &gotB = toB.got;
     const double s = std::chrono::duration<double>(Clock::now() - t0).count();
-    auto lost = [](const QByteArray &want, const QByteArray &got) -> long {
-        if (want == got)
-            return 0;
-        qsizetype same = 0;
-        while (same < got.size() && same < want.size() && got[same] == want[same])
-            ++same;
-        return long(std::max<qsizetype>(1, want.size() - same));
-    };
-    return {double(gotA.size() + gotB.size()) / 1e6 / s, lost(toB.data, gotB) + lost(toA.data, gotA)};
+    return {double(toA.got + toB.got) / 1e6 / s, toB.Lost() + toA.Lost()};
 }
 
 // CPU time of all of a process's threads, to the nanosecond where the
@@ -598,7 +612,7 @@ Stalled MeasureStalled(pid_t window, int in, int out, qsizetype total, int stall
     r.takenWhileStalled = flow.sent;
     Pump({&flow}, std::chrono::seconds(300));
     r.peakKb = MemoryKb(window, "VmHWM:");
-    r.lost = flow.got == flow.data ? 0 : long(std::max<qsizetype>(1, total - flow.got.size()));
+    r.lost = flow.Lost();
     return r;
 }
 
