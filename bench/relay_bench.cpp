@@ -477,13 +477,10 @@ struct Flow {
     void Check(const char *bytes, qsizetype n)
     {
         if (firstWrong < 0) {
-            const qsizetype same = std::min(n, data.size() - got);
-            if (same < n || std::memcmp(bytes, data.constData() + got, size_t(same)) != 0) {
-                qsizetype i = 0;
-                while (i < same && bytes[i] == data[got + i])
-                    ++i;
-                firstWrong = got + i;
-            }
+            const qsizetype expected = std::min(n, data.size() - got);
+            const char *differs = std::mismatch(bytes, bytes + expected, data.constData() + got).first;
+            if (differs != bytes + n)
+                firstWrong = got + (differs - bytes);
         }
         got += n;
     }
